@@ -1,0 +1,3 @@
+#include "base/Component.h"
+
+TObject::~TObject() = default;

@@ -1,0 +1,4 @@
+#include "base/Exception.h"
+
+// Anchors the vtable in one translation unit.
+Exception::~Exception() = default;

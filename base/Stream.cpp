@@ -1,0 +1,120 @@
+#include "base/Stream.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "base/Exception.h"
+
+TStream::~TStream() = default;
+
+std::int64_t TStream::Size() {
+    const std::int64_t pos = Position();
+    const std::int64_t size = Seek(0, TSeekOrigin::End);
+    SetPosition(pos);
+    return size;
+}
+
+void TStream::WriteBuffer(const void* buffer, std::int64_t count) {
+    if (count > 0 && Write(buffer, count) != count) throw EStreamError("Stream write error");
+}
+
+void TStream::ReadBuffer(void* buffer, std::int64_t count) {
+    if (count > 0 && Read(buffer, count) != count) throw EStreamError("Stream read error");
+}
+
+TFileStream::TFileStream(const std::string& path, Mode mode) : path_(path) {
+    int flags = O_CLOEXEC;
+    switch (mode) {
+        case fmCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+        case fmOpenRead: flags |= O_RDONLY; break;
+        case fmOpenWrite: flags |= O_WRONLY; break;
+        case fmOpenReadWrite: flags |= O_RDWR; break;
+    }
+    fd_ = ::open(path.c_str(), flags, 0644);
+    if (fd_ < 0) {
+        const char* what = mode == fmCreate ? "Cannot create file \"" : "Cannot open file \"";
+        throw EStreamError(what + path + "\". " + std::strerror(errno));
+    }
+}
+
+TFileStream::~TFileStream() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+std::int64_t TFileStream::Read(void* buffer, std::int64_t count) {
+    std::int64_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::read(fd_, static_cast<char*>(buffer) + done, static_cast<size_t>(count - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += n;
+    }
+    return done;
+}
+
+std::int64_t TFileStream::Write(const void* buffer, std::int64_t count) {
+    std::int64_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::write(fd_, static_cast<const char*>(buffer) + done, static_cast<size_t>(count - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += n;
+    }
+    return done;
+}
+
+std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {
+    const int whence = origin == TSeekOrigin::Begin ? SEEK_SET : origin == TSeekOrigin::Current ? SEEK_CUR : SEEK_END;
+    return ::lseek(fd_, offset, whence);
+}
+
+namespace {
+// Shared seek rule of the in-memory streams: the position may not go below 0.
+std::int64_t MoveTo(std::int64_t& pos, std::int64_t size, std::int64_t offset, TSeekOrigin origin) {
+    const std::int64_t base = origin == TSeekOrigin::Begin ? 0 : origin == TSeekOrigin::Current ? pos : size;
+    pos = std::max<std::int64_t>(0, base + offset);
+    return pos;
+}
+}  // namespace
+
+std::int64_t TMemoryStream::Read(void* buffer, std::int64_t count) {
+    const std::int64_t n = std::max<std::int64_t>(0, std::min(count, Size() - pos_));
+    if (n > 0) std::memcpy(buffer, data_.data() + pos_, static_cast<size_t>(n));
+    pos_ += n;
+    return n;
+}
+
+std::int64_t TMemoryStream::Write(const void* buffer, std::int64_t count) {
+    if (count <= 0) return 0;
+    if (pos_ + count > Size()) data_.resize(static_cast<size_t>(pos_ + count));
+    std::memcpy(data_.data() + pos_, buffer, static_cast<size_t>(count));
+    pos_ += count;
+    return count;
+}
+
+std::int64_t TMemoryStream::Seek(std::int64_t offset, TSeekOrigin origin) {
+    return MoveTo(pos_, Size(), offset, origin);
+}
+
+std::int64_t TStringStream::Read(void* buffer, std::int64_t count) {
+    const std::int64_t n = std::max<std::int64_t>(0, std::min(count, Size() - pos_));
+    if (n > 0) std::memcpy(buffer, data_.data() + pos_, static_cast<size_t>(n));
+    pos_ += n;
+    return n;
+}
+
+std::int64_t TStringStream::Write(const void* buffer, std::int64_t count) {
+    if (count <= 0) return 0;
+    if (pos_ + count > Size()) data_.resize(static_cast<size_t>(pos_ + count));
+    std::memcpy(data_.data() + pos_, buffer, static_cast<size_t>(count));
+    pos_ += count;
+    return count;
+}
+
+std::int64_t TStringStream::Seek(std::int64_t offset, TSeekOrigin origin) {
+    return MoveTo(pos_, Size(), offset, origin);
+}

@@ -1,0 +1,79 @@
+#pragma once
+// Byte streams: the interface the transfers write documents into, and three kinds of it.
+// A stream handed to a component by its caller is never owned by the component.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class TSeekOrigin { Begin, Current, End };
+
+class TStream {
+public:
+    virtual ~TStream();
+
+    // Read/Write move up to count bytes and return how many moved (0 at the end / on failure).
+    virtual std::int64_t Read(void* buffer, std::int64_t count) = 0;
+    virtual std::int64_t Write(const void* buffer, std::int64_t count) = 0;
+    // Returns the new position.
+    virtual std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) = 0;
+
+    std::int64_t Position() { return Seek(0, TSeekOrigin::Current); }
+    void SetPosition(std::int64_t pos) { Seek(pos, TSeekOrigin::Begin); }
+    virtual std::int64_t Size();
+
+    // All-or-nothing forms: raise EStreamError ("Stream write error" / "Stream read error")
+    // when fewer bytes moved than asked.
+    void WriteBuffer(const void* buffer, std::int64_t count);
+    void ReadBuffer(void* buffer, std::int64_t count);
+};
+
+// A file opened by path (the path's bytes are given to the file system unchanged).
+class TFileStream : public TStream {
+public:
+    enum Mode { fmCreate, fmOpenRead, fmOpenWrite, fmOpenReadWrite };
+    // fmCreate creates or truncates. Raises EStreamError
+    // "Cannot create file "<path>". <reason>" / "Cannot open file "<path>". <reason>".
+    TFileStream(const std::string& path, Mode mode);
+    ~TFileStream() override;
+
+    std::int64_t Read(void* buffer, std::int64_t count) override;
+    std::int64_t Write(const void* buffer, std::int64_t count) override;
+    std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
+    const std::string& FileName() const { return path_; }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+};
+
+// A growable block of bytes in memory.
+class TMemoryStream : public TStream {
+public:
+    std::int64_t Read(void* buffer, std::int64_t count) override;
+    std::int64_t Write(const void* buffer, std::int64_t count) override;
+    std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
+    std::int64_t Size() override { return static_cast<std::int64_t>(data_.size()); }
+
+    const std::uint8_t* Memory() const { return data_.data(); }
+    void Clear() { data_.clear(); pos_ = 0; }
+
+private:
+    std::vector<std::uint8_t> data_;
+    std::int64_t pos_ = 0;
+};
+
+// A stream over a byte string, readable as a whole with DataString().
+class TStringStream : public TStream {
+public:
+    explicit TStringStream(std::string initial = {}) : data_(std::move(initial)) {}
+    std::int64_t Read(void* buffer, std::int64_t count) override;
+    std::int64_t Write(const void* buffer, std::int64_t count) override;
+    std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
+    std::int64_t Size() override { return static_cast<std::int64_t>(data_.size()); }
+
+    const std::string& DataString() const { return data_; }
+
+private:
+    std::string data_;
+    std::int64_t pos_ = 0;
+};

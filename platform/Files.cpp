@@ -1,0 +1,46 @@
+#include "platform/Files.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/Paths.h"
+
+namespace {
+bool IsDir(const std::string& fs) {
+    struct stat st;
+    return ::stat(fs.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+}  // namespace
+
+bool FileExists(const std::string& ansiPath) {
+    struct stat st;
+    return ::stat(FsPath(ansiPath).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& ansiPath) { return IsDir(FsPath(ansiPath)); }
+
+bool ForceDirectories(const std::string& ansiPath) {
+    std::string fs = FsPath(ansiPath);
+    while (fs.size() > 1 && fs.back() == '/') fs.pop_back();
+    if (fs.empty()) return false;
+    if (IsDir(fs)) return true;
+    // Each prefix ending before a '/' is a parent to create first.
+    for (std::size_t at = fs.find('/', 1); at != std::string::npos; at = fs.find('/', at + 1)) {
+        const std::string parent = fs.substr(0, at);
+        if (!IsDir(parent) && ::mkdir(parent.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    }
+    return (::mkdir(fs.c_str(), 0755) == 0 || errno == EEXIST) && IsDir(fs);
+}
+
+bool DeleteFile(const std::string& ansiPath) { return ::unlink(FsPath(ansiPath).c_str()) == 0; }
+
+bool RenameFile(const std::string& from, const std::string& to) {
+    return std::rename(FsPath(from).c_str(), FsPath(to).c_str()) == 0;
+}
+
+std::unique_ptr<TFileStream> OpenFileStream(const std::string& ansiPath, TFileStream::Mode mode) {
+    return std::make_unique<TFileStream>(FsPath(ansiPath), mode);
+}

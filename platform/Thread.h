@@ -1,0 +1,62 @@
+#pragma once
+// A worker thread in the manner the fetcher expects:
+//  - created suspended, started with Start();
+//  - Terminate() only sets the stop request the body polls (Terminated());
+//  - Synchronize(call) hands call to the creating thread and blocks the worker until that
+//    thread has run it (the creating thread runs it while it dispatches messages);
+//  - after Execute() returns, OnTerminate runs on the creating thread (through Synchronize),
+//    and then, with FreeOnTerminate, the object deletes itself on the worker thread.
+// The creating thread must dispatch messages (event loop or the waits in Messages.h) for
+// Synchronize and OnTerminate to make progress.
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <semaphore>
+#include <thread>
+
+#include "platform/WinTypes.h"
+
+class TThread {
+public:
+    explicit TThread(bool createSuspended = true);
+    virtual ~TThread();  // a thread still running is asked to stop and waited for
+
+    void Start();
+    void Terminate() { terminated_ = true; }
+    bool Terminated() const { return terminated_; }
+
+    bool FreeOnTerminate() const { return freeOnTerminate_; }
+    void SetFreeOnTerminate(bool on) { freeOnTerminate_ = on; }
+
+    // Runs on the creating thread once Execute has returned; may be cleared at any time
+    // from the creating thread (a late completion then calls nothing).
+    std::function<void(TThread* sender)> OnTerminate;
+
+    // An exception that escaped Execute, or null.
+    std::exception_ptr FatalException() const { return fatal_; }
+
+    // Waits for the end of a thread that does not free itself, dispatching the creating
+    // thread's messages meanwhile so that Synchronize calls cannot deadlock.
+    void WaitFor();
+
+protected:
+    virtual void Execute() = 0;
+    // Runs call on the creating thread and waits for it; an exception it raises is
+    // raised again here. Called on the creating thread itself, it simply runs call.
+    void Synchronize(const std::function<void()>& call);
+
+private:
+    void Run();
+
+    std::thread thread_;
+    std::thread::id creator_;
+    HWND syncWindow_;
+    std::atomic<bool> terminated_{false};
+    std::atomic<bool> started_{false};
+    std::atomic<bool> terminateDone_{false};
+    bool freeOnTerminate_ = false;
+    std::exception_ptr fatal_;
+    std::binary_semaphore launched_{0};
+};

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs (as root). Quick when all are there.
+set -euo pipefail
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  qt6-base-dev qt6-webengine-dev qt6-multimedia-dev libgl-dev
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  fonts-wqy-microhei xvfb xauth x11-apps imagemagick
+  libjpeg62-turbo-dev libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libpcre2-dev
+  nginx microsocks dante-server tinyproxy curl wget sox lame
+)
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  # Peers are started by the tests themselves; keep the packages' services from starting.
+  printf '#!/bin/sh\nexit 101\n' | $SUDO tee /usr/sbin/policy-rc.d >/dev/null
+  $SUDO chmod +x /usr/sbin/policy-rc.d
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  $SUDO rm -f /usr/sbin/policy-rc.d
+fi
