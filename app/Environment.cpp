@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/Encoding.h"
 #include "platform/ErrorGuard.h"
 
 void PrepareEnvironment() {
@@ -22,7 +23,7 @@ void PrepareEnvironment() {
 
 void InstallErrorDialog() {
     SetExceptionHandler([](const std::string& text) {
-        QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(), QString::fromStdString(text),
+        QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(), TextToQString(text),
                         QMessageBox::Ok);
         box.exec();
     });

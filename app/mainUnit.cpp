@@ -16,6 +16,7 @@
 #include "app/commonDefine.h"
 #include "base/Exception.h"
 #include "platform/Encoding.h"
+#include "platform/ErrorGuard.h"
 #include "platform/Paths.h"
 #include "widgets/Image.h"
 #include "widgets/Panel.h"
@@ -44,6 +45,7 @@ QString Q(const char* ansi) { return AnsiToQString(ansi); }
 
 TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     CreateControls();
+    ConnectHandlers();
     FormCreate();
 }
 
@@ -125,6 +127,14 @@ void TMainForm::CreateControls() {
     // Centred on the screen.
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+}
+
+void TMainForm::ConnectHandlers() {
+    for (TImage* img : Image) img->OnClick = Guarded([this](TImage* sender) { Image1Click(sender); });
+    QObject::connect(N1, &QAction::triggered, this, Guarded([this](bool) { N1Click(); }));
+    QObject::connect(N3, &QAction::triggered, this, Guarded([this](bool) { N3Click(); }));
+    QObject::connect(tmr1, &QTimer::timeout, this, Guarded([this](auto&&...) { tmr1Timer(); }));
+    statusLink->OnClick = Guarded([this](TStatusPanel*) { statusLinkClick(); });
 }
 
 void TMainForm::FormCreate() {

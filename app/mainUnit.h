@@ -76,7 +76,22 @@ public:
     // Adds one line to the status memo.
     void AddStatusLine(const std::string& ansiText);
 
+    // Thumbnails and their context menu (they act only on a picture box that holds a
+    // picture and whose Tag is not above the PhotoList count).
+    void Image1Click(QObject* sender);  // opens the preview on that photo
+    void N1Click();                     // the same for the box the menu was opened on
+    void N3Click();                     // opens AlbumDir in the file manager
+
+    // The sponsored-link pane: every tick shows the next of the five captions; a click
+    // opens the address of the caption shown. With fewer than ten entries in LinkList a
+    // tick shows nothing and a click opens nothing.
+    void tmr1Timer();
+    void statusLinkClick();
+
 private:
+    // The picture box the three thumbnail commands may act on, or null.
+    TImage* ActionableThumbnail(QObject* sender) const;
+    void ConnectHandlers();
     void CreateControls();
     void FormCreate();
     void FormDestroy();

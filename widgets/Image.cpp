@@ -38,6 +38,8 @@ void TImage::paintEvent(QPaintEvent*) {
     }
 }
 
+void TImage::mousePressEvent(QMouseEvent* e) { e->accept(); }
+
 void TImage::mouseReleaseEvent(QMouseEvent* e) {
     if (e->button() == Qt::LeftButton && rect().contains(e->position().toPoint()) && OnClick) OnClick(this);
 }
