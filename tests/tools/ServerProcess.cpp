@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <stdexcept>
 #include <thread>
@@ -83,7 +85,13 @@ ServerProcess::ServerProcess(const std::vector<std::string>& args)
 
 ServerProcess::~ServerProcess()
 {
-    Stop();
+    // Every test that runs a server also checks that it shut down cleanly (and, in the
+    // sanitizer build, without a report: that ends the process with a failure status).
+    if (pid_ > 0) {
+        const int status = Stop();
+        if (status != 0)
+            ADD_FAILURE() << "album-server ended with status " << status;
+    }
 }
 
 int ServerProcess::Stop(int timeoutMs)

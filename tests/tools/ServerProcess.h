@@ -10,7 +10,7 @@ public:
     // Starts album-server --port 0 plus the given arguments and waits (up to 5 s) for its
     // "listening on ADDR:PORT" line. Throws std::runtime_error when it does not come.
     explicit ServerProcess(const std::vector<std::string>& args = {});
-    ~ServerProcess();  // stops the server if still running
+    ~ServerProcess();  // stops the server if still running; a non-zero exit fails the test
 
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;

@@ -6,7 +6,6 @@
 
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <stdexcept>
 
 namespace {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <string>
 
 namespace {
 
@@ -71,7 +72,7 @@ RgbImage PaintPhoto(PhotoSize size, std::uint32_t albumSeed, int index)
     img.FillRect(0, 0, std::max(4, size.width / 16), size.height, Hsv(albumHue, 0.9, 0.8));
 
     const unsigned number = static_cast<unsigned>(index);
-    const int digits = DigitFont::TextWidth(number, 1) / (DigitFont::kGlyphWidth + 1) + 1;
+    const int digits = static_cast<int>(std::to_string(number).size());
     int scale = std::max(2, size.height * 45 / 100 / DigitFont::kGlyphHeight);
     scale = std::min(scale, std::max(2, size.width * 70 / 100 / (digits * (DigitFont::kGlyphWidth + 1))));
     const int w = DigitFont::TextWidth(number, scale);

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -56,6 +57,8 @@ int main(int argc, char** argv)
         return 0;
     }
 
+    // Declared first so it outlives the server, whose routes point into it.
+    std::unique_ptr<AlbumService> service;
     httplib::Server server;
     const int threads = options.threads;
     server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
@@ -69,7 +72,6 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    std::unique_ptr<AlbumService> service;
     try {
         service = std::make_unique<AlbumService>(options, port);
         if (options.pregenerate)
