@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+#include <string>
+
 #include "fetcher/HTTPGetUrl.h"
 
 namespace {
@@ -9,6 +12,8 @@ struct SplitRow {
     const char* host;
     const char* path;
 };
+
+void PrintTo(const SplitRow& row, std::ostream* os) { *os << row.url; }
 
 class SplitHostAndPathTest : public ::testing::TestWithParam<SplitRow> {};
 
@@ -28,6 +33,9 @@ INSTANTIATE_TEST_SUITE_P(Rows, SplitHostAndPathTest,
                                            SplitRow{"http://server", "", "server"},
                                            SplitRow{"server:8080/x", "server:8080", "/x"},
                                            SplitRow{"https://server/x", "https:", "//server/x"},
-                                           SplitRow{"x/y?u=http://z", "ttp:", "//z"}));
+                                           SplitRow{"x/y?u=http://z", "ttp:", "//z"}),
+                         [](const ::testing::TestParamInfo<SplitRow>& info) {
+                             return "Row" + std::to_string(info.index + 1);
+                         });
 
 }  // namespace
