@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "base/SysUtils.h"
+#include "fetcher/HTTPGetBlockWriter.h"
 #include "fetcher/HTTPGetUrl.h"
-#include "platform/Files.h"
 #include "platform/WinInet.h"
 
 namespace {
@@ -115,9 +115,9 @@ void THTTPGetThread::Transfer() {
     HttpQueryInfoA(h.request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize, nullptr);
 
     Readed_ = 0;
-    std::unique_ptr<TFileStream> file;
+    std::unique_ptr<THTTPGetBlockWriter> file;
     if (toFile_)
-        file = OpenFileStream(FileName_, TFileStream::fmCreate);
+        file = std::make_unique<THTTPGetBlockWriter>(FileName_);
     else
         Result_.clear();
 
@@ -131,7 +131,7 @@ void THTTPGetThread::Transfer() {
         }
         if (lastRead_ == 0) break;
         if (file)
-            file->WriteBuffer(piece.data(), lastRead_);
+            file->Write(piece.data(), lastRead_);
         else
             Result_.append(piece.data(), lastRead_);
         if (lastRead_ > static_cast<DWORD>(std::numeric_limits<std::int32_t>::max() - Readed_)) {
@@ -139,8 +139,12 @@ void THTTPGetThread::Transfer() {
             break;
         }
         Readed_ += static_cast<std::int32_t>(lastRead_);
-        if (progress_) Synchronize([this] { ReportProgress(); });
+        if (progress_) {
+            if (file) file->Flush();
+            Synchronize([this] { ReportProgress(); });
+        }
     }
+    if (file) file->Flush();  // a failing last write fails the transfer
     const bool complete = !lengthKnown || Readed_ == TotalSize_;
     success_ = status < 400 && !readFailed && complete;
 }

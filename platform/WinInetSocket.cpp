@@ -85,7 +85,8 @@ DWORD ConnectTo(const std::string& hostText, WORD port, DWORD timeoutMs, SocketS
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_ADDRCONFIG;
+    // No AI_ADDRCONFIG: it costs a netlink round trip per look-up, and every address
+    // returned is tried in turn anyway.
     addrinfo* list = nullptr;
     const std::string service = std::to_string(port);
     if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &list) != 0 || !list)

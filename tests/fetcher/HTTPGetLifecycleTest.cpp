@@ -66,6 +66,24 @@ TEST_F(HTTPGetLifecycle, CancelDuringTheReadsKeepsThePartAndFails) {
     EXPECT_FALSE(get.LastOutcome());
 }
 
+TEST_F(HTTPGetLifecycle, CancelWithoutProgressHandlerKeepsEveryByteReceived) {
+    ScriptedPeer peer("127.0.6.24", 80);
+    peer.Accept().ReadUntil(kHeadEnd).Send("HTTP/1.0 200 OK\r\nContent-Length: 4000\r\n\r\n" + Body(1025));
+    peer.Delay(400).Send(Body(2050).substr(1025)).ReadToEnd().Close().Start();
+    THTTPGet get;
+    log.Attach(get);
+    get.OnProgress = nullptr;
+    get.SetURL("http://127.0.6.24/g.jpg");
+    get.SetFileName(dir.Path("g.jpg"));
+    get.FetchToFile();
+    PumpUntil([] { return false; }, 100);  // the worker now waits for the second piece
+    get.Cancel();
+    ASSERT_TRUE(PumpUntil([&] { return log.Finished(); }));
+    peer.Join();
+    EXPECT_EQ(log.events, std::vector<std::string>{"error"});
+    EXPECT_EQ(ReadAll(dir.Path("g.jpg")), Body(2050));
+}
+
 TEST_F(HTTPGetLifecycle, DestroyingABusyComponentSilencesItsWorker) {
     ScriptedPeer peer("127.0.6.22", 80);
     peer.Accept().ReadUntil(kHeadEnd).Send("HTTP/1.0 200 OK\r\nContent-Length: 2050\r\n\r\n" + Body(1025));
