@@ -44,6 +44,9 @@ constexpr DWORD INTERNET_SERVICE_HTTP = 3;
 // wire the request carries "Pragma: no-cache" (HTTP/1.0 caches) and
 // "Cache-Control: no-cache" (HTTP/1.1 caches). Other flags are accepted and ignored.
 constexpr DWORD INTERNET_FLAG_RELOAD = 0x80000000;
+// Redirections (301, 302, 303, 307, 308 to an http address) are followed, at most 10 in a
+// row, unless this flag is given; the handle then answers for the last place.
+constexpr DWORD INTERNET_FLAG_NO_AUTO_REDIRECT = 0x00200000;
 
 // Info levels of HttpQueryInfoA (the value is given as text unless FLAG_NUMBER is added,
 // which gives a DWORD).

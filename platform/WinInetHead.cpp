@@ -1,5 +1,6 @@
 #include "platform/WinInetHead.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "base/SysUtils.h"
@@ -162,6 +163,52 @@ bool ParseResponseHead(std::string_view text, ResponseHead& out) {
         out.raw.append(line);
         out.raw += "\r\n";
     }
+    return true;
+}
+
+bool ResolveLocation(std::string_view location, const Location& from, Location& to) {
+    std::string loc = Trim(location);
+    if (const std::size_t hash = loc.find('#'); hash != std::string::npos) loc.erase(hash);
+    if (loc.empty()) return false;
+    if (StartsWithI(loc, "http://")) {
+        loc.erase(0, 5);  // keeps the "//" of a network-path reference
+    } else {
+        const std::size_t colon = loc.find(':');
+        const std::size_t slash = loc.find('/');
+        if (colon != std::string::npos && (slash == std::string::npos || colon < slash)) return false;  // a scheme
+    }
+    if (loc.rfind("//", 0) == 0) {
+        std::string authority = loc.substr(2);
+        const std::size_t end = authority.find_first_of("/?");
+        std::string path = end == std::string::npos ? "/" : authority.substr(end);
+        authority.erase(std::min(end, authority.size()));
+        if (const std::size_t at = authority.rfind('@'); at != std::string::npos) authority.erase(0, at + 1);
+        to.port = 80;
+        const std::size_t colon = authority.rfind(':');
+        if (colon != std::string::npos && authority.find(']', colon) == std::string::npos) {
+            const std::string port = authority.substr(colon + 1);
+            authority.erase(colon);
+            if (!port.empty()) {
+                if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return false;
+                const unsigned long value = std::stoul(port);
+                if (value == 0 || value > 65535) return false;
+                to.port = static_cast<std::uint16_t>(value);
+            }
+        }
+        if (authority.empty()) return false;
+        to.server = authority;
+        to.target = EncodeTarget(path);
+        return true;
+    }
+    to.server = from.server;
+    to.port = from.port;
+    if (loc.front() == '/') {
+        to.target = EncodeTarget(loc);
+        return true;
+    }
+    std::string folder = from.target.substr(0, from.target.find('?'));
+    folder.erase(folder.rfind('/') + 1);
+    to.target = EncodeTarget(folder + loc);
     return true;
 }
 

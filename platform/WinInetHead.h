@@ -55,6 +55,16 @@ std::size_t HeadEnd(std::string_view received);
 // Parses a complete head (as delimited by HeadEnd); false when it is not an HTTP response.
 bool ParseResponseHead(std::string_view text, ResponseHead& out);
 
+// Where a Location answer points, seen from a request to server:port for target: an
+// absolute http address, a "//host/..." reference, an absolute path or a path relative to
+// the target's folder (the fragment dropped). False for another scheme or no host.
+struct Location {
+    std::string server;
+    std::uint16_t port = 80;
+    std::string target;  // encoded as EncodeTarget does
+};
+bool ResolveLocation(std::string_view location, const Location& from, Location& to);
+
 // A valid Content-Length: decimal digits only (blanks around allowed), no overflow.
 std::optional<std::uint64_t> ParseContentLength(std::string_view value);
 

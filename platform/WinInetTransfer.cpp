@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/SysUtils.h"
 #include "platform/WinInet.h"
 #include "platform/WinInetObjects.h"
 
@@ -11,6 +12,7 @@ namespace {
 
 constexpr std::size_t kMaxHead = 64 * 1024;  // a larger head is not a response we accept
 constexpr std::size_t kReceiveChunk = 64 * 1024;
+constexpr int kMaxRedirects = 10;
 
 bool Fail(DWORD code) {
     SetLastError(code);
@@ -67,7 +69,8 @@ void FrameBody(Request& r) {
     if (const std::string* length = r.head.Find("Content-Length")) r.bodyLeft = ParseContentLength(*length);
 }
 
-DWORD Exchange(Request& r, const char* headers, DWORD headersLength, const void* body, DWORD bodyLength) {
+// One round: connect, send, read the head.
+DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DWORD bodyLength) {
     const bool viaProxy = UsesProxy(r.proxy, r.server);
     RequestHeadInput in;
     in.verb = r.verb;
@@ -84,7 +87,7 @@ DWORD Exchange(Request& r, const char* headers, DWORD headersLength, const void*
         in.proxyUserName = r.proxy.userName;
         in.proxyPassword = r.proxy.password;
     }
-    if (headers) in.extraHeaders = headersLength == DWORD(-1) ? std::string(headers) : std::string(headers, headersLength);
+    in.extraHeaders = extraHeaders;
     in.hasBody = (body && bodyLength > 0) || r.verb == "POST" || r.verb == "PUT";
     in.bodyLength = body ? bodyLength : 0;
 
@@ -101,6 +104,47 @@ DWORD Exchange(Request& r, const char* headers, DWORD headersLength, const void*
     if (const DWORD err = ReadHead(r)) return err;
     FrameBody(r);
     return 0;
+}
+
+// Prepares the request for the place a redirection answer names; false when the answer
+// is to be handed to the caller as it is. A 303, and a 301 or 302 to a POST, continue as a
+// GET without the body; a request that moves to another server leaves its credentials.
+bool FollowRedirect(Request& r, bool& keepBody) {
+    const int s = r.head.status;
+    if ((r.flags & INTERNET_FLAG_NO_AUTO_REDIRECT) || (s != 301 && s != 302 && s != 303 && s != 307 && s != 308))
+        return false;
+    const std::string* location = r.head.Find("Location");
+    Location to;
+    if (!location || !ResolveLocation(*location, Location{r.server, r.port, r.target}, to)) return false;
+    if (LowerCase(to.server) != LowerCase(r.server) || to.port != r.port) {
+        r.userName.clear();
+        r.password.clear();
+    }
+    r.server = to.server;
+    r.port = to.port;
+    r.target = to.target;
+    if (s == 303 || ((s == 301 || s == 302) && r.verb == "POST")) {
+        if (r.verb != "HEAD") r.verb = "GET";
+        keepBody = false;
+    }
+    r.socket.Close();
+    r.head = ResponseHead{};
+    r.pending.clear();
+    r.pendingAt = 0;
+    r.atEnd = false;
+    r.bodyLeft.reset();
+    return true;
+}
+
+DWORD Exchange(Request& r, const char* headers, DWORD headersLength, const void* body, DWORD bodyLength) {
+    std::string extra;
+    if (headers) extra = headersLength == DWORD(-1) ? std::string(headers) : std::string(headers, headersLength);
+    bool keepBody = true;
+    for (int hop = 0;; ++hop) {
+        if (const DWORD err = SendOnce(r, extra, keepBody ? body : nullptr, keepBody ? bodyLength : 0)) return err;
+        if (hop == kMaxRedirects || !FollowRedirect(r, keepBody)) return 0;
+        if (!keepBody) extra.clear();  // the body's Content-Type goes with the body
+    }
 }
 
 // Copies a text answer to the caller's buffer in the interface's manner.

@@ -23,7 +23,7 @@ trap cleanup EXIT
 
 mkdir -p "$DIR/www/slow" "$DIR/logs"
 for i in $(seq 1 $FILES); do head -c 102400 /dev/urandom >"$DIR/www/f$i.bin"; done
-head -c 307200 /dev/urandom >"$DIR/www/slow/big.bin"
+head -c 614400 /dev/urandom >"$DIR/www/slow/big.bin"
 for i in $(seq 1 $FILES); do echo "http://$ADDR/f$i.bin"; done >"$DIR/list.txt"
 
 cat >"$DIR/nginx.conf" <<CONF
@@ -69,6 +69,6 @@ done
 printf '%d files of 100 KB, best of %d: THTTPGet %.3f s, wget -i %.3f s, ratio THTTPGet/wget %.2f (goal <= 1)\n' \
   "$FILES" "$ROUNDS" "$best_get" "$best_wget" "$(echo "scale=4; $best_get / $best_wget" | bc)"
 
-echo "Waiting on a rate-limited server (300 KB at 150 KB/s), goal cpu/wall < 5%:"
+echo "Waiting on a rate-limited server (600 KB at 150 KB/s), goal cpu/wall < 5%:"
 printf '  without OnProgress: '; "$BIN" wait "http://$ADDR/slow/big.bin" "$DIR/slow1.bin"
 printf '  with OnProgress:    '; "$BIN" wait "http://$ADDR/slow/big.bin" "$DIR/slow2.bin" progress

@@ -137,6 +137,38 @@ TEST(WinInet, ReceiveTimeoutHandsOverWhatArrivedThenFails) {
     peer.Join();
 }
 
+TEST(WinInet, FollowsRedirections) {
+    ClearProxyEnvironment();
+    ScriptedPeer first("127.0.6.34", 80), second("127.0.6.35", 80);
+    first.Accept().ReadUntil("x=1").Send("HTTP/1.0 302 Found\r\nLocation: moved/b.jpg#top\r\n\r\n").Close();
+    first.Accept().ReadUntil(kHeadEnd);
+    first.Send("HTTP/1.0 301 Moved\r\nLocation: http://127.0.6.35/c.jpg\r\nContent-Length: 5\r\n\r\nmoved").Close();
+    second.Accept().ReadUntil(kHeadEnd).Send(Response("200 OK", "final")).Close();
+    first.Start();
+    second.Start();
+
+    HINTERNET session = InternetOpenA(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    HINTERNET connection = InternetConnectA(session, "127.0.6.34", 0, "u", "p", INTERNET_SERVICE_HTTP, 0, 0);
+    HINTERNET request = HttpOpenRequestA(connection, "POST", "/dir/a.php", nullptr, nullptr, nullptr, 0, 0);
+    const char form[] = "Content-Type: application/x-www-form-urlencoded";
+    ASSERT_TRUE(HttpSendRequestA(request, form, DWORD(-1), "x=1", 3));
+    char buf[64];
+    DWORD read = 0;
+    ASSERT_TRUE(InternetReadFile(request, buf, sizeof buf, &read));
+    EXPECT_EQ(std::string(buf, read), "final");
+    first.Join();
+    second.Join();
+    EXPECT_EQ(first.Received(0),
+              "POST /dir/a.php HTTP/1.0\r\nHost: 127.0.6.34\r\nAuthorization: Basic dTpw\r\n"
+              "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 3\r\n\r\nx=1");
+    // The POST continues as a GET without its body; credentials stay with their server.
+    EXPECT_EQ(first.Received(1), "GET /dir/moved/b.jpg HTTP/1.0\r\nHost: 127.0.6.34\r\nAuthorization: Basic dTpw\r\n\r\n");
+    EXPECT_EQ(second.Received(0), "GET /c.jpg HTTP/1.0\r\nHost: 127.0.6.35\r\n\r\n");
+    InternetCloseHandle(request);
+    InternetCloseHandle(connection);
+    InternetCloseHandle(session);
+}
+
 TEST(WinInet, ProxyBypassList) {
     using wininet::ProxyFromText;
     using wininet::UsesProxy;
