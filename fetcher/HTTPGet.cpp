@@ -26,7 +26,13 @@ void THTTPGet::Start(bool toFile) {
     worker->SetFreeOnTerminate(true);
     worker->OnTerminate = [this](TThread* sender) { WorkerFinished(static_cast<THTTPGetThread*>(sender)); };
     worker_ = worker;
-    worker->Start();
+    try {
+        worker->Start();
+    } catch (...) {  // no thread could be made: stay idle rather than busy for ever
+        worker_ = nullptr;
+        delete worker;
+        throw;
+    }
     if (!WaitThread_) return;
 
     // Progress and completion arrive as messages; the wait sleeps while none is queued.
