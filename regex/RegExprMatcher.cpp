@@ -29,7 +29,14 @@ void RegExprMatcher::Begin() {
     for (char c : owner_.lineSeparators_) sepSet_[static_cast<unsigned char>(c) >> 3] |= 1u << (c & 7);
     wordSet_.fill(0);
     for (char c : owner_.wordChars_) wordSet_[static_cast<unsigned char>(c) >> 3] |= 1u << (c & 7);
-    if (!owner_.jumpBackNodes_.empty() && jumpBackLast_.size() < progSize_) jumpBackLast_.resize(progSize_, -1);
+    if (!owner_.jumpBackNodes_.empty()) {
+        if (jumpBackLast_.size() < progSize_) jumpBackLast_.resize(progSize_, -1);
+        loopHeadJump_.assign(progSize_, 0);
+        for (int jump : owner_.jumpBackNodes_) {
+            const int head = jump + ReadInt32(prog_ + jump + 1);
+            if (head > 0 && static_cast<std::size_t>(head) < progSize_) loopHeadJump_[head] = jump;
+        }
+    }
     steps_ = 0;
 }
 
@@ -42,6 +49,18 @@ bool RegExprMatcher::TryAt(const unsigned char* p) {
     owner_.startp_[0] = p - start_;
     owner_.endp_[0] = cur_ - start_;
     return true;
+}
+
+int RegExprMatcher::LoopExit(int jump) const {
+    // x*: the jump leads to the loop's first OpAlt, whose next OpAlt holds the way out.
+    // x+: the jump is the first node of an OpAlt whose next OpAlt holds the way out.
+    const int head = jump + ReadInt32(prog_ + jump + 1);
+    int alt = prog_[head] == OpAlt ? head : jump - NodeHeaderSize;
+    if (alt <= 0 || prog_[alt] != OpAlt) owner_.Error(1001);
+    const int out = alt + ReadInt32(prog_ + alt + 1);
+    if (out <= alt || static_cast<std::size_t>(out) + NodeHeaderSize > progSize_ || prog_[out] != OpAlt)
+        owner_.Error(1001);
+    return out + NodeHeaderSize;
 }
 
 std::ptrdiff_t RegExprMatcher::CaptureLength(int n) const {
@@ -181,10 +200,22 @@ bool RegExprMatcher::MatchPrim(int node) {
     auto& startp = owner_.startp_;
     auto& endp = owner_.endp_;
     const unsigned char* pos = cur_;
+    const bool hasLoopHeads = !owner_.jumpBackNodes_.empty();
+    bool viaJumpBack = false;
 
     for (;;) {
         if (node <= 0 || static_cast<std::size_t>(node) + NodeHeaderSize > progSize_) Fail(1002);
         if (stepLimit != 0 && ++steps_ > stepLimit) Fail(1017);
+        if (hasLoopHeads) {
+            // Entering a loop built from alternatives (not repeating it): its first iteration
+            // starts here.
+            const int jump = loopHeadJump_[node];
+            if (jump != 0 && !viaJumpBack) {
+                Save(jumpBackLast_[jump]);
+                jumpBackLast_[jump] = pos - start_;
+            }
+            viaJumpBack = false;
+        }
         const std::uint8_t op = prog_[node];
         const std::int32_t link = ReadInt32(prog_ + node + 1);
         const int next = link == 0 ? 0 : node + link;
@@ -334,14 +365,19 @@ bool RegExprMatcher::MatchPrim(int node) {
             node += NodeHeaderSize;
             continue;
         case OpJumpBack: {
-            // A loop built from alternatives: an iteration that consumed nothing since this
-            // node's last pass would repeat forever.
+            // The end of an iteration of a loop built from alternatives. An iteration that
+            // consumed nothing ends the loop: it is kept, and the match goes on after the loop
+            // instead of repeating it forever.
             if (static_cast<std::size_t>(node) >= jumpBackLast_.size()) Fail(1001);
             std::ptrdiff_t& last = jumpBackLast_[node];
-            if (last == pos - start_) goto fail;
+            if (last == pos - start_) {
+                node = LoopExit(node);
+                continue;
+            }
             Save(last);
             last = pos - start_;
             node = next;
+            viaJumpBack = true;
             continue;
         }
         case OpPass:

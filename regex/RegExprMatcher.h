@@ -8,9 +8,9 @@
 // and no subject can overflow the call stack; the stacks are bounded by the owner's
 // BacktrackLimit (error 1016), the visited nodes by its StepLimit (error 1017).
 //
-// Loops whose body matched the empty string do not iterate again (a body with width can only
-// do that through a back-reference to an empty capture); this keeps such loops finite
-// without changing any other match.
+// An iteration of a loop that matched the empty string ends the loop (a body with width can
+// only match empty through a back-reference to an empty capture, or a literal NUL at the
+// end); this keeps such loops finite without changing any other match.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -53,6 +53,8 @@ private:
     // Counts repetitions of the single-character node at `node` from `pos`, at most `max`,
     // and moves `pos` after them.
     std::int64_t RegRepeat(int node, std::int64_t max, const unsigned char*& pos);
+    // Where the loop closed by the OpJumpBack `jump` continues after its last iteration.
+    int LoopExit(int jump) const;
     // The characters a back-reference of group n stands for, or -1 when the group is not set.
     std::ptrdiff_t CaptureLength(int n) const;
     // The first character the continuation at `node` must see, when that is certain; else -1.
@@ -97,6 +99,8 @@ private:
     std::ptrdiff_t loopLevel_ = 0;
     // Per OpJumpBack node: the subject offset of its last pass on the current path, -1 = none.
     std::vector<std::ptrdiff_t> jumpBackLast_;
+    // Per node: the OpJumpBack that loops back to it, 0 = none.
+    std::vector<int> loopHeadJump_;
 
     std::vector<Choice> choices_;
     std::vector<TrailEntry> trail_;
