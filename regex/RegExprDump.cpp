@@ -67,21 +67,21 @@ void DumpNode(const ProgramView& program, int node, int indent, std::string& out
         break;
     case OpOneOf3:
     case OpNoneOf3:
-        for (int i = 0; i < 3; ++i) out += " " + Quoted(operand + i, 1, '\'');
+        for (int i = 0; i < 3; ++i) out.append(1, ' ').append(Quoted(operand + i, 1, '\''));
         break;
     case OpOneOfSet:
-        out += " " + DumpCharSet(operand);
+        out.append(1, ' ').append(DumpCharSet(operand));
         break;
     case OpBackRef:
     case OpBackRefNoCase:
-        out += " \\" + std::to_string(operand[0]);
+        out.append(" \\").append(std::to_string(operand[0]));
         break;
     default:
-        if (IsOpen(op)) out += " " + std::to_string(op - OpOpenFirst + 1);
-        if (IsClose(op)) out += " " + std::to_string(op - OpCloseFirst + 1);
+        if (IsOpen(op)) out.append(1, ' ').append(std::to_string(op - OpOpenFirst + 1));
+        if (IsClose(op)) out.append(1, ' ').append(std::to_string(op - OpCloseFirst + 1));
         break;
     }
-    if (program.Link(node) != 0) out += " -> " + std::to_string(program.Next(node));
+    if (program.Link(node) != 0) out.append(" -> ").append(std::to_string(program.Next(node)));
     out += '\n';
     if (op == OpStarSimple || op == OpPlusSimple || op == OpStarSimpleLazy || op == OpPlusSimpleLazy)
         DumpNode(program, program.Operand(node), indent + 2, out);
@@ -102,7 +102,7 @@ std::string DumpCharSet(const std::uint8_t* set) {
         while (last + 1 < 256 && InSet(set, static_cast<unsigned char>(last + 1))) ++last;
         out += SetChar(static_cast<unsigned char>(c));
         if (last == c + 1) out += SetChar(static_cast<unsigned char>(last));
-        else if (last > c + 1) out += "-" + SetChar(static_cast<unsigned char>(last));
+        else if (last > c + 1) out.append(1, '-').append(SetChar(static_cast<unsigned char>(last)));
         c = last + 1;
     }
     return out + "]";
