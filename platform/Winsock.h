@@ -27,8 +27,8 @@
 //  - FD_READ when data is there; posted again only after the next recv/recvfrom (and at
 //    once then, when data is still waiting).
 //  - FD_WRITE once the connection is up (or at once for a datagram or connected socket when
-//    WSAAsyncSelect is called), and again after a send that failed with WSAEWOULDBLOCK as
-//    soon as there is room.
+//    WSAAsyncSelect is called), and again after a send that failed with WSAEWOULDBLOCK (or
+//    took only part of the data) as soon as there is room.
 //  - FD_ACCEPT when a connection is waiting; posted again after the next accept.
 //  - FD_CONNECT once, with the outcome of the connect (0 or the error code).
 //  - FD_CLOSE once the peer has ended the stream and every byte before the end has been

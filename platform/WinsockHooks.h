@@ -16,6 +16,10 @@ void WinsockSetLoadFailure(DWORD errorCode);
 // asynchronous look-up pending. Empty = none.
 void WinsockSetLookupHook(std::function<int(const std::string& query)> hook);
 
+// Asynchronous look-ups whose worker has not finished (a finished worker has posted its
+// reply, if it posts one).
+int WinsockLookupsInFlight();
+
 // How many WSAStartup / WSACleanup calls succeeded since the process started, and how
 // many sockets are open now.
 int WinsockStartupCount();

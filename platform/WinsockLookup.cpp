@@ -3,7 +3,9 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 
+#include <atomic>
 #include <cstring>
+#include <system_error>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -155,6 +157,8 @@ struct Request {
     int bufLen = 0;
 };
 
+std::atomic<int> inFlight{0};  // worker threads not finished yet
+
 std::mutex requestMu;
 std::unordered_map<HANDLE, std::shared_ptr<Request>> pending;
 HANDLE nextRequest = 1;
@@ -188,11 +192,14 @@ HANDLE Start(HWND wnd, UINT msg, char* buf, int bufLen, std::function<HostResult
         pending.emplace(req->handle, req);
     }
     try {
+        inFlight.fetch_add(1);
         std::thread([req, work = std::move(work), query = std::move(query)] {
             const int forced = RunHook(query);
             Complete(req, forced != 0 ? HostResult{forced, {}, {}, {}} : work());
+            inFlight.fetch_sub(1);
         }).detach();
     } catch (const std::system_error&) {
+        inFlight.fetch_sub(1);
         std::lock_guard lock(requestMu);
         pending.erase(req->handle);
         SetError(WSAENOBUFS);
@@ -213,6 +220,8 @@ void WinsockSetLookupHook(std::function<int(const std::string& query)> hook) {
     std::lock_guard lock(hookMu);
     lookupHook = std::move(hook);
 }
+
+int WinsockLookupsInFlight() { return inFlight.load(); }
 
 namespace winsock_impl {
 void CancelAllLookups() {

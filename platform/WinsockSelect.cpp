@@ -133,12 +133,18 @@ void PostWriteLocked(SOCKET h, Socket& s) {
 
 void OnReadinessLocked(SOCKET h, Socket& s, std::uint32_t ev) {
     if (s.connectPending) {
-        if (ev & (EPOLLOUT | EPOLLERR | EPOLLHUP)) {
-            int err = 0;
-            socklen_t len = sizeof err;
-            ::getsockopt(s.fd, SOL_SOCKET, SO_ERROR, &err, &len);
-            if (err == 0 && !(ev & EPOLLOUT)) err = ECONNREFUSED;
+        // The events may predate the connect; ask the socket how it stands now.
+        int err = 0;
+        socklen_t len = sizeof err;
+        ::getsockopt(s.fd, SOL_SOCKET, SO_ERROR, &err, &len);
+        sockaddr_storage peer;
+        socklen_t peerLen = sizeof peer;
+        if (err != 0) {
             ConnectDecidedLocked(h, s, FromErrno(err));
+            return;
+        }
+        if (::getpeername(s.fd, reinterpret_cast<sockaddr*>(&peer), &peerLen) == 0) {
+            ConnectDecidedLocked(h, s, 0);
             return;
         }
     } else if (s.listening) {
@@ -146,8 +152,13 @@ void OnReadinessLocked(SOCKET h, Socket& s, std::uint32_t ev) {
             s.acceptPosted = true;
             Post(h, s, FD_ACCEPT, 0);
         }
-    } else {
-        if (IsStream(s) && s.connected && (ev & (EPOLLRDHUP | EPOLLHUP | EPOLLERR))) {
+    } else if (!IsStream(s) || s.connected) {
+        if (!IsStream(s) && (ev & EPOLLERR)) {  // an ICMP report on a datagram socket: drop it
+            int err = 0;
+            socklen_t len = sizeof err;
+            ::getsockopt(s.fd, SOL_SOCKET, SO_ERROR, &err, &len);
+        }
+        if (IsStream(s) && (ev & (EPOLLRDHUP | EPOLLHUP | EPOLLERR))) {
             s.ended = true;
             if (ev & (EPOLLHUP | EPOLLERR)) s.hardEnd = true;
         }
@@ -173,6 +184,9 @@ void RearmLocked(SOCKET h, Socket& s) {
             want = EPOLLOUT;
         } else if (s.listening) {
             if (!s.acceptPosted && Wants(s, FD_ACCEPT)) want = EPOLLIN;
+        } else if (IsStream(s) && !s.connected) {
+            // A stream socket that is not connecting yet has nothing to wait for (and an
+            // unconnected socket reads as hung up).
         } else if (!s.hardEnd) {
             if (!s.ended) {
                 if (!s.readPosted && Wants(s, FD_READ)) want |= EPOLLIN;

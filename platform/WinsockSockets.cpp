@@ -100,8 +100,15 @@ int SendError(SOCKET h, int err) {
     return WSAECONNRESET;
 }
 
-int AfterSend(SOCKET h, ssize_t n, int err) {
-    if (n >= 0) return static_cast<int>(n);
+// A send that found no room, or room for only part of the data, owes the caller an
+// FD_WRITE once there is room again (a caller that stops at a partial send waits for it).
+int AfterSend(SOCKET h, ssize_t n, int err, int len) {
+    if (n >= len) return static_cast<int>(n);
+    if (n >= 0) {
+        std::lock_guard lock(Global().mu);
+        if (Socket* s = FindLocked(h); s && s->nonBlocking) AfterWouldBlockSendLocked(h, *s);
+        return static_cast<int>(n);
+    }
     if (err == EAGAIN || err == EWOULDBLOCK) {
         std::lock_guard lock(Global().mu);
         if (Socket* s = FindLocked(h)) AfterWouldBlockSendLocked(h, *s);
@@ -233,7 +240,7 @@ int WsSend(SOCKET h, const char* buf, int len, int flags) {
     const int fd = FdOf(h);
     if (fd < 0) return SOCKET_ERROR;
     const ssize_t n = ::send(fd, buf, static_cast<size_t>(len), SystemFlags(flags) | MSG_NOSIGNAL);
-    return AfterSend(h, n, errno);
+    return AfterSend(h, n, errno, len);
 }
 
 int WsSendTo(SOCKET h, const char* buf, int len, int flags, const TSockAddr* to, int toLen) {
@@ -250,7 +257,7 @@ int WsSendTo(SOCKET h, const char* buf, int len, int flags, const TSockAddr* to,
     } else {
         n = ::send(fd, buf, static_cast<size_t>(len), SystemFlags(flags) | MSG_NOSIGNAL);
     }
-    return AfterSend(h, n, errno);
+    return AfterSend(h, n, errno, len);
 }
 
 int WsRecv(SOCKET h, char* buf, int len, int flags) {
