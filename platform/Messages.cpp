@@ -105,6 +105,24 @@ void ReleaseMainBridge() {
     }
 }
 
+// Set when the application's loop is asked to quit, cleared once that loop has returned.
+std::atomic<bool> gQuitRequested{false};
+
+// Sees the quit request on its way to the application object (it never filters anything).
+class QuitWatch : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* target, QEvent* e) override {
+        if (e->type() == QEvent::Quit && target == QCoreApplication::instance()) gQuitRequested = true;
+        return false;
+    }
+};
+
+void WatchForQuit(QCoreApplication* app) {
+    app->installEventFilter(new QuitWatch(app));
+    QObject::connect(app, &QCoreApplication::aboutToQuit, [] { gQuitRequested = false; });
+}
+
 ThreadQueue& OwnQueue() {
     if (!tlsQueue.queue) {
         tlsQueue.queue = std::make_shared<ThreadQueue>();
@@ -113,6 +131,7 @@ ThreadQueue& OwnQueue() {
             if (app->thread() == QThread::currentThread()) {
                 gMainQueue = tlsQueue.queue;
                 qAddPostRoutine(ReleaseMainBridge);
+                WatchForQuit(app);
             }
         }
     }
@@ -256,6 +275,8 @@ void WaitAndProcessMessages() {
         DrainOwnQueue();
     }
 }
+
+bool ApplicationTerminating() { return gQuitRequested || QCoreApplication::closingDown(); }
 
 void WaitMessage() {
     ThreadQueue& q = OwnQueue();

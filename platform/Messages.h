@@ -54,6 +54,10 @@ void ProcessMessages();
 // Like ProcessMessages, but when nothing is pending it blocks until something arrives.
 // The waits of the transfers use it so that waiting costs no processor time.
 void WaitAndProcessMessages();
+// True from the moment the application's event loop is asked to quit (QCoreApplication::
+// quit) until that loop has returned, and while the application object is being destroyed.
+// Nested waits give up then, so that the outer loop can end.
+bool ApplicationTerminating();
 // Blocks until the calling thread's own queue holds a message (handles nothing).
 void WaitMessage();
 // As WaitMessage, giving up after timeoutMs; true when a message is there.
