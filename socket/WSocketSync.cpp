@@ -42,7 +42,8 @@ int TCustomSyncWSocket::WaitForFlag(bool& Done) {
         if (Done) return 0;
         if ((timeout > 0 && Clock::now() > deadline) || ApplicationTerminating() || FTerminated) return kWaitFailed;
         ProcessPendingMessages();
-        if (Done) continue;
+        // What the messages just changed is judged before blocking.
+        if (Done || FTerminated || ApplicationTerminating()) continue;
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count() + 1;
         if (MultiThreaded) {
             // The private pump handles this thread's own queue only: wait on that queue.
