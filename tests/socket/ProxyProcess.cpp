@@ -1,0 +1,119 @@
+#include "ProxyProcess.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+bool Accepts(std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+    ::close(fd);
+    return ok;
+}
+
+}  // namespace
+
+TProxyProcess::~TProxyProcess() { Stop(); }
+
+std::string TProxyProcess::Find(const std::string& name) {
+    for (const char* dir : {"/usr/sbin/", "/usr/bin/", "/sbin/", "/bin/", "/usr/local/sbin/", "/usr/local/bin/"}) {
+        const std::string path = dir + name;
+        if (::access(path.c_str(), X_OK) == 0) return path;
+    }
+    return {};
+}
+
+std::uint16_t TProxyProcess::FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    socklen_t len = sizeof sa;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+    ::close(fd);
+    return ntohs(sa.sin_port);
+}
+
+std::string TProxyProcess::Start(const std::vector<std::string>& Argv, std::uint16_t Port) {
+    std::vector<char*> args;
+    for (const std::string& a : Argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    const int rc = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        pid_ = -1;
+        return "cannot start " + Argv[0];
+    }
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < end) {
+        if (Accepts(Port)) return {};
+        int status;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return Argv[0] + " exited at start";
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return Argv[0] + " does not listen on port " + std::to_string(Port);
+}
+
+void TProxyProcess::Stop() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    int status;
+    while (::waitpid(pid_, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > end) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    pid_ = -1;
+}
+
+TScratchDir::TScratchDir() {
+    char pattern[] = "/tmp/fotaviq-proxy-XXXXXX";
+    if (::mkdtemp(pattern)) path_ = pattern;
+}
+
+TScratchDir::~TScratchDir() {
+    for (const std::string& f : files_) std::remove(f.c_str());
+    if (!path_.empty()) ::rmdir(path_.c_str());
+}
+
+std::string TScratchDir::File(const std::string& name) {
+    files_.push_back(path_ + "/" + name);
+    return files_.back();
+}
+
+std::string TScratchDir::Write(const std::string& name, const std::string& text) {
+    const std::string path = File(name);
+    std::ofstream(path) << text;
+    return path;
+}
