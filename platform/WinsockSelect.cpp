@@ -13,6 +13,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -139,6 +140,18 @@ void OnReadinessLocked(SOCKET h, Socket& s, std::uint32_t ev) {
         ::getsockopt(s.fd, SOL_SOCKET, SO_ERROR, &err, &len);
         sockaddr_storage peer;
         socklen_t peerLen = sizeof peer;
+        if (err == ECONNRESET || err == EPIPE) {
+            // Connected, then reset before anyone looked: the connect succeeded, the
+            // stream ended with a reset.
+            ConnectDecidedLocked(h, s, 0);
+            s.ended = true;
+            s.hardEnd = true;
+            s.endError = WSAECONNRESET;
+            s.endErrorKnown = true;
+            EndedReadSideLocked(h, s);
+            RearmLocked(h, s);
+            return;
+        }
         if (err != 0) {
             ConnectDecidedLocked(h, s, FromErrno(err));
             return;
@@ -220,8 +233,22 @@ void ForgetLocked(Socket& s) {
 void AfterReceiveLocked(SOCKET h, Socket& s) {
     if (!s.readPosted && !s.ended) return;  // nothing to re-enable: no work, no syscall
     s.readPosted = false;
-    if (s.ended)
-        EndedReadSideLocked(h, s);
+    if (!s.ended && Wants(s, FD_READ)) {
+        // Data still waiting is announced from here: the reading thread is awake, and a
+        // stream that keeps flowing then costs no notifier wake-up per read.
+        pollfd p{s.fd, POLLIN | POLLRDHUP, 0};
+        if (::poll(&p, 1, 0) == 1) {
+            if (IsStream(s) && (p.revents & (POLLRDHUP | POLLHUP | POLLERR))) {
+                s.ended = true;
+                if (p.revents & (POLLHUP | POLLERR)) s.hardEnd = true;
+            } else if (p.revents & POLLIN) {
+                s.readPosted = true;
+                Post(h, s, FD_READ, 0);
+                return;  // the registration did not include reading: nothing to change
+            }
+        }
+    }
+    if (s.ended) EndedReadSideLocked(h, s);
     RearmLocked(h, s);
 }
 
@@ -254,6 +281,7 @@ int AsyncSelectLocked(SOCKET h, Socket& s, HWND wnd, UINT msg, long events) {
         const int fl = ::fcntl(s.fd, F_GETFL);
         ::fcntl(s.fd, F_SETFL, fl | O_NONBLOCK);
         s.nonBlocking = true;
+        Global().generation.fetch_add(1, std::memory_order_release);
     }
     if (wnd == 0 || events == 0) {
         s.wnd = 0;
