@@ -6,6 +6,8 @@
 // FD_WRITE is owed, ...). A notification that is posted drops its readiness from the
 // registration until the re-enabling call (recv, accept, a send that would block) adds it
 // back, so a socket whose notification waits in a queue costs the notifier nothing.
+// A recv that leaves data behind posts the next FD_READ itself: while a stream flows, the
+// reading thread keeps itself busy without a wake-up through the notifier per read.
 // Once the peer has ended the stream nothing new can arrive: from then on the remaining
 // FD_READ and the final FD_CLOSE are decided by the calls that read, not by the notifier.
 #include <sys/epoll.h>
