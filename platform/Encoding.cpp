@@ -73,3 +73,29 @@ std::string UnicodeToAnsi(std::u32string_view text) {
 QString AnsiToQString(std::string_view ansi) { return QString::fromStdString(AnsiToUtf8(ansi)); }
 
 std::string QStringToAnsi(const QString& s) { return UnicodeToAnsi(s.toStdU32String()); }
+
+bool IsValidUtf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t extra;
+        if (c < 0x80)
+            extra = 0;
+        else if (c >= 0xC2 && c <= 0xDF)
+            extra = 1;
+        else if ((c & 0xF0) == 0xE0)
+            extra = 2;
+        else if (c >= 0xF0 && c <= 0xF4)
+            extra = 3;
+        else
+            return false;
+        if (i + extra >= text.size() && extra > 0) return false;
+        for (std::size_t k = 1; k <= extra; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+QString TextToQString(std::string_view text) {
+    return IsValidUtf8(text) ? QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())) : AnsiToQString(text);
+}

@@ -14,4 +14,8 @@ std::string Utf8ToAnsi(std::string_view utf8);
 std::string UnicodeToAnsi(std::u32string_view text);
 
 QString AnsiToQString(std::string_view ansi);
+// Text whose origin is mixed (error messages carry file-system paths in UTF-8 and the
+// program's own GBK texts): shown as UTF-8 when it is valid UTF-8, else as GBK.
+QString TextToQString(std::string_view text);
+bool IsValidUtf8(std::string_view text);
 std::string QStringToAnsi(const QString& s);

@@ -29,3 +29,9 @@ void GuardedCall(F&& f) noexcept {
         ShowException(std::runtime_error("Unknown exception"));
     }
 }
+
+// Wraps a handler so that calling it runs through GuardedCall (for connecting window events).
+template <class F>
+auto Guarded(F f) {
+    return [f = std::move(f)](auto&&... args) { GuardedCall([&] { f(args...); }); };
+}

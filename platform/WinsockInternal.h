@@ -4,9 +4,10 @@
 // One mutex guards the socket table and every socket's notification flags; the notifier
 // thread takes it for each batch of readiness events. The socket calls find descriptors
 // through a per-thread cache validated by State::generation, and take the mutex only to
-// update flags (the two flags they read first are atomic for that). Messages are posted while it is held, so that
-// the order of the notifications of one socket is the order of the decisions. The
-// message layer never calls back into this module, so that nesting cannot deadlock.
+// update flags (the two flags they read first are atomic for that). Messages are posted
+// while it is held, so that the order of the notifications of one socket is the order of
+// the decisions. The message layer never calls back into this module, so that nesting
+// cannot deadlock.
 #include <atomic>
 #include <cstdint>
 #include <memory>

@@ -10,6 +10,7 @@
 #include <type_traits>
 #include <strings.h>
 
+#include "platform/LastError.h"
 #include "platform/WinsockHooks.h"
 #include "platform/WinsockInternal.h"
 
@@ -40,16 +41,12 @@ void CloseAllSockets();
 
 namespace winsock_impl {
 
-namespace {
-thread_local int tlsLastError = 0;
-}
-
 State& Global() {
     static State* s = new State;  // lives to the end of the process: threads may still call
     return *s;
 }
 
-void SetError(int wsaCode) { tlsLastError = wsaCode; }
+void SetError(int wsaCode) { SetLastError(static_cast<DWORD>(wsaCode)); }
 
 bool CheckStarted() {
     if (Global().startups.load(std::memory_order_acquire) > 0) return true;
@@ -130,7 +127,6 @@ using namespace winsock_impl;
 namespace {
 
 constexpr HMODULE kModule = 0x5753'0000;  // the one module's handle
-constexpr DWORD ERROR_INVALID_HANDLE = 6;
 
 std::mutex moduleMu;
 int moduleLoads = 0;
@@ -275,9 +271,6 @@ static_assert(std::is_same_v<decltype(&WsRecv), TRecvProc>);
 static_assert(std::is_same_v<decltype(&WsRecvFrom), TRecvFromProc>);
 
 }  // namespace
-
-DWORD GetLastError() { return static_cast<DWORD>(tlsLastError); }
-void SetLastError(DWORD error) { tlsLastError = static_cast<int>(error); }
 
 HMODULE LoadLibrary(const char* fileName) {
     if (!fileName || strcasecmp(fileName, "wsock32.dll") != 0) {

@@ -28,3 +28,13 @@ TEST(Paths, FolderPartAndFileSystemForm) {
     ASSERT_FALSE(dir.empty());
     EXPECT_EQ(dir.back(), '/');
 }
+
+TEST(Encoding, MixedTextsAreShownAsUtf8OnlyWhenValid) {
+    EXPECT_TRUE(IsValidUtf8("plain"));
+    EXPECT_TRUE(IsValidUtf8("中文"));
+    EXPECT_FALSE(IsValidUtf8("\xD6\xD0\xCE\xC4"));  // GBK 中文
+    EXPECT_FALSE(IsValidUtf8("\xE4\xB8"));          // cut off
+    EXPECT_FALSE(IsValidUtf8("\xC0\x80"));          // overlong
+    EXPECT_EQ(TextToQString("\xD6\xD0\xCE\xC4"), QString::fromUtf8("中文"));
+    EXPECT_EQ(TextToQString("中文"), QString::fromUtf8("中文"));
+}

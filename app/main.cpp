@@ -1,0 +1,33 @@
+// The process entry: application object, title, main window, hidden preview window,
+// message loop; then the windows are destroyed and the process ends.
+#include <QApplication>
+
+#include <memory>
+
+#include "app/Environment.h"
+#include "app/commonDefine.h"
+#include "app/dao.h"
+#include "app/mainUnit.h"
+#include "app/preview.h"
+
+int main(int argc, char** argv) {
+    auto dao = std::make_unique<TCommonDao>();
+    PrepareEnvironment();
+    QApplication app(argc, argv);
+    QApplication::setApplicationDisplayName("Fotaviq");  // the title
+    QApplication::setApplicationName("Fotaviq");
+    InstallErrorDialog();
+
+    auto mainForm = std::make_unique<TMainForm>();
+    MainForm = mainForm.get();
+    mainForm->show();
+    auto previewForm = std::make_unique<TPreviewForm>();
+    PreviewForm = previewForm.get();
+
+    const int rc = app.exec();
+    PreviewForm = nullptr;
+    previewForm.reset();
+    MainForm = nullptr;
+    mainForm.reset();
+    return rc;
+}

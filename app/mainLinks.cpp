@@ -1,0 +1,29 @@
+// The sponsored-link pane of the main window.
+#include "app/commonDefine.h"
+#include "app/linkList.h"
+#include "app/mainUnit.h"
+#include "app/shellOpen.h"
+#include "platform/Encoding.h"
+#include "widgets/StatusBar.h"
+
+namespace {
+constexpr int kLinkPairs = 5;
+
+// Entry i of LinkList, or nothing when the list is shorter.
+const std::string* LinkEntry(int i) {
+    if (!LinkList || i < 0 || i >= LinkList->Count()) return nullptr;
+    return &(*LinkList)[i];
+}
+}  // namespace
+
+void TMainForm::tmr1Timer() {
+    if (++LinkIndex > kLinkPairs - 1) LinkIndex = 0;
+    const std::string* caption = LinkList && LinkList->Count() >= 2 * kLinkPairs ? LinkEntry(2 * LinkIndex) : nullptr;
+    statusLink->SetText(caption ? AnsiToQString(*caption) : QString());
+}
+
+void TMainForm::statusLinkClick() {
+    if (!LinkList || LinkList->Count() < 2 * kLinkPairs) return;
+    const std::string* address = LinkEntry(2 * LinkIndex + 1);
+    if (address && IsOpenableLinkAddress(*address)) ShellOpen(*address);
+}
