@@ -61,6 +61,7 @@ void TCustomLineWSocket::ReleaseLineBuffer() {
     Delivering = false;
     DeliveryEnd = 0;
     LineClearData = false;
+    ResumePending = false;
     ++BufferGeneration;
 }
 

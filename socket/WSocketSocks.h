@@ -8,7 +8,9 @@
 //  - OnSocksConnected reports the TCP connection to the proxy (0 or the error). The
 //    handshake then runs by itself inside the received-data handling; OnSessionConnected is
 //    raised only when it ends: 0 on success, else the error code, preceded by OnSocksError
-//    (code and text) and followed by the close of the socket.
+//    (code and text) and followed by the close of the socket. (A version 4 destination
+//    that does not resolve is reported with OnSocksError and closes the socket with that
+//    code, without OnSessionConnected.)
 //  - Version 5 reports authentication progress with OnSocksAuthState.
 //  - Bytes the proxy sent behind its final reply are the first bytes the application reads.
 //  - SocksServer, SocksPort and SocksLevel are per-session: every close resets them (empty,
@@ -100,6 +102,7 @@ protected:
     bool SocksNegotiating() const { return SocksState != socksIdle; }
 
 private:
+    // The largest request this layer sends (the one-byte length fields would allow more).
     static constexpr int kRequestSize = 128;
     // The longest version 5 reply: header, a name of 255 bytes and the port.
     static constexpr int kReplySize = 4 + 1 + 255 + 2;
