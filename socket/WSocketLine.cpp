@@ -334,9 +334,13 @@ void TCustomLineWSocket::FireSessionClosed(WORD Error) {
     if (!LineBuffer.empty()) {
         const unsigned generation = BufferGeneration;
         try {
-            // Closed by a handler in the middle of a line: what it took is gone.
-            EndDelivery();
-            if (FLineMode && LineBufferCount > 0 && !LineClearData) {
+            // Closed by a handler in the middle of a line: what it took is gone, and complete
+            // lines that arrived meanwhile still go out one by one.
+            if (Delivering) {
+                EndDelivery();
+                if (FLineMode && !LineClearData) DeliverLines(0);
+            }
+            if (generation == BufferGeneration && FLineMode && LineBufferCount > 0 && !LineClearData) {
                 // The partial line goes out without a line end.
                 LineLength = LineBufferCount;
                 DeliveryEnd = LineLength;

@@ -225,6 +225,20 @@ TEST(WSocketLine, ClosingHandsOutWhatIsBuffered) {
     ASSERT_TRUE(q.Run(quit.Port()));
     EXPECT_EQ(q.Got, (Texts{"QUIT\r\n", "rest", "(closed)"}));
 
+    // A handler that dispatches messages: what arrives meanwhile (the close included) is
+    // delivered line by line after the line it is handling.
+    ScriptedPeer nested;
+    nested.Accept().Send("one\r\n").ReadUntil("go").Send("two\r\nthree\r\n").Close();
+    nested.Start();
+    TLineClient n;
+    n.After = [&](const std::string& got) {
+        if (got != "one\r\n") return;
+        n.S.SendText("go");
+        EXPECT_TRUE(PumpUntil([&] { return n.Closed; }));
+    };
+    ASSERT_TRUE(n.Run(nested.Port()));
+    EXPECT_EQ(n.Got, (Texts{"one\r\n", "two\r\n", "three\r\n", "(closed)"}));
+
     // Line mode went off and the peer closed at once: every buffered byte still comes out.
     const std::string body(3000, 'b');
     ScriptedPeer plain;
