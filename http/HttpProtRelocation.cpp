@@ -26,6 +26,7 @@ std::string AbsoluteAddress(const std::string& protocol, const std::string& host
 void THttpCli::NoteNewLocation(const std::string& value) {
     relocating_ = true;
     std::string protocol, host, port, path;
+    bool bareHost = false;  // an address without a path: Location names just the server
     if (!value.empty() && value[0] == '/' && value.compare(0, 2, "//") != 0) {
         // Same server, new path.
         protocol = targetProto_;
@@ -38,7 +39,8 @@ void THttpCli::NoteNewLocation(const std::string& value) {
         SplitUrl(value, protocol, user, password, host, port, path);
         if (!protocol.empty() && !host.empty()) {
             // An absolute address: a new server (its user and password are not used).
-            if (path.empty()) path = "/";
+            bareHost = path.empty();
+            if (bareHost) path = "/";
         } else if (host.empty() && !path.empty() && path[0] == '/') {
             // "./x", "../x": resolved to a path on the same server.
             protocol = targetProto_;
@@ -63,7 +65,8 @@ void THttpCli::NoteNewLocation(const std::string& value) {
         connectHost_ = host;
         connectPort_ = port.empty() ? "80" : port;
         requestPath_ = path;
-        location_ = AbsoluteAddress(protocol, host, connectPort_ == "80" ? std::string() : connectPort_, path);
+        location_ = AbsoluteAddress(protocol, host, connectPort_ == "80" ? std::string() : connectPort_,
+                                    bareHost ? std::string() : path);
     } else {
         // Through a proxy the connection stays the proxy's; the request names the address.
         requestPath_ = AbsoluteAddress(protocol, host, port, path);
