@@ -66,7 +66,15 @@ void THttpCli::PassBufferedBody() {
 }
 
 void THttpCli::HandleHeaderLine() {
-    if (headerLines_ == 0) FireHeaderBegin();
+    if (headerLines_ == 0) {
+        // After a relocation the fields describe the new response only: a length or type
+        // the redirecting response named must not stick to a document that names none.
+        if (relocations_ > 0) {
+            contentLength_ = -1;
+            contentType_.clear();
+        }
+        FireHeaderBegin();
+    }
     ++headerLines_;
 
     if (UpperCase(line_.substr(0, 6)) == "<HTML>") {

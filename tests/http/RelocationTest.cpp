@@ -41,6 +41,7 @@ TEST(HttpRelocation, FoundWithBodyFetchesTheNewPathOnTheSameHost) {
     EXPECT_EQ(c.Location(), "http://h/new.htm");
     EXPECT_EQ(doc.DataString(), "new page");  // nothing of the 302's body
     EXPECT_EQ(c.StatusCode(), 200);
+    EXPECT_EQ(c.ContentLength(), -1);  // the 302 named one, the page does not
     EXPECT_EQ(std::count(log.events.begin(), log.events.end(), "location:http://h/new.htm"), 1);
     // The relocating response ends in header-end and location change; the next one
     // starts over at the lookup without passing through idle.
