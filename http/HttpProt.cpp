@@ -8,6 +8,9 @@ EHttpException::~EHttpException() = default;
 THttpCli::THttpCli(TComponent* owner) : TComponent(owner) {
     AllocateWindow();
     socket_ = std::make_unique<TWSocket>(this);
+    // One read per notification: the socket posts the next one while data remains, so a
+    // receive loop would only add notifications that find nothing to read.
+    socket_->ComponentOptions.Include(wsoNoReceiveLoop);
     proxyPort_ = "80";
     contentTypePost_ = "application/x-www-form-urlencoded";
     accept_ = "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*";
