@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <thread>
 
 #include "EventLog.h"
 #include "base/Stream.h"
@@ -361,4 +362,31 @@ TEST(HttpLoopback, SilentPeersTimeOut) {
     }
     EXPECT_EQ(doc.DataString(), "half");
     EXPECT_EQ(c.State(), httpIdle);
+}
+
+TEST(HttpLoopback, MultiThreadedClientWorksOnAWorkerThreadOwnQueue) {
+    ScriptedPeer peer;
+    peer.Accept().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n\r\n").Delay(20).Send("from a worker").Close();
+    peer.Start();
+    std::string doc, error;
+    std::vector<std::string> states;
+    std::thread worker([&] {
+        try {
+            THttpCli c;
+            c.SetMultiThreaded(true);
+            c.OnStateChange = [&](TObject*) { states.push_back(std::to_string(c.State())); };
+            TStringStream s;
+            c.SetDocStream(&s);
+            c.SetURL(Url(peer, "/"));
+            c.Get();
+            doc = s.DataString();
+        } catch (const Exception& e) {
+            error = e.Message();
+        }
+    });
+    worker.join();
+    peer.Join();
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(doc, "from a worker");
+    EXPECT_EQ(states, (std::vector<std::string>{"1", "3", "4", "2", "5", "6", "0"}));
 }
