@@ -310,7 +310,7 @@ private:
     THttpRequest requestKind_ = httpAbort;
     THttpRcvBuffer rcv_;
     std::string line_;
-    std::string lineEnding_;
+    int lineEndLength_ = 0;  // of the line end taken off line_
     int headerLines_ = 0;
     int bodyChunks_ = 0;
     bool allowedToSend_ = false;

@@ -20,9 +20,10 @@ public:
     // Takes the first complete line out of the buffer. A line ends at the first LF that
     // lies before both the end of the held bytes and the first zero byte (a zero byte
     // hides what follows it until more data completes the line). line gets the text before
-    // the LF without a CR that directly precedes it; ending gets the dropped "\r\n" or "\n".
-    // False, with the buffer untouched, when no complete line is held.
-    bool TakeLine(std::string& line, std::string& ending);
+    // the LF without a CR that directly precedes it; endingLength gets the length of the
+    // dropped line end (2 for CR LF, 1 for LF). False, with the buffer untouched, when no
+    // complete line is held.
+    bool TakeLine(std::string& line, int& endingLength);
     // Moves every held byte (zero bytes included) into out and empties the buffer.
     void TakeAll(std::string& out);
     // Forgets the held bytes; Data() still shows them until the next receive.

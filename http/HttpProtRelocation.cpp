@@ -40,7 +40,7 @@ void THttpCli::NoteNewLocation(const std::string& value) {
         if (!protocol.empty() && !host.empty()) {
             // An absolute address: a new server (its user and password are not used).
             bareHost = path.empty();
-            if (bareHost) path = "/";
+            if (bareHost) path.push_back('/');
         } else if (host.empty() && !path.empty() && path[0] == '/') {
             // "./x", "../x": resolved to a path on the same server.
             protocol = targetProto_;

@@ -37,7 +37,7 @@ void THttpCli::ReadAndDispatch(WORD error) {
         PassBufferedBody();
         return;
     }
-    while (!rcv_.Empty() && rcv_.TakeLine(line_, lineEnding_)) {
+    while (!rcv_.Empty() && rcv_.TakeLine(line_, lineEndLength_)) {
         if (state_ == httpAwaitingHeader || state_ == httpAwaitingBody) {
             if (nextHandler_ == TNextHandler::None)
                 FinishRequest();
@@ -84,7 +84,7 @@ void THttpCli::HandleHeaderLine() {
         SetState(httpAwaitingBody);
         nextHandler_ = TNextHandler::Body;
         FireHeaderEnd();
-        line_ += lineEnding_;
+        line_.append(lineEndLength_ == 2 ? "\r\n" : "\n");
         HandleBodyData(line_.data(), static_cast<int>(line_.size()));
         if (!rcv_.Empty()) PassBufferedBody();
         return;

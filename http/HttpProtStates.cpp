@@ -95,8 +95,8 @@ void THttpCli::BeginRequest(THttpRequest kind) {
     targetPort_ = port;
     if (!user.empty()) username_ = user;
     if (!password.empty()) password_ = password;
-    if (requestPath_.empty()) requestPath_ = "/";
-    if (targetPath_.empty()) targetPath_ = "/";
+    if (requestPath_.empty()) requestPath_.push_back('/');
+    if (targetPath_.empty()) targetPath_.push_back('/');
     docFileName_ = DocFileNameOf(targetPath_);
     ConnectToServer();
 }
