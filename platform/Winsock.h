@@ -268,7 +268,7 @@ HMODULE LoadLibrary(const char* fileName);
 void* GetProcAddress(HMODULE module, const char* procName);
 bool FreeLibrary(HMODULE module);
 
-// The calling thread's last error (shared with WSAGetLastError, as on the original system).
+// The calling thread's last error; WSAGetLastError reads the same slot.
 DWORD GetLastError();
 void SetLastError(DWORD error);
 

@@ -2,10 +2,12 @@
 // State shared by the source files of the Winsock stand-in (not a public header).
 //
 // One mutex guards the socket table and every socket's notification flags; the notifier
-// thread takes it for each batch of readiness events, the socket calls take it only to
-// find a descriptor and to update flags. Messages are posted while it is held, so that
-// the order of the notifications of one socket is the order of the decisions. The
-// message layer never calls back into this module, so that nesting cannot deadlock.
+// thread takes it for each batch of readiness events. The socket calls find descriptors
+// through a per-thread cache validated by State::generation, and take the mutex only to
+// update flags (the two flags they read first are atomic for that). Messages are posted
+// while it is held, so that the order of the notifications of one socket is the order of
+// the decisions. The message layer never calls back into this module, so that nesting
+// cannot deadlock.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -25,7 +27,7 @@ struct Socket {
     bool connectPending = false;  // non-blocking connect in flight
     bool failed = false;          // connect failed: no further notifications
     bool shutSend = false;        // shutdown(SD_SEND/SD_BOTH) done
-    bool ended = false;           // the peer ended or reset the stream
+    std::atomic<bool> ended{false};  // the peer ended or reset the stream
     bool hardEnd = false;         // both directions are gone: nothing more can happen
     int endError = 0;             // Winsock code FD_CLOSE carries (0 = orderly end)
     bool endErrorKnown = false;
@@ -38,7 +40,7 @@ struct Socket {
     HWND wnd = 0;
     UINT msg = 0;
     long events = 0;
-    bool readPosted = false;    // FD_READ posted; the next recv re-enables it
+    std::atomic<bool> readPosted{false};  // FD_READ posted; the next recv re-enables it
     bool acceptPosted = false;  // FD_ACCEPT posted; the next accept re-enables it
     bool writeOwed = false;     // FD_WRITE is due as soon as there is room
     bool closePosted = false;
@@ -50,6 +52,9 @@ struct State {
     std::atomic<int> startups{0};
     std::unordered_map<SOCKET, std::shared_ptr<Socket>> sockets;
     SOCKET nextHandle = 0x100;
+    // Changes (under mu) whenever a handle closes or a socket's blocking mode changes, so
+    // that the per-thread handle caches of the socket calls can be checked without mu.
+    std::atomic<std::uint64_t> generation{1};
 };
 
 State& Global();

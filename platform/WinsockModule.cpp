@@ -161,7 +161,7 @@ int WsaCleanup() {
         cleanupCount.fetch_add(1);
         if (Global().startups.fetch_sub(1) > 1) return 0;
     }
-    // The last clean-up: as on the original system, what is still open goes away.
+    // The last clean-up: whatever is still open goes away with it.
     CancelAllLookups();
     CloseAllSockets();
     StopNotifier();

@@ -6,6 +6,8 @@
 // FD_WRITE is owed, ...). A notification that is posted drops its readiness from the
 // registration until the re-enabling call (recv, accept, a send that would block) adds it
 // back, so a socket whose notification waits in a queue costs the notifier nothing.
+// A recv that leaves data behind posts the next FD_READ itself: while a stream flows, the
+// reading thread keeps itself busy without a wake-up through the notifier per read.
 // Once the peer has ended the stream nothing new can arrive: from then on the remaining
 // FD_READ and the final FD_CLOSE are decided by the calls that read, not by the notifier.
 #include <sys/epoll.h>
@@ -13,6 +15,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -139,6 +142,18 @@ void OnReadinessLocked(SOCKET h, Socket& s, std::uint32_t ev) {
         ::getsockopt(s.fd, SOL_SOCKET, SO_ERROR, &err, &len);
         sockaddr_storage peer;
         socklen_t peerLen = sizeof peer;
+        if (err == ECONNRESET || err == EPIPE) {
+            // Connected, then reset before anyone looked: the connect succeeded, the
+            // stream ended with a reset.
+            ConnectDecidedLocked(h, s, 0);
+            s.ended = true;
+            s.hardEnd = true;
+            s.endError = WSAECONNRESET;
+            s.endErrorKnown = true;
+            EndedReadSideLocked(h, s);
+            RearmLocked(h, s);
+            return;
+        }
         if (err != 0) {
             ConnectDecidedLocked(h, s, FromErrno(err));
             return;
@@ -226,8 +241,22 @@ void AfterReceiveLocked(SOCKET h, Socket& s) {
         return;
     }
     s.readPosted = false;
-    if (s.ended)
-        EndedReadSideLocked(h, s);
+    if (!s.ended && Wants(s, FD_READ)) {
+        // Data still waiting is announced from here: the reading thread is awake, and a
+        // stream that keeps flowing then costs no notifier wake-up per read.
+        pollfd p{s.fd, POLLIN | POLLRDHUP, 0};
+        if (::poll(&p, 1, 0) == 1) {
+            if (IsStream(s) && (p.revents & (POLLRDHUP | POLLHUP | POLLERR))) {
+                s.ended = true;
+                if (p.revents & (POLLHUP | POLLERR)) s.hardEnd = true;
+            } else if (p.revents & POLLIN) {
+                s.readPosted = true;
+                Post(h, s, FD_READ, 0);
+                return;  // the registration did not include reading: nothing to change
+            }
+        }
+    }
+    if (s.ended) EndedReadSideLocked(h, s);
     RearmLocked(h, s);
 }
 
@@ -260,6 +289,7 @@ int AsyncSelectLocked(SOCKET h, Socket& s, HWND wnd, UINT msg, long events) {
         const int fl = ::fcntl(s.fd, F_GETFL);
         ::fcntl(s.fd, F_SETFL, fl | O_NONBLOCK);
         s.nonBlocking = true;
+        Global().generation.fetch_add(1, std::memory_order_release);
     }
     if (wnd == 0 || events == 0) {
         s.wnd = 0;

@@ -20,10 +20,30 @@ using namespace winsock_impl;
 
 namespace {
 
+// The last handle this thread used. A handle's descriptor and socket stay the same while
+// the handle lives; any close (or change of blocking mode) moves the generation on.
+struct HandleCache {
+    SOCKET handle = INVALID_SOCKET;
+    std::uint64_t generation = 0;
+    Socket* socket = nullptr;
+};
+thread_local HandleCache tlsHandle;
+
+// The socket of a handle, or null with WSAENOTSOCK. The pointer is valid until the
+// handle is closed.
+Socket* Lookup(SOCKET h) {
+    State& g = Global();
+    HandleCache& c = tlsHandle;
+    if (c.handle == h && c.generation == g.generation.load(std::memory_order_acquire)) return c.socket;
+    std::lock_guard lock(g.mu);
+    Socket* s = FindLocked(h);
+    if (s) c = HandleCache{h, g.generation.load(std::memory_order_relaxed), s};
+    return s;
+}
+
 // The descriptor of a handle (and whether it is non-blocking), or -1 with WSAENOTSOCK.
 int FdOf(SOCKET h, bool* nonBlocking = nullptr) {
-    std::lock_guard lock(Global().mu);
-    Socket* s = FindLocked(h);
+    Socket* s = Lookup(h);
     if (!s) return -1;
     if (nonBlocking) *nonBlocking = s->nonBlocking;
     return s->fd;
@@ -118,11 +138,21 @@ int AfterSend(SOCKET h, ssize_t n, int err, int len) {
 }
 
 int AfterReceive(SOCKET h, ssize_t n, int err) {
-    {
+    // Nothing to re-enable (the common case while data streams in): no lock.
+    Socket* cached = Lookup(h);
+    if (cached && (cached->readPosted.load() || cached->ended.load())) {
         std::lock_guard lock(Global().mu);
         if (Socket* s = FindLocked(h)) AfterReceiveLocked(h, *s);
     }
     if (n >= 0) return static_cast<int>(n);
+    if (err == ECONNRESET) {
+        // The read took the reset: keep it for the close notification still to come.
+        std::lock_guard lock(Global().mu);
+        if (Socket* s = FindLocked(h); s && !s->endErrorKnown) {
+            s->endError = WSAECONNRESET;
+            s->endErrorKnown = true;
+        }
+    }
     return Fail(FromErrno(err == EWOULDBLOCK ? EAGAIN : err));
 }
 
@@ -131,6 +161,7 @@ int AfterReceive(SOCKET h, ssize_t n, int err) {
 void CloseAllSockets() {
     State& g = Global();
     std::lock_guard lock(g.mu);
+    g.generation.fetch_add(1, std::memory_order_release);
     for (auto& [h, s] : g.sockets) {
         ForgetLocked(*s);
         ::close(s->fd);
@@ -337,6 +368,7 @@ int WsCloseSocket(SOCKET h) {
             }
         }
         ForgetLocked(s);
+        g.generation.fetch_add(1, std::memory_order_release);
         doomed = std::move(it->second);
         g.sockets.erase(it);
     }
@@ -464,6 +496,7 @@ int WsIoctlSocket(SOCKET h, long cmd, std::uint32_t* arg) {
         const int fl = ::fcntl(s->fd, F_GETFL);
         ::fcntl(s->fd, F_SETFL, *arg ? (fl | O_NONBLOCK) : (fl & ~O_NONBLOCK));
         s->nonBlocking = *arg != 0;
+        Global().generation.fetch_add(1, std::memory_order_release);
         return 0;
     }
     return Fail(WSAEINVAL);

@@ -6,6 +6,9 @@
 namespace {
 // Drained blocks a socket keeps for reuse (about 93 KB at most).
 constexpr std::size_t kMaxSpareBuffers = 64;
+const std::string kDefaultProto = "tcp";
+const std::string kAnyPort = "0";
+const std::string kAnyAddr = "0.0.0.0";
 }  // namespace
 
 TCustomWSocket::TCustomWSocket(TComponent* AOwner) : TComponent(AOwner) {
@@ -44,10 +47,10 @@ void TCustomWSocket::ResetToDefaults() {
     LocalPortResolved = false;
     ProtoAssigned = true;
     ProtocolNumber = 6;
-    FProto = "tcp";
+    FProto = kDefaultProto;
     SocketType = WS_SOCK_STREAM;
-    FLocalPort = "0";
-    FLocalAddr = "0.0.0.0";
+    FLocalPort = kAnyPort;
+    FLocalAddr = kAnyAddr;
     LingerOnOff = wsLingerOn;
     LingerTimeout = 0;
     SocketHandle = INVALID_SOCKET;

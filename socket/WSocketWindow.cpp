@@ -1,18 +1,9 @@
 // The hidden window of a socket and the dispatch of its messages.
 #include "socket/WSocketCore.h"
 
-namespace {
-
-// The window class all socket windows share: one procedure that finds the socket through
-// the window's slot. Registered on first use; process-wide like the rest of the unit state.
-struct TSocketWindowClass {
-    const char* Name = "XSocketWindowClass";
-    bool Registered = false;
-};
-TSocketWindowClass SocketWindowClass;
-
-}  // namespace
-
+// All socket windows share this procedure, which finds its socket through the window's
+// slot (a shared cell the socket clears before its window goes). It plays the part of the
+// socket window class; windows here need no class registered first.
 void NotifyWindowProc(const std::shared_ptr<TCustomWSocket*>& Slot, TMessage& Msg) {
     if (TCustomWSocket* socket = *Slot) {
         socket->DispatchSocketMessage(Msg);
@@ -26,7 +17,6 @@ HWND WSocketAllocateHWnd(TWndMethod Method) { return AllocateHWnd(std::move(Meth
 void WSocketDeallocateHWnd(HWND Wnd) { DeallocateHWnd(Wnd); }
 
 void TCustomWSocket::AllocateNotifyWindow() {
-    SocketWindowClass.Registered = true;
     WindowSlot = std::make_shared<TCustomWSocket*>(this);
     NotifyWindow = AllocateHWnd([slot = WindowSlot](TMessage& Msg) { NotifyWindowProc(slot, Msg); });
 }

@@ -1,5 +1,5 @@
 // Addresses come from album documents and from Location headers: splitting must accept any
-// text. The fetcher's split also keeps its defining property: Host and Path put back
+// text; the fetcher's split keeps its defining property: Host and Path put back
 // together are the address without the dropped scheme.
 #include <cstdint>
 #include <cstdlib>

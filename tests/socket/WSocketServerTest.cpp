@@ -131,3 +131,30 @@ TEST(WSocketServer, DatagramsConnectAtOnceAndTravelBothWays) {
     EXPECT_EQ(server.SendTo(from, sizeof from, "pong", 4), 4);
     ASSERT_TRUE(PumpUntil([&] { return clientLog.Data == "pong"; }));
 }
+
+TEST(WSocketServer, ResolutionFailuresOfConnectAreReportedWithTheirPrefix) {
+    TWSocket s;
+    s.SetAddr("127.0.0.1");
+    s.SetPort("99999");
+    EXPECT_EQ(ErrorOf([&] { s.Connect(); }), "connect: Range check error");
+    s.SetPort("nosuchservice");
+    EXPECT_EQ(ErrorOf([&] { s.Connect(); }), "connect: WSocketResolvePort: Cannot convert port 'nosuchservice', Error #11004");
+    s.SetPort("80");
+    s.SetProto("bogus");
+    EXPECT_EQ(ErrorOf([&] { s.Connect(); }), "connect: WSocketResolveProto: Cannot convert protocol 'bogus', Error #11004");
+    EXPECT_EQ(s.State(), wsClosed);
+}
+
+TEST(WSocketServer, ABroadcastDatagramSocketMaySend) {
+    TTestSocket s;
+    s.SetProto("udp");
+    s.SetAddr("255.255.255.255");
+    s.SetPort("9");
+    s.Connect();  // resolves without error; without SO_BROADCAST the send below is refused
+    EXPECT_EQ(s.State(), wsConnected);
+    int errors = 0;
+    s.OnError = [&](TObject*) { ++errors; };
+    s.SendText("hello");
+    EXPECT_EQ(errors, 0) << s.LastError();
+    EXPECT_TRUE(s.AllSent);
+}
