@@ -234,12 +234,6 @@ void ForgetLocked(Socket& s) {
 
 void AfterReceiveLocked(SOCKET h, Socket& s) {
     if (!s.readPosted && !s.ended) return;  // nothing to re-enable: no work, no syscall
-    if (!s.ended && Wants(s, FD_READ) && PendingBytes(s) > 0) {
-        // Data is still waiting: the next FD_READ goes out from here and now. Re-arming
-        // the notifier for it would cost two epoll_ctl calls and a thread hop per read.
-        Post(h, s, FD_READ, 0);
-        return;
-    }
     s.readPosted = false;
     if (!s.ended && Wants(s, FD_READ)) {
         // Data still waiting is announced from here: the reading thread is awake, and a
