@@ -14,6 +14,7 @@
 #include <QWebEngineView>
 
 #include "app/commonDefine.h"
+#include "app/mediaPlayer.h"
 #include "base/Exception.h"
 #include "platform/Encoding.h"
 #include "platform/ErrorGuard.h"
@@ -94,8 +95,7 @@ void TMainForm::CreateControls() {
             img->SetTag(n);
             Image[static_cast<size_t>(n - 1)] = img;
         }
-    mp1 = Place(new QWidget(Panel1), "mp1", 112, 128, 253, 30);
-    mp1->setVisible(false);
+    mp1 = Place(new TMediaPlayer(Panel1), "mp1", 112, 128, 253, 30);
 
     lbl2 = Place(new QLabel(Q(sMusicLabel), this), "lbl2", 192, 518, 114, 13);
     edtBgmusic = Place(new QLineEdit(this), "edtBgmusic", 312, 512, 353, 19);
@@ -130,6 +130,10 @@ void TMainForm::CreateControls() {
 }
 
 void TMainForm::ConnectHandlers() {
+    QObject::connect(btnDownload, &QPushButton::clicked, this, Guarded([this](bool) { btnDownloadClick(); }));
+    QObject::connect(btn2, &QPushButton::clicked, this, Guarded([this](bool) { btn2Click(); }));
+    QObject::connect(btn1, &QPushButton::clicked, this, Guarded([this](bool) { btn1Click(); }));
+    mp1->OnError = [](const std::string& message) { ShowException(EMCIDeviceError(message)); };
     for (TImage* img : Image) img->OnClick = Guarded([this](TImage* sender) { Image1Click(sender); });
     QObject::connect(N1, &QAction::triggered, this, Guarded([this](bool) { N1Click(); }));
     QObject::connect(N3, &QAction::triggered, this, Guarded([this](bool) { N3Click(); }));
@@ -142,8 +146,7 @@ void TMainForm::FormCreate() {
     AppDir = ExecutableDir();
     wb1->setUrl(QUrl(QString::fromStdString(InfoPageUrl())));
     LinkList = std::make_unique<TStringList>();
-    // Unfinished: loading the sponsored links (and the handlers of the buttons, thumbnails,
-    // menu, timer and link pane) arrive with the download workflow and the link ticker.
+    // Unfinished: loading the sponsored links (LoadLinks) arrives with the HTTP client.
 }
 
 void TMainForm::FormDestroy() { LinkList.reset(); }

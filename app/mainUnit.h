@@ -23,6 +23,7 @@ class QPushButton;
 class QTimer;
 class QWebEngineView;
 class TImage;
+class TMediaPlayer;
 class TPanel;
 class TStatusBar;
 class TStatusPanel;
@@ -48,7 +49,7 @@ public:
     QPushButton* btn2;
     TPanel* Panel1;
     std::array<TImage*, ThumbnailCount> Image;  // Image[0] is Image1
-    QWidget* mp1;                                // invisible place of the music player
+    TMediaPlayer* mp1;                           // invisible
     QLabel* lbl2;
     QLineEdit* edtBgmusic;
     QPushButton* btn1;
@@ -75,6 +76,13 @@ public:
 
     // Adds one line to the status memo.
     void AddStatusLine(const std::string& ansiText);
+
+    // The album workflow: the download button, the stop button and the music button.
+    void btnDownloadClick();
+    void StartAlbum(const std::string& viewerAddress);
+    void DownloadAlbum(const std::string& title, const std::string& viewerQuery);
+    void btn2Click();
+    void btn1Click();
 
     // Thumbnails and their context menu (they act only on a picture box that holds a
     // picture and whose Tag is not above the PhotoList count).
