@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QObject>
+#include <QThread>
 
 #include <atomic>
 #include <chrono>
@@ -87,10 +88,33 @@ struct QueueHolder {
 
 thread_local QueueHolder tlsQueue;
 
+// The application thread's queue outlives the Qt application object (it is a thread-local
+// of the main thread); its bridge is released while Qt still exists.
+std::weak_ptr<ThreadQueue> gMainQueue;
+
+void ReleaseMainBridge() {
+    if (auto q = gMainQueue.lock()) {
+        Bridge* bridge;
+        {
+            std::lock_guard lock(q->mu);
+            bridge = q->bridge;
+            q->bridge = nullptr;
+            q->wakePending = false;
+        }
+        delete bridge;
+    }
+}
+
 ThreadQueue& OwnQueue() {
     if (!tlsQueue.queue) {
         tlsQueue.queue = std::make_shared<ThreadQueue>();
-        if (QCoreApplication::instance()) tlsQueue.queue->bridge = new Bridge(tlsQueue.queue.get());
+        if (QCoreApplication* app = QCoreApplication::instance()) {
+            tlsQueue.queue->bridge = new Bridge(tlsQueue.queue.get());
+            if (app->thread() == QThread::currentThread()) {
+                gMainQueue = tlsQueue.queue;
+                qAddPostRoutine(ReleaseMainBridge);
+            }
+        }
     }
     return *tlsQueue.queue;
 }

@@ -6,6 +6,7 @@
 void TStatusPanel::SetText(const QString& text) {
     text_ = text;
     bar_->update();
+    if (OnTextChange) OnTextChange(this);
 }
 
 void TStatusPanel::SetWidth(int width) {

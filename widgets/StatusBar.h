@@ -32,6 +32,9 @@ public:
     // not let an exception escape (the application guards its handlers).
     std::function<void(TStatusPanel* sender)> OnClick;
 
+    // Raised after every SetText (also when the caption stays the same).
+    std::function<void(TStatusPanel* sender)> OnTextChange;
+
     void SetBlinking(bool on, int intervalMs = 500);
     bool Blinking() const { return blinkTimer_ != nullptr; }
 

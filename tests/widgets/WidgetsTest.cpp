@@ -42,6 +42,17 @@ private slots:
         QTRY_COMPARE(bar.cursor().shape(), Qt::ArrowCursor);
     }
 
+    void textChangesAreReported() {
+        TStatusBar bar;
+        TStatusPanel* p = bar.AddPanel(100);
+        QStringList seen;
+        p->OnTextChange = [&](TStatusPanel* s) { seen << s->Text(); };
+        p->SetText("a");
+        p->SetText("a");
+        p->SetText("");
+        QCOMPARE(seen, QStringList({"a", "a", ""}));
+    }
+
     void blinkingTogglesAndStops() {
         TStatusBar bar;
         TStatusPanel* p = bar.AddPanel(100);

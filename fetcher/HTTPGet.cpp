@@ -1,0 +1,64 @@
+#include "fetcher/HTTPGet.h"
+
+#include "fetcher/HTTPGetThread.h"
+#include "platform/ErrorGuard.h"
+#include "platform/Messages.h"
+
+THTTPGet::THTTPGet(TComponent* owner) : TComponent(owner) {}
+
+THTTPGet::~THTTPGet() {
+    BeginDestroy();
+    Cancel();
+    // The worker lives on until its body returns; its completion must then find nothing
+    // of this object. When the completion itself is running (a handler destroying the
+    // component), the worker is past that point already.
+    if (worker_ && !finishing_) worker_->Detach();
+}
+
+void THTTPGet::FetchToFile() { Start(true); }
+
+void THTTPGet::FetchToString() { Start(false); }
+
+void THTTPGet::Start(bool toFile) {
+    if (worker_) return;
+    auto* worker = new THTTPGetThread(AcceptTypes_, Agent_, URL_, FileName_, UserName_, Password_, PostQuery_,
+                                      Referer_, BinaryData_, UseCache_, OnProgress, toFile);
+    worker->SetFreeOnTerminate(true);
+    worker->OnTerminate = [this](TThread* sender) { WorkerFinished(static_cast<THTTPGetThread*>(sender)); };
+    worker_ = worker;
+    try {
+        worker->Start();
+    } catch (...) {  // no thread could be made: stay idle rather than busy for ever
+        worker_ = nullptr;
+        delete worker;
+        throw;
+    }
+    if (!WaitThread_) return;
+
+    // Progress and completion arrive as messages; the wait sleeps while none is queued.
+    const std::weak_ptr<int> alive = alive_;
+    while (!alive.expired() && worker_) WaitAndProcessMessages();
+}
+
+void THTTPGet::Cancel() {
+    if (worker_) worker_->Cancel();
+}
+
+void THTTPGet::WorkerFinished(THTTPGetThread* worker) {
+    const std::weak_ptr<int> alive = alive_;
+    finishing_ = true;
+    result_ = worker->Success();
+    GuardedCall([&] {
+        if (!result_) {
+            if (TNotifyEvent handler = OnError) handler(this);
+        } else if (worker->WritesToFile()) {
+            // The bytes written: the announced length, or what came up to the close.
+            if (TOnDoneFileEvent handler = OnDoneFile) handler(this, worker->FileName(), worker->Readed());
+        } else {
+            if (TOnDoneStringEvent handler = OnDoneString) handler(this, worker->Result());
+        }
+    });
+    if (alive.expired()) return;  // a handler destroyed the component
+    finishing_ = false;
+    worker_ = nullptr;
+}

@@ -1,0 +1,102 @@
+#pragma once
+// THTTPGet: fetches one URL on a worker thread (THTTPGetThread) into a file or a text.
+//
+// Every operation runs on the main thread, and so does every event. A component runs at
+// most one transfer at a time; a start while one runs is ignored. The worker works on
+// copies of the properties, so changing them during a transfer affects only the next.
+//
+// Events (raised only when assigned):
+//  - OnProgress after every piece received (at most 1025 bytes), with the worker as Sender;
+//    the worker waits until the handler has run.
+//  - OnDoneFile / OnDoneString once a transfer has succeeded (see THTTPGetThread::Success),
+//    with the component as Sender; OnDoneFile gets the file name and the bytes written.
+//  - OnError once a transfer has failed, with the component as Sender. A failed file
+//    transfer keeps what was written (an error page's body, a cut-off body); a transfer that
+//    got no response creates no file.
+// An exception escaping OnDoneFile, OnDoneString or OnError goes to the application's error
+// dialog; one escaping OnProgress ends the transfer as a failure.
+//
+// The main thread must dispatch messages (its event loop, or the wait of WaitThread) for
+// progress and completion to be delivered.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "base/Component.h"
+#include "fetcher/HTTPGetEvents.h"
+
+class THTTPGetThread;
+
+class THTTPGet : public TComponent {
+public:
+    explicit THTTPGet(TComponent* owner = nullptr);
+    // Asks a running transfer to stop; its completion then raises no event and never
+    // touches this object.
+    ~THTTPGet() override;
+
+    // Properties, in their published order.
+    const std::string& AcceptTypes() const { return AcceptTypes_; }  // default "*/*"
+    void SetAcceptTypes(std::string v) { AcceptTypes_ = std::move(v); }
+    const std::string& Agent() const { return Agent_; }  // default "Brevant HTTPGet"; empty: none sent
+    void SetAgent(std::string v) { Agent_ = std::move(v); }
+    // True: a response without a readable content length is not transferred at all.
+    bool BinaryData() const { return BinaryData_; }
+    void SetBinaryData(bool v) { BinaryData_ = v; }
+    const std::string& URL() const { return URL_; }
+    void SetURL(std::string v) { URL_ = std::move(v); }
+    // False: the answer must come from the server itself, not from a cache on the way.
+    bool UseCache() const { return UseCache_; }
+    void SetUseCache(bool v) { UseCache_ = v; }
+    const std::string& FileName() const { return FileName_; }  // an ANSI path
+    void SetFileName(std::string v) { FileName_ = std::move(v); }
+    const std::string& UserName() const { return UserName_; }
+    void SetUserName(std::string v) { UserName_ = std::move(v); }
+    const std::string& Password() const { return Password_; }
+    void SetPassword(std::string v) { Password_ = std::move(v); }
+    // Not empty: the request is a POST with this body unchanged, as a form.
+    const std::string& PostQuery() const { return PostQuery_; }
+    void SetPostQuery(std::string v) { PostQuery_ = std::move(v); }
+    const std::string& Referer() const { return Referer_; }
+    void SetReferer(std::string v) { Referer_ = std::move(v); }
+    // True: the start operations return only when the transfer is over, dispatching the
+    // calling thread's messages meanwhile (blocking while none are there).
+    bool WaitThread() const { return WaitThread_; }
+    void SetWaitThread(bool v) { WaitThread_ = v; }
+
+    TOnProgressEvent OnProgress;
+    TOnDoneFileEvent OnDoneFile;
+    TOnDoneStringEvent OnDoneString;
+    TNotifyEvent OnError;
+
+    // Starts fetching URL into the file FileName (created or truncated once the response
+    // has arrived). Ignored while a transfer runs, whatever WaitThread says.
+    void FetchToFile();
+    // The same transfer, the body collected as a text and given to OnDoneString.
+    void FetchToString();
+    // Asks a running transfer to stop and marks it failed; returns at once. The transfer
+    // ends at its next stop test (a read in progress is not interrupted) with OnError.
+    void Cancel();
+
+    bool Busy() const { return worker_ != nullptr; }
+    // The outcome of the last completed transfer; false until one has completed.
+    bool LastOutcome() const { return result_; }
+
+private:
+    void Start(bool toFile);
+    void WorkerFinished(THTTPGetThread* worker);
+
+    std::string AcceptTypes_ = "*/*";
+    std::string Agent_ = "Brevant HTTPGet";
+    bool BinaryData_ = false;
+    std::string URL_;
+    bool UseCache_ = false;
+    std::string FileName_, UserName_, Password_, PostQuery_, Referer_;
+    bool WaitThread_ = false;
+
+    THTTPGetThread* worker_ = nullptr;  // the running worker; it frees itself
+    bool result_ = false;
+    bool finishing_ = false;  // WorkerFinished is on the stack
+    // Expires with the component: lets a wait or an event call notice that a handler
+    // destroyed the component.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+};

@@ -1,0 +1,65 @@
+#pragma once
+// The worker of one THTTPGet transfer. Created suspended with copies of the component's
+// settings, it runs the transfer on its own thread, hands progress calls to the main
+// thread (waiting for each), and after its body the completion handler (OnTerminate)
+// runs on the main thread; then it frees itself. Used for one transfer only.
+//
+// Threads: the constructor, Cancel, Detach, ReportProgress and the completion handler run
+// on the main thread; Execute on the worker. The inputs are fixed before the start; the
+// outcome (Success, TotalSize, Readed, Result) may be read by the completion handler,
+// when the body has returned.
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "base/Component.h"
+#include "fetcher/HTTPGetEvents.h"
+#include "platform/Thread.h"
+#include "platform/WinTypes.h"
+
+class THTTPGetThread : public TThread, public TObject {
+public:
+    // toFile: write the body to fileName (file mode) or collect it in Result (text mode).
+    THTTPGetThread(std::string acceptTypes, std::string agent, std::string url, std::string fileName,
+                   std::string userName, std::string password, std::string postQuery, std::string referer,
+                   bool binaryData, bool useCache, TOnProgressEvent progress, bool toFile);
+
+    // Success: a response arrived with a status below 400, every read succeeded, no stop
+    // was requested, and the body is complete: as long as the announced length, or, with
+    // none announced, everything up to the server's close.
+    bool Success() const { return success_; }
+    const std::string& FileName() const { return FileName_; }
+    const std::string& Result() const { return Result_; }
+    std::int32_t TotalSize() const { return TotalSize_; }  // the announced length, 0 when none
+    std::int32_t Readed() const { return Readed_; }
+    bool WritesToFile() const { return toFile_; }
+
+    // The stop request: the body ends at its next stop test and the transfer fails, even
+    // when the request comes after the last test.
+    void Cancel();
+    // The component is going away: the completion handler and the progress handler are not
+    // called any more.
+    void Detach();
+
+    // Main thread: raises the progress handler with the worker as Sender.
+    void ReportProgress();
+
+protected:
+    void Execute() override;
+
+private:
+    void Transfer();
+
+    // In the order of the original record; fixed before the start unless noted.
+    std::string AcceptTypes_, Agent_, URL_, FileName_;
+    std::string Result_;  // text mode: the body received
+    std::string UserName_, Password_, PostQuery_, Referer_;
+    bool BinaryData_, UseCache_;
+    std::atomic<bool> success_{false};  // written by both threads
+    std::int32_t TotalSize_ = 0;
+    bool toFile_;
+    DWORD lastRead_ = 0;
+    std::int32_t Readed_ = 0;
+    TOnProgressEvent progress_;
+    bool detached_ = false;  // main thread only
+};

@@ -1,0 +1,134 @@
+#pragma once
+// A small blocking HTTP/1.0 client with the shape of the Windows Internet functions, for
+// worker threads. Every call blocks its thread until it is done or a timeout passes.
+//
+// Handles: InternetOpenA gives a session, InternetConnectA a connection of a session,
+// HttpOpenRequestA a request of a connection. A child copies what it needs from its
+// parent when it is created, so handles may be closed in any order. Nothing goes on the
+// wire before HttpSendRequestA: it resolves the server, connects (directly or through the
+// proxy), sends the request and reads the status line and headers. InternetReadFile then
+// reads the body. Failing calls return null/false and set GetLastError() (LastError.h)
+// to one of the codes below; a null or closed handle gives ERROR_INVALID_HANDLE.
+//
+// Proxy: with INTERNET_OPEN_TYPE_PRECONFIG the session takes the system settings, the
+// environment variables http_proxy ("http://[user:password@]host[:port][/]" or
+// "host[:port]", port 80 when none) and no_proxy (NO_PROXY): a comma- or blank-separated
+// list of host names, each also matching its subdomains, "*" for every host. A proxy
+// with another scheme than http is not used. Through a proxy the request line carries
+// the absolute address "http://host[:port]/path", and proxy credentials are sent as
+// Proxy-Authorization Basic.
+//
+// Timeouts (INTERNET_OPTION_*_TIMEOUT, milliseconds; 0 or 0xFFFFFFFF = no limit):
+// connect 30 s, send 30 s, receive 60 s, each per wait (inactivity, not total time).
+// InternetSetOptionA on a handle sets it for that handle and the children created after;
+// on a null handle it sets the process-wide default for sessions opened later.
+#include <cstdint>
+
+#include "platform/LastError.h"
+#include "platform/WinTypes.h"
+
+using HINTERNET = void*;
+using INTERNET_PORT = WORD;
+using DWORD_PTR = std::uintptr_t;
+
+// Access types of InternetOpenA.
+constexpr DWORD INTERNET_OPEN_TYPE_PRECONFIG = 0;  // the system's proxy settings
+constexpr DWORD INTERNET_OPEN_TYPE_DIRECT = 1;
+constexpr DWORD INTERNET_OPEN_TYPE_PROXY = 3;      // proxy "host[:port]" and bypass list given
+
+constexpr INTERNET_PORT INTERNET_DEFAULT_HTTP_PORT = 80;
+constexpr DWORD INTERNET_SERVICE_HTTP = 3;
+
+// Request flags of HttpOpenRequestA.
+// RELOAD: the answer must come from the origin server, not from a cache on the way. On the
+// wire the request carries "Pragma: no-cache" (HTTP/1.0 caches) and
+// "Cache-Control: no-cache" (HTTP/1.1 caches). Other flags are accepted and ignored.
+constexpr DWORD INTERNET_FLAG_RELOAD = 0x80000000;
+// Redirections (301, 302, 303, 307, 308 to an http address) are followed, at most 10 in a
+// row, unless this flag is given; the handle then answers for the last place.
+constexpr DWORD INTERNET_FLAG_NO_AUTO_REDIRECT = 0x00200000;
+
+// Info levels of HttpQueryInfoA (the value is given as text unless FLAG_NUMBER is added,
+// which gives a DWORD).
+constexpr DWORD HTTP_QUERY_CONTENT_TYPE = 1;
+constexpr DWORD HTTP_QUERY_CONTENT_LENGTH = 5;
+constexpr DWORD HTTP_QUERY_VERSION = 18;          // "HTTP/1.1"
+constexpr DWORD HTTP_QUERY_STATUS_CODE = 19;      // "200"
+constexpr DWORD HTTP_QUERY_STATUS_TEXT = 20;      // "OK"
+constexpr DWORD HTTP_QUERY_RAW_HEADERS_CRLF = 22; // status line and headers, CR LF after each
+constexpr DWORD HTTP_QUERY_LOCATION = 33;
+constexpr DWORD HTTP_QUERY_CUSTOM = 65535;        // the buffer holds the header name on entry
+constexpr DWORD HTTP_QUERY_FLAG_NUMBER = 0x20000000;
+
+// Options of InternetSetOptionA (the value is a DWORD).
+constexpr DWORD INTERNET_OPTION_CONNECT_TIMEOUT = 2;
+constexpr DWORD INTERNET_OPTION_SEND_TIMEOUT = 5;
+constexpr DWORD INTERNET_OPTION_RECEIVE_TIMEOUT = 6;
+
+// Error codes.
+constexpr DWORD ERROR_INTERNET_TIMEOUT = 12002;
+constexpr DWORD ERROR_INTERNET_INTERNAL_ERROR = 12004;
+constexpr DWORD ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
+constexpr DWORD ERROR_INTERNET_INVALID_OPTION = 12009;
+constexpr DWORD ERROR_INTERNET_OPERATION_CANCELLED = 12017;  // the handle was closed meanwhile
+constexpr DWORD ERROR_INTERNET_INCORRECT_HANDLE_TYPE = 12018;
+constexpr DWORD ERROR_INTERNET_INCORRECT_HANDLE_STATE = 12019;
+constexpr DWORD ERROR_INTERNET_CANNOT_CONNECT = 12029;       // refused or unreachable
+constexpr DWORD ERROR_INTERNET_CONNECTION_ABORTED = 12030;   // closed before the body's end
+constexpr DWORD ERROR_INTERNET_CONNECTION_RESET = 12031;
+constexpr DWORD ERROR_HTTP_HEADER_NOT_FOUND = 12150;
+constexpr DWORD ERROR_HTTP_INVALID_SERVER_RESPONSE = 12152;
+constexpr DWORD ERROR_HTTP_INVALID_HEADER = 12153;
+
+// agent: the User-Agent text; null or empty sends none. proxy/proxyBypass are read only
+// with INTERNET_OPEN_TYPE_PROXY. flags: none are defined.
+HINTERNET InternetOpenA(const char* agent, DWORD accessType, const char* proxy,
+                        const char* proxyBypass, DWORD flags);
+
+// server: a host name or address; port 0 means 80. A non-empty user name makes every
+// request carry "Authorization: Basic" with user and password. Only INTERNET_SERVICE_HTTP.
+HINTERNET InternetConnectA(HINTERNET session, const char* server, INTERNET_PORT port,
+                           const char* userName, const char* password, DWORD service,
+                           DWORD flags, DWORD_PTR context);
+
+// verb: null = "GET"; object: the path and query (null = "/", a missing leading "/" is
+// added; blanks, control bytes and bytes from 0x80 up are sent %-encoded); version:
+// null = "HTTP/1.0"; referrer: null or empty sends none; acceptTypes: null or a list ended
+// by a null entry, each a media range, sent together as one "Accept:" line joined by ", "
+// (an entry already written as "Accept: <range>" counts as that range).
+// A CR, LF or NUL in any of these texts is refused (ERROR_INVALID_PARAMETER).
+HINTERNET HttpOpenRequestA(HINTERNET connection, const char* verb, const char* object,
+                           const char* version, const char* referrer, const char** acceptTypes,
+                           DWORD flags, DWORD_PTR context);
+
+// headers: extra header lines separated by CR LF (headersLength (DWORD)-1 = up to the NUL);
+// body: optional bytes sent after the head. A request with a body, or a POST or PUT, gets
+// a Content-Length line unless the extra headers hold one. Once per request handle.
+// Fails with NAME_NOT_RESOLVED, CANNOT_CONNECT, TIMEOUT, CONNECTION_RESET/ABORTED or
+// INVALID_SERVER_RESPONSE; on success the status line and headers have been read
+// (interim 1xx answers are skipped).
+bool HttpSendRequestA(HINTERNET request, const char* headers, DWORD headersLength,
+                      const void* body, DWORD bodyLength);
+
+// The response head of a sent request. As text: the value and a NUL; *bufferLength is the
+// length without the NUL; when the buffer is too small ERROR_INSUFFICIENT_BUFFER and
+// *bufferLength is the size needed with the NUL. A header that is not there:
+// ERROR_HTTP_HEADER_NOT_FOUND. index (may be null) picks the n-th occurrence of a repeated
+// header and is advanced on success.
+bool HttpQueryInfoA(HINTERNET request, DWORD infoLevel, void* buffer, DWORD* bufferLength,
+                    DWORD* index);
+
+// Reads body bytes: fills the buffer unless the body ends first. The body ends after
+// Content-Length bytes when the response gives a valid one (bytes after it are ignored),
+// else when the server closes the connection; responses to HEAD and 1xx/204/304 answers
+// have none. At the end: true with *read = 0. A connection that ends before the announced
+// length, a reset or a receive timeout: the bytes that arrived are returned first, then
+// the call fails (CONNECTION_ABORTED, CONNECTION_RESET, TIMEOUT), and so does every later
+// call on that request.
+bool InternetReadFile(HINTERNET request, void* buffer, DWORD toRead, DWORD* read);
+
+// Releases a handle. A blocking call on it in another thread returns with
+// ERROR_INTERNET_OPERATION_CANCELLED.
+bool InternetCloseHandle(HINTERNET handle);
+
+bool InternetSetOptionA(HINTERNET handle, DWORD option, const void* buffer, DWORD bufferLength);

@@ -1,0 +1,261 @@
+// The exchange of one request: send it, read the response head, hand out the body.
+#include <algorithm>
+#include <cstring>
+
+#include "base/SysUtils.h"
+#include "platform/WinInet.h"
+#include "platform/WinInetObjects.h"
+
+using namespace wininet;
+
+namespace {
+
+constexpr std::size_t kMaxHead = 64 * 1024;  // a larger head is not a response we accept
+constexpr std::size_t kReceiveChunk = 64 * 1024;
+constexpr int kMaxRedirects = 10;
+
+bool Fail(DWORD code) {
+    SetLastError(code);
+    return false;
+}
+
+// The Host line and the absolute address name the port only when it is not 80.
+std::string HostWithPort(const Request& r) {
+    std::string host = r.server;
+    if (host.find(':') != std::string::npos && host.front() != '[' && host.find(':') != host.rfind(':'))
+        host = "[" + host + "]";  // a bare IPv6 address
+    if (r.port != INTERNET_DEFAULT_HTTP_PORT) host += ":" + std::to_string(r.port);
+    return host;
+}
+
+// Receives into r.pending; 0 or an error code. Sets r.atEnd at the end of the stream.
+DWORD ReceiveMore(Request& r) {
+    if (r.pendingAt > 0) {
+        r.pending.erase(0, r.pendingAt);
+        r.pendingAt = 0;
+    }
+    const std::size_t old = r.pending.size();
+    r.pending.resize(old + kReceiveChunk);
+    std::size_t got = 0;
+    const DWORD err = ReceiveSome(r.socket.Get(), r.pending.data() + old, kReceiveChunk, r.timeouts.receiveMs, got);
+    r.pending.resize(old + got);
+    if (r.closed) return ERROR_INTERNET_OPERATION_CANCELLED;
+    if (err == 0 && got == 0) r.atEnd = true;
+    return err;
+}
+
+// Reads heads until a final (non-1xx) one; the bytes after it stay in r.pending.
+DWORD ReadHead(Request& r) {
+    for (;;) {
+        std::size_t end;
+        while ((end = HeadEnd(std::string_view(r.pending).substr(r.pendingAt))) == 0) {
+            if (r.pending.size() - r.pendingAt > kMaxHead) return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+            if (r.atEnd) return ERROR_HTTP_INVALID_SERVER_RESPONSE;  // closed without a full head
+            if (const DWORD err = ReceiveMore(r)) return err;
+        }
+        if (!ParseResponseHead(std::string_view(r.pending).substr(r.pendingAt, end), r.head))
+            return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+        r.pendingAt += end;
+        if (r.head.status >= 200 || r.head.status < 100) return 0;
+    }
+}
+
+void FrameBody(Request& r) {
+    const int s = r.head.status;
+    if (r.verb == "HEAD" || s == 204 || s == 304 || (s >= 100 && s < 200)) {
+        r.bodyLeft = 0;
+        return;
+    }
+    if (const std::string* length = r.head.Find("Content-Length")) r.bodyLeft = ParseContentLength(*length);
+}
+
+// One round: connect, send, read the head.
+DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DWORD bodyLength) {
+    const bool viaProxy = UsesProxy(r.proxy, r.server);
+    RequestHeadInput in;
+    in.verb = r.verb;
+    in.target = viaProxy ? "http://" + HostWithPort(r) + r.target : r.target;
+    in.version = r.version;
+    in.host = HostWithPort(r);
+    in.agent = r.agent;
+    in.referrer = r.referrer;
+    in.acceptTypes = r.acceptTypes;
+    in.reload = (r.flags & INTERNET_FLAG_RELOAD) != 0;
+    in.userName = r.userName;
+    in.password = r.password;
+    if (viaProxy) {
+        in.proxyUserName = r.proxy.userName;
+        in.proxyPassword = r.proxy.password;
+    }
+    in.extraHeaders = extraHeaders;
+    in.hasBody = (body && bodyLength > 0) || r.verb == "POST" || r.verb == "PUT";
+    in.bodyLength = body ? bodyLength : 0;
+
+    if (r.server.empty()) return ERROR_INTERNET_NAME_NOT_RESOLVED;
+    const DWORD connected = viaProxy ? ConnectTo(r.proxy.host, r.proxy.port, r.timeouts.connectMs, r.socket)
+                                     : ConnectTo(r.server, r.port, r.timeouts.connectMs, r.socket);
+    if (r.closed) return ERROR_INTERNET_OPERATION_CANCELLED;
+    if (connected) return connected;
+
+    std::string out = ComposeRequestHead(in);
+    if (body && bodyLength > 0) out.append(static_cast<const char*>(body), bodyLength);
+    if (const DWORD err = SendAll(r.socket.Get(), out.data(), out.size(), r.timeouts.sendMs))
+        return r.closed ? ERROR_INTERNET_OPERATION_CANCELLED : err;
+    if (const DWORD err = ReadHead(r)) return err;
+    FrameBody(r);
+    return 0;
+}
+
+// Prepares the request for the place a redirection answer names; false when the answer
+// is to be handed to the caller as it is. A 303, and a 301 or 302 to a POST, continue as a
+// GET without the body; a request that moves to another server leaves its credentials.
+bool FollowRedirect(Request& r, bool& keepBody) {
+    const int s = r.head.status;
+    if ((r.flags & INTERNET_FLAG_NO_AUTO_REDIRECT) || (s != 301 && s != 302 && s != 303 && s != 307 && s != 308))
+        return false;
+    const std::string* location = r.head.Find("Location");
+    Location to;
+    if (!location || !ResolveLocation(*location, Location{r.server, r.port, r.target}, to)) return false;
+    if (LowerCase(to.server) != LowerCase(r.server) || to.port != r.port) {
+        r.userName.clear();
+        r.password.clear();
+    }
+    r.server = to.server;
+    r.port = to.port;
+    r.target = to.target;
+    if (s == 303 || ((s == 301 || s == 302) && r.verb == "POST")) {
+        if (r.verb != "HEAD") r.verb = "GET";
+        keepBody = false;
+    }
+    r.socket.Close();
+    r.head = ResponseHead{};
+    r.pending.clear();
+    r.pendingAt = 0;
+    r.atEnd = false;
+    r.bodyLeft.reset();
+    return true;
+}
+
+DWORD Exchange(Request& r, const char* headers, DWORD headersLength, const void* body, DWORD bodyLength) {
+    std::string extra;
+    if (headers) extra = headersLength == DWORD(-1) ? std::string(headers) : std::string(headers, headersLength);
+    bool keepBody = true;
+    for (int hop = 0;; ++hop) {
+        if (const DWORD err = SendOnce(r, extra, keepBody ? body : nullptr, keepBody ? bodyLength : 0)) return err;
+        if (hop == kMaxRedirects || !FollowRedirect(r, keepBody)) return 0;
+        if (!keepBody) extra.clear();  // the body's Content-Type goes with the body
+    }
+}
+
+// Copies a text answer to the caller's buffer in the interface's manner.
+bool Answer(const std::string& value, bool asNumber, void* buffer, DWORD* bufferLength) {
+    if (asNumber) {
+        const auto n = ParseContentLength(value);  // the same digit rule for every number
+        if (!n || *n > 0xFFFFFFFFull) return Fail(ERROR_HTTP_INVALID_HEADER);
+        if (*bufferLength < sizeof(DWORD)) {
+            *bufferLength = sizeof(DWORD);
+            return Fail(ERROR_INSUFFICIENT_BUFFER);
+        }
+        const DWORD v = static_cast<DWORD>(*n);
+        std::memcpy(buffer, &v, sizeof v);
+        *bufferLength = sizeof v;
+        return true;
+    }
+    if (*bufferLength < value.size() + 1) {
+        *bufferLength = static_cast<DWORD>(value.size() + 1);
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    std::memcpy(buffer, value.c_str(), value.size() + 1);
+    *bufferLength = static_cast<DWORD>(value.size());
+    return true;
+}
+
+}  // namespace
+
+bool HttpSendRequestA(HINTERNET request, const char* headers, DWORD headersLength, const void* body,
+                      DWORD bodyLength) {
+    auto r = LookupAs<Request>(request, HandleKind::Request);
+    if (!r) return false;
+    if (r->state != Request::State::Opened) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+    r->state = Request::State::Sending;
+    const DWORD err = Exchange(*r, headers, headersLength, body, bodyLength);
+    if (err) {
+        r->state = Request::State::Failed;
+        r->socket.Close();
+        return Fail(err);
+    }
+    r->state = Request::State::Answered;
+    return true;
+}
+
+bool HttpQueryInfoA(HINTERNET request, DWORD infoLevel, void* buffer, DWORD* bufferLength, DWORD* index) {
+    auto r = LookupAs<Request>(request, HandleKind::Request);
+    if (!r) return false;
+    if (!bufferLength || (!buffer && *bufferLength > 0)) return Fail(ERROR_INVALID_PARAMETER);
+    if (r->state != Request::State::Answered) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+    const DWORD level = infoLevel & 0xFFFF;
+    const DWORD modifiers = infoLevel & 0xFFFF0000;
+    if (modifiers & ~HTTP_QUERY_FLAG_NUMBER) return Fail(ERROR_INVALID_PARAMETER);
+    const bool asNumber = modifiers != 0;
+    const ResponseHead& h = r->head;
+
+    std::string name;
+    switch (level) {
+        case HTTP_QUERY_VERSION: return Answer(h.version, asNumber, buffer, bufferLength);
+        case HTTP_QUERY_STATUS_CODE: return Answer(std::to_string(h.status), asNumber, buffer, bufferLength);
+        case HTTP_QUERY_STATUS_TEXT: return Answer(h.reason, asNumber, buffer, bufferLength);
+        case HTTP_QUERY_RAW_HEADERS_CRLF: return Answer(h.raw, asNumber, buffer, bufferLength);
+        case HTTP_QUERY_CONTENT_TYPE: name = "Content-Type"; break;
+        case HTTP_QUERY_CONTENT_LENGTH: name = "Content-Length"; break;
+        case HTTP_QUERY_LOCATION: name = "Location"; break;
+        case HTTP_QUERY_CUSTOM:
+            if (!buffer) return Fail(ERROR_INVALID_PARAMETER);
+            name.assign(static_cast<const char*>(buffer), strnlen(static_cast<const char*>(buffer), *bufferLength));
+            break;
+        default: return Fail(ERROR_HTTP_HEADER_NOT_FOUND);
+    }
+    const std::string* value = h.Find(name, index ? *index : 0);
+    if (!value) return Fail(ERROR_HTTP_HEADER_NOT_FOUND);
+    if (!Answer(*value, asNumber, buffer, bufferLength)) return false;
+    if (index) ++*index;
+    return true;
+}
+
+bool InternetReadFile(HINTERNET request, void* buffer, DWORD toRead, DWORD* read) {
+    auto r = LookupAs<Request>(request, HandleKind::Request);
+    if (!r) return false;
+    if (!read || (!buffer && toRead > 0)) return Fail(ERROR_INVALID_PARAMETER);
+    *read = 0;
+    if (r->state != Request::State::Answered) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+    if (r->readError) return Fail(r->readError);
+
+    auto* out = static_cast<char*>(buffer);
+    DWORD done = 0;
+    while (done < toRead) {
+        if (r->bodyLeft && *r->bodyLeft == 0) break;
+        const std::size_t available = r->pending.size() - r->pendingAt;
+        if (available > 0) {
+            std::size_t n = std::min<std::size_t>(toRead - done, available);
+            if (r->bodyLeft) n = static_cast<std::size_t>(std::min<std::uint64_t>(n, *r->bodyLeft));
+            std::memcpy(out + done, r->pending.data() + r->pendingAt, n);
+            r->pendingAt += n;
+            done += static_cast<DWORD>(n);
+            if (r->bodyLeft) *r->bodyLeft -= n;
+            continue;
+        }
+        if (r->atEnd) {
+            // The end of the stream is the body's end only when no length was announced.
+            if (r->bodyLeft) r->readError = ERROR_INTERNET_CONNECTION_ABORTED;
+            break;
+        }
+        if (const DWORD err = ReceiveMore(*r)) {
+            r->readError = err;
+            break;
+        }
+    }
+    // Done with the connection once the whole body is handed out.
+    if ((r->bodyLeft && *r->bodyLeft == 0) || (r->atEnd && r->pendingAt == r->pending.size())) r->socket.Close();
+    *read = done;
+    if (done == 0 && r->readError) return Fail(r->readError);
+    return true;
+}

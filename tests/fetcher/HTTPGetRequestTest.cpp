@@ -1,0 +1,117 @@
+// The exact request a server receives from the fetcher.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "FetchTestSupport.h"
+#include "support/Loopback.h"
+
+namespace {
+
+class HTTPGetRequest : public ::testing::Test {
+protected:
+    void SetUp() override { ClearProxyEnvironment(); }
+    void TearDown() override { ClearProxyEnvironment(); }
+
+    // Fetches url into a scratch file with WaitThread and returns what the peer got.
+    void Fetch(THTTPGet& get, const std::string& url) {
+        log.Attach(get);
+        get.SetURL(url);
+        get.SetFileName(dir.Path("out.bin"));
+        get.SetWaitThread(true);
+        get.FetchToFile();
+    }
+
+    ScratchDir dir;
+    EventLog log;
+};
+
+TEST_F(HTTPGetRequest, DefaultGetCarriesAgentAcceptAndReload) {
+    ScriptedPeer peer("127.0.6.1", 80);
+    peer.Accept().ReadUntil(kHeadEnd).Send(Response("200 OK", "ok")).Close().Start();
+    THTTPGet get;
+    Fetch(get, "http://127.0.6.1/photos/1.jpg");
+    peer.Join();
+    EXPECT_EQ(peer.Received(),
+              "GET /photos/1.jpg HTTP/1.0\r\n"
+              "Host: 127.0.6.1\r\n"
+              "User-Agent: Brevant HTTPGet\r\n"
+              "Accept: */*\r\n"
+              "Pragma: no-cache\r\n"
+              "Cache-Control: no-cache\r\n"
+              "\r\n");
+    EXPECT_EQ(log.events, std::vector<std::string>{"done " + dir.Path("out.bin") + " 2"});
+}
+
+TEST_F(HTTPGetRequest, PostQuerySendsTheFormBodyUnchanged) {
+    const std::string body = "source_url=&music=a+b%2Fc&title=%E4%B8%AD&version=1.0";
+    const std::string head =
+        "POST /corvane/mirelot/log.php HTTP/1.0\r\n"
+        "Host: 127.0.6.2\r\n"
+        "User-Agent: Brevant HTTPGet\r\n"
+        "Accept: */*\r\n"
+        "Referer: http://127.0.6.2/from\r\n"
+        "Pragma: no-cache\r\n"
+        "Cache-Control: no-cache\r\n"
+        "Content-Type: application/x-www-form-urlencoded\r\n"
+        "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+    ScriptedPeer peer("127.0.6.2", 80);
+    peer.Accept().ReadCount(head.size() + body.size()).Send(Response("200 OK", "logged")).Close().Start();
+    THTTPGet get;
+    get.SetPostQuery(body);
+    get.SetReferer("http://127.0.6.2/from");
+    Fetch(get, "http://127.0.6.2/corvane/mirelot/log.php");
+    peer.Join();
+    EXPECT_EQ(peer.Received(), head + body);
+    EXPECT_EQ(ReadAll(dir.Path("out.bin")), "logged");
+}
+
+TEST_F(HTTPGetRequest, EmptyAgentCacheAndCredentials) {
+    ScriptedPeer peer("127.0.6.3", 80);
+    peer.Accept().ReadUntil(kHeadEnd).Send(Response("200 OK", "")).Close().Start();
+    THTTPGet get;
+    get.SetAgent("");
+    get.SetUseCache(true);
+    get.SetAcceptTypes("image/jpeg");
+    get.SetUserName("user");
+    get.SetPassword("pass");
+    Fetch(get, "127.0.6.3/a b.jpg");
+    peer.Join();
+    EXPECT_EQ(peer.Received(),
+              "GET /a%20b.jpg HTTP/1.0\r\n"
+              "Host: 127.0.6.3\r\n"
+              "Accept: image/jpeg\r\n"
+              "Authorization: Basic dXNlcjpwYXNz\r\n"
+              "\r\n");
+}
+
+TEST_F(HTTPGetRequest, ProxyGetsTheAbsoluteAddressUnlessBypassed) {
+    ScriptedPeer proxy("127.0.6.4", 0);
+    proxy.Accept().ReadUntil(kHeadEnd).Send(Response("200 OK", "via proxy")).Close().Start();
+    ScriptedPeer direct("127.0.6.5", 80);
+    direct.Accept().ReadUntil(kHeadEnd).Send(Response("200 OK", "direct")).Close().Start();
+    ::setenv("http_proxy", ("http://127.0.6.4:" + std::to_string(proxy.Port()) + "/").c_str(), 1);
+    ::setenv("no_proxy", "localhost, 127.0.6.5", 1);
+
+    THTTPGet get;
+    get.SetAgent("");
+    Fetch(get, "http://photos.example/album/1.jpg");
+    proxy.Join();
+    EXPECT_EQ(proxy.Received(),
+              "GET http://photos.example/album/1.jpg HTTP/1.0\r\n"
+              "Host: photos.example\r\n"
+              "Accept: */*\r\n"
+              "Pragma: no-cache\r\n"
+              "Cache-Control: no-cache\r\n"
+              "\r\n");
+    EXPECT_EQ(ReadAll(dir.Path("out.bin")), "via proxy");
+
+    get.SetURL("http://127.0.6.5/2.jpg");
+    get.FetchToFile();
+    direct.Join();
+    EXPECT_EQ(direct.Received().substr(0, 24), "GET /2.jpg HTTP/1.0\r\nHos");
+    EXPECT_EQ(ReadAll(dir.Path("out.bin")), "direct");
+    EXPECT_EQ(proxy.Connections(), 1u);
+}
+
+}  // namespace

@@ -1,0 +1,34 @@
+#pragma once
+// Command line of the album service.
+#include "Catalogue.h"
+
+#include <cstddef>
+#include <string>
+
+struct Options {
+    std::string bind = "127.0.0.1";
+    int port = 80;                      // 0: any free port
+    std::string publicHost;             // host[:port] written into documents; empty: from bind
+    std::string readyFile;              // receives the port number once listening
+    std::string reportLog;              // every report body is appended here
+    std::string linksFile;              // served as the link list instead of the built-in one
+    std::string musicFile;              // served as every album's music instead of the built-in tune
+    std::size_t slowRate = 20 * 1024;   // bytes per second of the deliberately slow photos
+    std::size_t throttle = 0;           // bytes per second of every photo and tune; 0 = full speed
+    int threads = 16;                   // worker threads (each open connection holds one)
+    bool pregenerate = false;           // encode every photo before announcing readiness
+    bool verbose = false;               // one stderr line per request
+    bool help = false;
+};
+
+// Throws std::invalid_argument with a one-line message for an unknown option, a missing
+// value or a value out of range.
+Options ParseOptions(int argc, const char* const* argv);
+
+// --help text, including the album table.
+std::string UsageText(const Catalogue& catalogue);
+
+// "http://HOST" plus ":PORT" unless the port is 80: the prefix of every address the
+// service writes. HOST is --public-host, else the bind address (0.0.0.0 becomes
+// 127.0.0.1). A --public-host that already holds a colon is used verbatim.
+std::string BaseUrl(const Options& options, int boundPort);

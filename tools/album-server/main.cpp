@@ -1,0 +1,116 @@
+// album-server: the bundled album service. See README.md and --help.
+#include "AlbumService.h"
+#include "Options.h"
+
+#include <httplib.h>
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+namespace {
+
+// Written to a temporary name and renamed, so a watcher never reads half a number.
+bool WriteReadyFile(const std::string& path, int port)
+{
+    const std::string tmp = path + ".tmp";
+    {
+        std::ofstream out(tmp, std::ios::trunc);
+        out << port << '\n';
+        if (!out.flush())
+            return false;
+    }
+    return std::rename(tmp.c_str(), path.c_str()) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // Signals are taken by one thread with sigwait, so the stop runs in ordinary code,
+    // not in a handler. Blocked before any thread starts, so every thread inherits it.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGPIPE, SIG_IGN);  // a client that hangs up must not end the process
+
+    Options options;
+    try {
+        options = ParseOptions(argc, argv);
+    } catch (const std::invalid_argument& e) {
+        std::cerr << "album-server: " << e.what() << "\nTry 'album-server --help'.\n";
+        return 2;
+    }
+    if (options.help) {
+        std::cout << UsageText(Catalogue());
+        return 0;
+    }
+
+    // Declared first so it outlives the server, whose routes point into it.
+    std::unique_ptr<AlbumService> service;
+    httplib::Server server;
+    const int threads = options.threads;
+    server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
+    int port = options.port;
+    if (port == 0)
+        port = server.bind_to_any_port(options.bind);
+    else if (!server.bind_to_port(options.bind, port))
+        port = -1;
+    if (port <= 0) {
+        std::cerr << "album-server: cannot listen on " << options.bind << ":" << options.port << "\n";
+        return 1;
+    }
+
+    try {
+        service = std::make_unique<AlbumService>(options, port);
+        if (options.pregenerate)
+            service->Pregenerate();
+    } catch (const std::exception& e) {
+        std::cerr << "album-server: " << e.what() << "\n";
+        return 1;
+    }
+    service->Install(server);
+    if (options.verbose) {
+        server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
+            static std::mutex m;
+            std::lock_guard lock(m);
+            std::cerr << req.method << " " << req.target << " " << res.status << std::endl;
+        });
+    }
+
+    std::atomic<bool> listenEnded{false};
+    std::thread signalThread([&] {
+        int sig = 0;
+        sigwait(&stopSignals, &sig);
+        if (listenEnded)
+            return;  // woken by main after the server ended on its own
+        service->BeginStop();
+        // A signal in the instant between bind and listen would find the server not yet
+        // running, and stop() would do nothing.
+        while (!server.is_running() && !listenEnded)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (!listenEnded)
+            server.stop();
+    });
+
+    if (!options.readyFile.empty() && !WriteReadyFile(options.readyFile, port))
+        std::cerr << "album-server: cannot write " << options.readyFile << "\n";
+    std::cout << "listening on " << options.bind << ":" << port << std::endl;
+
+    const bool ok = server.listen_after_bind();
+    listenEnded = true;
+    pthread_kill(signalThread.native_handle(), SIGTERM);
+    signalThread.join();
+    return ok ? 0 : 1;
+}
