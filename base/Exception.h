@@ -27,6 +27,15 @@ public:
     const char* ClassName() const noexcept override { return "EConvertError"; }
 };
 
+// A number outside the range its destination can hold. The default message is the one
+// the runtime gives a failed range check.
+class ERangeError : public Exception {
+public:
+    ERangeError() : Exception("Range check error") {}
+    using Exception::Exception;
+    const char* ClassName() const noexcept override { return "ERangeError"; }
+};
+
 // An index outside a list.
 class EListError : public Exception {
 public:

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <shared_mutex>
 #include <thread>
 #include <unordered_map>
 
@@ -58,8 +59,10 @@ struct WindowEntry {
     std::shared_ptr<TWndMethod> method;
 };
 
+// Posting and dispatching only look windows up, from every thread at once: they share the
+// lock; creating and removing windows take it alone.
 struct Registry {
-    std::mutex mu;
+    std::shared_mutex mu;
     std::unordered_map<HWND, WindowEntry> windows;
     HWND next = 1;
 };
@@ -183,7 +186,7 @@ void DeallocateHWnd(HWND wnd) {
 
 bool IsWindow(HWND wnd) {
     Registry& r = Windows();
-    std::lock_guard lock(r.mu);
+    std::shared_lock lock(r.mu);
     return r.windows.count(wnd) != 0;
 }
 
@@ -191,7 +194,7 @@ bool PostMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     std::shared_ptr<ThreadQueue> queue;
     {
         Registry& r = Windows();
-        std::lock_guard lock(r.mu);
+        std::shared_lock lock(r.mu);
         auto it = r.windows.find(wnd);
         if (it == r.windows.end()) return false;
         queue = it->second.queue;
@@ -218,7 +221,7 @@ LRESULT DispatchMessage(const MSG& msg) {
     std::shared_ptr<TWndMethod> method;
     {
         Registry& r = Windows();
-        std::lock_guard lock(r.mu);
+        std::shared_lock lock(r.mu);
         auto it = r.windows.find(msg.hwnd);
         if (it == r.windows.end()) return 0;
         method = it->second.method;

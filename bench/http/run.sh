@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Downloads a 200 MB file from nginx on loopback into a file, with THttpCli (http_bench)
+# and with curl, in alternating rounds, and prints the best wall and processor times and
+# their ratios (goal: wall time at most 1.1 times curl's) and the peak memory of each.
+#   bench/http/run.sh [path/to/http_bench]
+set -euo pipefail
+BIN=${1:-build-bench/bench/http/http_bench}
+ROUNDS=${ROUNDS:-5}
+SIZE_MB=200
+unset http_proxy https_proxy no_proxy NO_PROXY
+
+DIR=$(mktemp -d /tmp/http-bench-XXXXXX)
+chmod 755 "$DIR"
+NGINX_PID=""
+cleanup() {
+  if [ -n "$NGINX_PID" ]; then kill "$NGINX_PID" 2>/dev/null || true; wait "$NGINX_PID" 2>/dev/null || true; fi
+  rm -rf "$DIR"
+}
+trap cleanup EXIT
+
+PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+mkdir -p "$DIR/www" "$DIR/logs"
+head -c $((SIZE_MB << 20)) /dev/urandom >"$DIR/www/big.bin"
+cat >"$DIR/nginx.conf" <<CONF
+worker_processes 1;
+pid $DIR/nginx.pid;
+error_log $DIR/logs/error.log;
+events { worker_connections 64; }
+http {
+  access_log off;
+  sendfile on;
+  client_body_temp_path $DIR/logs/body;
+  proxy_temp_path $DIR/logs/proxy;
+  fastcgi_temp_path $DIR/logs/fastcgi;
+  uwsgi_temp_path $DIR/logs/uwsgi;
+  scgi_temp_path $DIR/logs/scgi;
+  server { listen 127.0.0.1:$PORT; root $DIR/www; }
+}
+CONF
+nginx -e "$DIR/logs/error.log" -p "$DIR" -c "$DIR/nginx.conf" -g 'daemon off;' &
+NGINX_PID=$!
+URL="http://127.0.0.1:$PORT/big.bin"
+for _ in $(seq 1 100); do curl -s -o /dev/null -r 0-0 "$URL" && break; sleep 0.05; done
+
+best() { if [ -z "$1" ] || [ "$(echo "$2 < $1" | bc)" = 1 ]; then echo "$2"; else echo "$1"; fi; }
+bw=""; bc_=""; bcpu=""; bccpu=""; rss=0; crss=0
+for r in $(seq 1 "$ROUNDS"); do
+  rm -f "$DIR/a.bin" "$DIR/b.bin"
+  read -r w u s m n < <("$BIN" "$URL" "$DIR/a.bin")
+  [ "$n" = $((SIZE_MB << 20)) ] || { echo "THttpCli received $n bytes"; exit 1; }
+  cmp -s "$DIR/a.bin" "$DIR/www/big.bin" || { echo "THttpCli wrote a different file"; exit 1; }
+  rm -f "$DIR/a.bin"
+  read -r cw cu cs cm < <( { /usr/bin/time -f '%e %U %S %M' curl -s -o "$DIR/b.bin" "$URL"; } 2>&1 )
+  rm -f "$DIR/b.bin"
+  cpu=$(echo "$u + $s" | bc); ccpu=$(echo "$cu + $cs" | bc)
+  printf 'round %d: THttpCli wall %.3f s cpu %.3f s rss %d KB   curl wall %.3f s cpu %.3f s rss %d KB\n' \
+    "$r" "$w" "$cpu" "$m" "$cw" "$ccpu" "$cm"
+  bw=$(best "$bw" "$w"); bc_=$(best "$bc_" "$cw"); bcpu=$(best "$bcpu" "$cpu"); bccpu=$(best "$bccpu" "$ccpu")
+  [ "$m" -gt "$rss" ] && rss=$m; [ "$cm" -gt "$crss" ] && crss=$cm
+done
+printf '%d MB from nginx on loopback, best of %d: THttpCli wall %.3f s cpu %.3f s, curl wall %.3f s cpu %.3f s\n' \
+  "$SIZE_MB" "$ROUNDS" "$bw" "$bcpu" "$bc_" "$bccpu"
+printf 'ratios THttpCli/curl: wall %.2f (goal <= 1.1), cpu %.2f; peak rss THttpCli %d KB, curl %d KB\n' \
+  "$(echo "scale=4; $bw / $bc_" | bc)" "$(echo "scale=4; $bcpu / $bccpu" | bc)" "$rss" "$crss"

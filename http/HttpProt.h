@@ -1,0 +1,359 @@
+#pragma once
+// THttpCli: an HTTP/1.0 client component over the event-driven socket. One request at a
+// time, a new connection per request; the response body streams into a caller-supplied
+// stream; relocations (Location headers) are followed. Everything runs on the thread that
+// created the client, driven by its socket's events and by private messages posted to the
+// client's own hidden window.
+//
+// Life of a request (Get): Starting -> Resolving -> Resolved -> Connected -> AwaitingHeader
+// -> AwaitingBody -> Idle. The document ends when the server closes the connection (or at
+// the end of a header with "Content-Length: 0"). A relocation goes from AwaitingHeader back
+// to Resolving for the new address, without passing through Idle.
+//
+// Events fire in this order for a plain GET (unassigned events are skipped):
+//   OnStateChange(Starting), OnStateChange(Resolving), OnStateChange(Resolved),
+//   OnStateChange(Connected), OnSessionConnected, OnStateChange(AwaitingHeader),
+//   OnRequestHeaderBegin, OnCommand per request line, OnRequestHeaderEnd, OnCommand(""),
+//   [POST: OnSendBegin, OnSendData per chunk, OnSendEnd],
+//   OnHeaderBegin, per response line OnCookie (set-cookie only) and OnHeaderData,
+//   OnStateChange(AwaitingBody), OnHeaderEnd, OnDocBegin, OnDocData per block,
+//   OnDocEnd (only when body data came), OnStateChange(Idle), OnRequestDone.
+// A relocating response ends in OnHeaderEnd and OnLocationChange, then the course goes on
+// at OnStateChange(Resolving) for the new address.
+//
+// Ownership: the client owns its socket, its window, ResponseHeader, AuthChallenges and
+// the request buffer. DocStream and PostStream belong to the caller and must outlive the
+// request.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "base/Component.h"
+#include "base/Exception.h"
+#include "base/Stream.h"
+#include "base/StringList.h"
+#include "http/HttpProtRcvBuffer.h"
+#include "platform/Messages.h"
+
+class TWSocket;
+
+// The kind of request.
+enum THttpRequest : std::uint8_t { httpAbort = 0, httpGET = 1, httpPOST = 2, httpHEAD = 3 };
+
+enum THttpClientState : std::uint8_t {
+    httpIdle = 0,            // no request; the only state in which one may start
+    httpStarting = 1,        // accepted, address split
+    httpConnected = 2,       // connection up
+    httpResolving = 3,       // name lookup of the connect host running
+    httpResolved = 4,        // address known, connecting
+    httpAwaitingHeader = 5,  // request sent, response header expected
+    httpAwaitingBody = 6,    // header ended, body expected
+    httpAborting = 7,        // reserved; never entered
+};
+
+// Private messages of the client's window.
+constexpr UINT MSG_HTTP_REQUEST_DONE = WM_USER + 1;  // raise OnRequestDone
+constexpr UINT MSG_HTTP_FINISH = WM_USER + 2;        // SetState(httpIdle)
+constexpr UINT MSG_HTTP_RECONNECT = WM_USER + 3;     // ConnectToServer for a relocation
+
+// A failed request. ErrorCode: 1 "HTTP component is busy", 2 "HTTP component has nothing
+// to post", 4 "HTTP line too long", 404 for a local failure (lookup, connection, timeout,
+// relocation limit, a response that cannot be read), otherwise the response's status code
+// (400 or more) with its reason phrase as the message.
+class EHttpException : public Exception {
+public:
+    EHttpException(std::string message, WORD errorCode) : Exception(std::move(message)), errorCode_(errorCode) {}
+    ~EHttpException() override;
+    WORD ErrorCode() const noexcept { return errorCode_; }
+    const char* ClassName() const noexcept override { return "EHttpException"; }
+
+private:
+    WORD errorCode_;
+};
+
+using TNotifyEvent = std::function<void(TObject* Sender)>;
+using TOnCommand = std::function<void(TObject* Sender, std::string& S)>;
+using TDocDataEvent = std::function<void(TObject* Sender, const void* Buffer, int Len)>;
+using TCookieRcvdEvent = std::function<void(TObject* Sender, const std::string& Data, bool& Accept)>;
+using THttpRequestDone = std::function<void(TObject* Sender, THttpRequest RqType, WORD Error)>;
+using THttpDataAvailable = std::function<void(TObject* Sender, WORD Error)>;
+
+class THttpCli : public TComponent {
+public:
+    explicit THttpCli(TComponent* owner = nullptr);
+    ~THttpCli() override;
+
+    // ---- published properties, in their stored order ----
+    const std::string& URL() const { return url_; }
+    void SetURL(std::string v) { url_ = std::move(v); }
+    // Local address given to the socket before the lookup and before connecting.
+    const std::string& LocalAddr() const { return localAddr_; }
+    void SetLocalAddr(std::string v) { localAddr_ = std::move(v); }
+    // Proxy: "host", "host:port" or a URL; empty = direct connection.
+    const std::string& Proxy() const { return proxy_; }
+    void SetProxy(std::string v) { proxy_ = std::move(v); }
+    // Port used when Proxy names none.
+    const std::string& ProxyPort() const { return proxyPort_; }
+    void SetProxyPort(std::string v) { proxyPort_ = std::move(v); }
+    // Value of the "From: " line.
+    const std::string& Sender() const { return sender_; }
+    void SetSender(std::string v) { sender_ = std::move(v); }
+    const std::string& Agent() const { return agent_; }
+    void SetAgent(std::string v) { agent_ = std::move(v); }
+    const std::string& Accept() const { return accept_; }
+    void SetAccept(std::string v) { accept_ = std::move(v); }
+    // Value of the "Referer: " line.
+    const std::string& Reference() const { return reference_; }
+    void SetReference(std::string v) { reference_ = std::move(v); }
+    // Basic credentials; replaced by a user and password found in URL (and kept after).
+    const std::string& Username() const { return username_; }
+    void SetUsername(std::string v) { username_ = std::move(v); }
+    const std::string& Password() const { return password_; }
+    void SetPassword(std::string v) { password_ = std::move(v); }
+    const std::string& ProxyUsername() const { return proxyUsername_; }
+    void SetProxyUsername(std::string v) { proxyUsername_ = std::move(v); }
+    const std::string& ProxyPassword() const { return proxyPassword_; }
+    void SetProxyPassword(std::string v) { proxyPassword_ = std::move(v); }
+    bool NoCache() const { return noCache_; }
+    void SetNoCache(bool v) { noCache_ = v; }
+    // Days since 1899-12-30 (fraction = time of day); 0 sends no If-Modified-Since.
+    double ModifiedSince() const { return modifiedSince_; }
+    void SetModifiedSince(double v) { modifiedSince_ = v; }
+    const std::string& Cookie() const { return cookie_; }
+    void SetCookie(std::string v) { cookie_ = std::move(v); }
+    const std::string& ContentTypePost() const { return contentTypePost_; }
+    void SetContentTypePost(std::string v) { contentTypePost_ = std::move(v); }
+    // Bounds of the "Range: bytes=" line; also filled from a Content-Range response header.
+    // Both are emptied once a request has sent them.
+    const std::string& ContentRangeBegin() const { return contentRangeBegin_; }
+    void SetContentRangeBegin(std::string v) { contentRangeBegin_ = std::move(v); }
+    const std::string& ContentRangeEnd() const { return contentRangeEnd_; }
+    void SetContentRangeEnd(std::string v) { contentRangeEnd_ = std::move(v); }
+    // Last Accept-Ranges response value; emptied whenever a request header is sent.
+    const std::string& AcceptRanges() const { return acceptRanges_; }
+    // Chooses the pump of the synchronous wait: false = the application's pump, true = the
+    // calling thread's own queue only (a client living on a worker thread). Also sets the
+    // socket's MultiThreaded.
+    bool MultiThreaded() const { return multiThreaded_; }
+    void SetMultiThreaded(bool v);
+
+    TNotifyEvent OnTrace;  // never raised
+    TNotifyEvent OnSessionConnected;
+    TNotifyEvent OnHeaderData;
+    TOnCommand OnCommand;  // each request line; the handler may change or empty it
+    TNotifyEvent OnHeaderBegin;
+    TNotifyEvent OnHeaderEnd;
+    TNotifyEvent OnRequestHeaderBegin;
+    TNotifyEvent OnRequestHeaderEnd;
+    TNotifyEvent OnDocBegin;
+    TDocDataEvent OnDocData;
+    TNotifyEvent OnDocEnd;
+    TNotifyEvent OnSendBegin;
+    TDocDataEvent OnSendData;
+    TNotifyEvent OnSendEnd;
+    TNotifyEvent OnStateChange;
+    THttpRequestDone OnRequestDone;
+    TNotifyEvent OnLocationChange;
+    TCookieRcvdEvent OnCookie;  // Accept starts true; its value is not used
+
+    // ---- public, not published ----
+    // Receives the body at its current position. A write that does not take every byte
+    // fails the request.
+    TStream* DocStream() const { return docStream_; }
+    void SetDocStream(TStream* s) { docStream_ = s; }
+    // Body of a POST, read from its current position; Content-Length is its whole size.
+    TStream* PostStream() const { return postStream_; }
+    void SetPostStream(TStream* s) { postStream_ = s; }
+    // Status of the last status line; 404 for a local failure; 0 at request start.
+    std::int32_t StatusCode() const { return statusCode_; }
+    // Text after the status code, or the text of a local failure.
+    const std::string& ReasonPhrase() const { return reasonPhrase_; }
+    // Content-Length of the response, -1 when it has none.
+    std::int32_t ContentLength() const { return contentLength_; }
+    const std::string& ContentType() const { return contentType_; }  // lower-cased
+    // The address being fetched: URL at request start, the new address after a relocation.
+    const std::string& Location() const { return location_; }
+    // File-name part of the requested path ("document.htm" for "/").
+    const std::string& DocFileName() const { return docFileName_; }
+    // Every non-empty header line of the current response, status line included.
+    const TStringList& ResponseHeader() const { return responseHeader_; }
+    // Value of every www-authenticate header received; never cleared by the client.
+    TStringList& AuthChallenges() { return authChallenges_; }
+    // Body bytes received and posted bytes sent in this request.
+    std::int64_t RcvdBytes() const { return rcvdBytes_; }
+    std::int64_t SentBytes() const { return sentBytes_; }
+    THttpClientState State() const { return state_; }
+    bool Connected() const { return connected_; }
+    // Raised for each complete line that arrives while no request waits for a header or a
+    // body (for instance after a "Content-Length: 0" response on a connection left open).
+    THttpDataAvailable OnDataAvailable;
+
+    // A request whose peer stops answering fails: no connection within ConnectTimeout
+    // (name lookup included), or no byte received or sent for IdleTimeout while connected.
+    // Milliseconds; 0 or less switches the limit off. Defaults 30000 and 60000.
+    int ConnectTimeout() const { return connectTimeoutMs_; }
+    void SetConnectTimeout(int ms) { connectTimeoutMs_ = ms; }
+    int IdleTimeout() const { return idleTimeoutMs_; }
+    void SetIdleTimeout(int ms) { idleTimeoutMs_ = ms; }
+    // Successive relocations one request follows; the next Location fails the request.
+    static constexpr int MaxRelocations = 20;
+
+    // Fetches URL and returns when the request has ended, having dispatched messages
+    // meanwhile (other handlers of the application run; a nested Get on this client raises
+    // "HTTP component is busy"). Raises EHttpException as listed above; a response with a
+    // status below 400 returns normally with the body in DocStream.
+    void Get();
+    // The same for any kind: httpPOST sends PostStream as the body, httpHEAD asks for the
+    // header only.
+    void ExecuteRequest(THttpRequest kind);
+
+protected:
+    // Checks and starts a request, then returns at once.
+    void BeginRequest(THttpRequest kind);
+    void SetState(THttpClientState state);
+    // Ends the request: posts MSG_HTTP_FINISH (once per request).
+    void FinishRequest();
+    void ComposeRequest(const std::string& method, const std::string& version);
+
+    virtual void AddRequestLine(const std::string& line);
+    virtual void ConnectToServer();
+    virtual void CloseConnection();
+    virtual void ResetResponse();
+    virtual void Relocate();
+    virtual void FireCookie(const std::string& data, bool& accept);
+    virtual void FireSessionConnected();
+    virtual void FireRequestHeaderBegin();
+    virtual void FireRequestHeaderEnd();
+    virtual void FireHeaderBegin();
+    virtual void FireHeaderEnd();
+    virtual void FireDocBegin();
+    virtual void FireDocData(const void* buffer, int len);
+    virtual void FireDocEnd();
+    virtual void FireSendBegin();
+    virtual void FireSendData(const void* buffer, int len);
+    virtual void FireSendEnd();
+    virtual void AllocateWindow();
+    virtual void DeallocateWindow();
+
+    // The transport under the handlers; a subclass may replace it to drive the client
+    // without a network. Receive returns the count read, 0 or less when nothing was read.
+    virtual int ReceiveFromSocket(void* buffer, int len);
+    virtual void SendToSocket(const void* data, int len);
+    // Drops the connection at once (no graceful shutdown, queued data discarded).
+    virtual void AbortConnection();
+
+    // Socket handlers.
+    void HandleDnsLookupDone(WORD error);
+    void HandleSessionConnected(WORD error);
+    void HandleDataAvailable(WORD error);
+    void HandleDataSent(WORD error);
+    void HandleSessionClosed(WORD error);
+    // Where the socket's OnSessionClosed goes: HandleSessionClosed, or Relocate while a
+    // relocation closes the connection.
+    void SocketSessionClosed(WORD error);
+
+    TWSocket& Socket() { return *socket_; }
+    HWND Handle() const { return window_; }
+    const std::string& ConnectHost() const { return connectHost_; }
+    const std::string& ConnectPort() const { return connectPort_; }
+    const std::string& RequestPath() const { return requestPath_; }
+
+private:
+    enum class TNextHandler { None, HeaderLine, Body };
+    enum : WPARAM { kConnectTimer = 1, kIdleTimer = 2 };
+
+    void WndProc(TMessage& msg);
+    void HandleTimer(WPARAM id);
+    void StartIdleTimer();
+    void ReadAndDispatch(WORD error);
+    void RunNextHandler();
+    void HandleHeaderLine();
+    void HandleHeaderField(const std::string& line);
+    void EndOfHeader();
+    void HandleBodyData(const char* data, int len);
+    void PassBufferedBody();
+    void NoteNewLocation(const std::string& value);
+    void StartRelocation();
+    // Records a local failure: StatusCode 404, ReasonPhrase text, Get raises with code.
+    void MarkFailure(DWORD requestError, WORD code, const std::string& text);
+    // Ends the running request at once with a local failure and drops the connection.
+    void FailRequest(DWORD requestError, WORD code, const std::string& text);
+    // Whether the running request has ended (or none runs).
+    bool RequestEnded() const { return state_ == httpIdle || finishPosted_; }
+    void PumpOnce();
+
+    std::unique_ptr<TWSocket> socket_;
+    HWND window_ = 0;
+    bool multiThreaded_ = false;
+    THttpClientState state_ = httpIdle;
+    std::string localAddr_;
+    std::string connectHost_;
+    std::string targetHost_;
+    std::string connectPort_;
+    // The address the request is for (after relocations): protocol, host, port as named
+    // (empty = default) and path with query. The request path is derived from it.
+    std::string targetProto_;
+    std::string targetPort_;
+    std::string targetPath_;
+    std::string proxy_;
+    std::string proxyPort_;
+    std::string username_;
+    std::string password_;
+    std::string proxyUsername_;
+    std::string proxyPassword_;
+    std::string location_;
+    bool connected_ = false;
+    std::string dnsResult_;
+    char sendBuffer_[8193];
+    THttpRequest requestKind_ = httpAbort;
+    THttpRcvBuffer rcv_;
+    std::string line_;
+    int lineEndLength_ = 0;  // of the line end taken off line_
+    int headerLines_ = 0;
+    int bodyChunks_ = 0;
+    bool allowedToSend_ = false;
+    std::string url_;
+    std::string requestPath_;
+    std::string docFileName_;
+    std::string sender_;
+    std::string reference_;
+    std::string agent_;
+    std::string accept_;
+    double modifiedSince_ = 0;
+    bool noCache_ = false;
+    std::int32_t statusCode_ = 0;
+    std::string reasonPhrase_;
+    std::int32_t contentLength_ = -1;
+    std::string contentType_;
+    TStringList authChallenges_;
+    std::string contentTypePost_;
+    std::string contentRangeBegin_;
+    std::string contentRangeEnd_;
+    std::string acceptRanges_;
+    std::string cookie_;
+    bool relocating_ = false;
+    bool inHeader_ = false;
+    TStringList responseHeader_;
+    TStream* docStream_ = nullptr;
+    std::int64_t rcvdBytes_ = 0;
+    std::int64_t sentBytes_ = 0;
+    TStream* postStream_ = nullptr;
+    TMemoryStream requestBuffer_;
+    DWORD requestError_ = 0;
+    TNextHandler nextHandler_ = TNextHandler::None;
+
+    // Bookkeeping of one request (kept apart from the response fields above).
+    WPARAM requestId_ = 0;        // tags the posted messages; stale ones are ignored
+    bool finishPosted_ = false;   // MSG_HTTP_FINISH posted for the running request
+    bool closeToRelocate_ = false;
+    bool failing_ = false;        // FailRequest is dropping the connection
+    bool detached_ = false;       // socket events belong to no request (an old connection)
+    WORD failureCode_ = 0;        // non-zero: Get raises ReasonPhrase with this code
+    int relocations_ = 0;
+    int doneOutstanding_ = 0;     // MSG_HTTP_REQUEST_DONE posted, not yet handled
+    int connectTimeoutMs_ = 30000;
+    int idleTimeoutMs_ = 60000;
+    std::chrono::steady_clock::time_point lastActivity_;
+};

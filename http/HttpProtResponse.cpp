@@ -1,0 +1,167 @@
+// The response side: reading into the fixed receive buffer, splitting the header into
+// lines, the header-line handler and the body handler.
+#include "http/HttpProt.h"
+
+#include "base/SysUtils.h"
+#include "http/HttpProtUrl.h"
+
+void THttpCli::HandleDataAvailable(WORD error) {
+    if (detached_) return;
+    try {
+        ReadAndDispatch(error);
+    } catch (const Exception& e) {
+        // A response that cannot be read ends its request at once: waiting for the peer to
+        // close would leave Get hanging on a connection nobody reads any more.
+        const auto* http = dynamic_cast<const EHttpException*>(&e);
+        const WORD code = http ? http->ErrorCode() : WORD{404};
+        if (!RequestEnded()) {
+            FailRequest(code, code, e.Message());
+        } else {
+            detached_ = true;
+            AbortConnection();
+            detached_ = false;
+            rcv_.Clear();
+        }
+    }
+}
+
+void THttpCli::ReadAndDispatch(WORD error) {
+    if (rcv_.Full()) throw EHttpException("HTTP line too long", 4);
+    const int n = ReceiveFromSocket(rcv_.FreeSpace(), rcv_.FreeCount());
+    if (requestKind_ == httpAbort || n <= 0) return;
+    rcv_.Added(n);
+    lastActivity_ = std::chrono::steady_clock::now();
+
+    if (state_ == httpAwaitingBody) {
+        // A body block goes on whole, straight out of the buffer.
+        PassBufferedBody();
+        return;
+    }
+    while (!rcv_.Empty() && rcv_.TakeLine(line_, lineEndLength_)) {
+        if (state_ == httpAwaitingHeader || state_ == httpAwaitingBody) {
+            if (nextHandler_ == TNextHandler::None)
+                FinishRequest();
+            else
+                RunNextHandler();
+        } else if (OnDataAvailable) {
+            OnDataAvailable(this, error);
+        }
+    }
+}
+
+void THttpCli::RunNextHandler() {
+    if (nextHandler_ == TNextHandler::HeaderLine)
+        HandleHeaderLine();
+    else
+        HandleBodyData(line_.data(), static_cast<int>(line_.size()));
+}
+
+// Everything held goes to the body handler as one block. The buffer is emptied first, so
+// a nested read (an event handler that pumps messages) starts a fresh block; the block
+// stays readable until then.
+void THttpCli::PassBufferedBody() {
+    const int len = rcv_.Length();
+    rcv_.Clear();
+    HandleBodyData(rcv_.Data(), len);
+}
+
+void THttpCli::HandleHeaderLine() {
+    if (headerLines_ == 0) {
+        // After a relocation the fields describe the new response only: a length or type
+        // the redirecting response named must not stick to a document that names none.
+        if (relocations_ > 0) {
+            contentLength_ = -1;
+            contentType_.clear();
+        }
+        FireHeaderBegin();
+    }
+    ++headerLines_;
+
+    if (UpperCase(line_.substr(0, 6)) == "<HTML>") {
+        // No header at all: the document starts here. Its bytes reach the body handler
+        // exactly as they came, line end included, and so does the rest of the buffer.
+        if (contentType_.empty()) contentType_ = "text/html";
+        SetState(httpAwaitingBody);
+        nextHandler_ = TNextHandler::Body;
+        FireHeaderEnd();
+        line_.append(lineEndLength_ == 2 ? "\r\n" : "\n");
+        HandleBodyData(line_.data(), static_cast<int>(line_.size()));
+        if (!rcv_.Empty()) PassBufferedBody();
+        return;
+    }
+
+    if (line_.empty()) {
+        EndOfHeader();
+        return;
+    }
+
+    responseHeader_.Add(line_);
+    if (line_.compare(0, 8, "HTTP/1.0") == 0 || line_.compare(0, 8, "HTTP/1.1") == 0) {
+        statusCode_ = StrToInt(line_.size() > 9 ? line_.substr(9, 3) : std::string());
+        reasonPhrase_ = line_.size() > 13 ? line_.substr(13) : std::string();
+        // An error response is never relocated, wherever its Location header stands.
+        if (statusCode_ >= 400) relocating_ = false;
+    } else if (line_.find(':') != std::string::npos) {
+        HandleHeaderField(line_);
+    }
+    if (OnHeaderData) OnHeaderData(this);
+    if (statusCode_ >= 400) CloseConnection();
+}
+
+void THttpCli::HandleHeaderField(const std::string& line) {
+    const std::size_t colon = line.find(':');
+    const std::string name = LowerCase(line.substr(0, colon));
+    std::size_t v = colon + 1;
+    while (v < line.size() && line[v] == ' ') ++v;  // spaces only: a tab stays
+    const std::string value = line.substr(v);
+
+    if (name == "location") {
+        if (statusCode_ < 400) NoteNewLocation(value);
+    } else if (name == "content-length") {
+        contentLength_ = StrToInt(Trim(value));
+    } else if (name == "content-range") {
+        // "bytes 100-199/1000": the bounds between the unit and the "/".
+        const std::size_t dash = value.find('-');
+        const std::size_t slash = value.find('/');
+        contentRangeBegin_ = dash != std::string::npos && dash > 6 ? value.substr(6, dash - 6) : std::string();
+        contentRangeEnd_ = dash != std::string::npos && slash != std::string::npos && slash > dash
+                               ? value.substr(dash + 1, slash - dash - 1)
+                               : std::string();
+    } else if (name == "accept-ranges") {
+        acceptRanges_ = value;
+    } else if (name == "content-type") {
+        contentType_ = LowerCase(value);
+    } else if (name == "www-authenticate") {
+        authChallenges_.Add(value);
+    } else if (name == "set-cookie") {
+        bool accept = true;
+        FireCookie(value, accept);
+    }
+}
+
+void THttpCli::EndOfHeader() {
+    if (contentLength_ == 0) {
+        // Nothing follows: the request ends here, whether or not the server closes.
+        FireHeaderEnd();
+        nextHandler_ = TNextHandler::None;
+        FinishRequest();
+        return;
+    }
+    if (relocating_) {
+        StartRelocation();
+        return;
+    }
+    docFileName_ = HtmlNameForExe(docFileName_, contentType_);
+    SetState(httpAwaitingBody);
+    nextHandler_ = TNextHandler::Body;
+    FireHeaderEnd();
+    if (!rcv_.Empty()) PassBufferedBody();
+}
+
+void THttpCli::HandleBodyData(const char* data, int len) {
+    if (bodyChunks_ == 0) FireDocBegin();
+    ++bodyChunks_;
+    rcvdBytes_ += len;
+    if (docStream_) docStream_->WriteBuffer(data, len);
+    FireDocData(data, len);
+}

@@ -1,0 +1,285 @@
+// The life of a request: starting, the synchronous wait, lookup, connection, the end of a
+// request and its failures, and the timeouts that keep a silent peer from holding Get.
+#include "http/HttpProt.h"
+
+#include "base/SysUtils.h"
+#include "http/HttpProtUrl.h"
+#include "socket/WSocket.h"
+
+namespace {
+
+constexpr DWORD kTimedOut = 10060;  // WSAETIMEDOUT
+
+std::string DurationText(int ms) { return ms % 1000 == 0 ? IntToStr(ms / 1000) + " s" : IntToStr(ms) + " ms"; }
+
+}  // namespace
+
+void THttpCli::SetState(THttpClientState state) {
+    if (state == state_) return;
+    state_ = state;
+    if (OnStateChange) OnStateChange(this);
+    if (state == httpIdle) {
+        ++doneOutstanding_;
+        PostMessage(window_, MSG_HTTP_REQUEST_DONE, requestKind_, static_cast<LPARAM>(requestError_ & 0xFFFF));
+    }
+}
+
+void THttpCli::Get() { ExecuteRequest(httpGET); }
+
+void THttpCli::ExecuteRequest(THttpRequest kind) {
+    BeginRequest(kind);
+    // Every message is dispatched as it comes, but the wait blocks while nothing is
+    // pending instead of spinning.
+    bool waited = false;
+    while (state_ != httpIdle) {
+        PumpOnce();
+        waited = true;
+    }
+    // The finish message posted the request-done message: it is handled before returning.
+    if (waited)
+        while (doneOutstanding_ > 0) PumpOnce();
+    if (failureCode_ != 0) throw EHttpException(reasonPhrase_, failureCode_);
+    if (statusCode_ >= 400) throw EHttpException(reasonPhrase_, static_cast<WORD>(statusCode_));
+}
+
+void THttpCli::PumpOnce() {
+    if (multiThreaded_) {
+        socket_->PumpPrivateMessages();
+        if (state_ != httpIdle || doneOutstanding_ > 0) WaitMessage();
+    } else {
+        WaitAndProcessMessages();
+    }
+}
+
+void THttpCli::BeginRequest(THttpRequest kind) {
+    if (state_ != httpIdle) throw EHttpException("HTTP component is busy", 1);
+    if (kind == httpPOST && !postStream_) throw EHttpException("HTTP component has nothing to post", 2);
+
+    // Nothing of an earlier response may leak into this one: a connection it left open
+    // is dropped (its events are ignored while it goes), and so are unread bytes.
+    detached_ = true;
+    AbortConnection();
+    detached_ = false;
+    connected_ = false;
+    rcv_.Clear();
+    relocating_ = false;
+    inHeader_ = false;
+    closeToRelocate_ = false;
+    nextHandler_ = TNextHandler::None;
+    ++requestId_;
+    finishPosted_ = false;
+    failureCode_ = 0;
+    relocations_ = 0;
+
+    SetState(httpStarting);
+    requestKind_ = kind;
+    ResetResponse();
+
+    std::string protocol, user, password, host, port;
+    if (proxy_.empty()) {
+        SplitUrl(url_, protocol, user, password, host, port, requestPath_);
+        targetPath_ = requestPath_;
+        connectPort_ = port.empty() ? "80" : port;
+        connectHost_ = host;
+    } else {
+        std::string path;
+        SplitUrl(url_, protocol, user, password, host, port, path);
+        targetPath_ = path;
+        requestPath_ = (protocol.empty() ? "http" : protocol) + "://" + host + (port.empty() ? "" : ":" + port) + path;
+        std::string pProto, pUser, pPassword, pPath;
+        SplitUrl(proxy_, pProto, pUser, pPassword, connectHost_, connectPort_, pPath);
+        if (connectPort_.empty()) connectPort_ = proxyPort_;
+    }
+    targetHost_ = host;
+    targetProto_ = protocol.empty() ? "http" : protocol;
+    targetPort_ = port;
+    if (!user.empty()) username_ = user;
+    if (!password.empty()) password_ = password;
+    if (requestPath_.empty()) requestPath_.push_back('/');
+    if (targetPath_.empty()) targetPath_.push_back('/');
+    docFileName_ = DocFileNameOf(targetPath_);
+    ConnectToServer();
+}
+
+void THttpCli::ResetResponse() {
+    responseHeader_.Clear();
+    requestError_ = 0;
+    docFileName_.clear();
+    statusCode_ = 0;
+    rcvdBytes_ = 0;
+    sentBytes_ = 0;
+    headerLines_ = 0;
+    bodyChunks_ = 0;
+    contentLength_ = -1;
+    contentType_.clear();
+    allowedToSend_ = false;
+    location_ = url_;
+}
+
+void THttpCli::FinishRequest() {
+    if (finishPosted_) return;
+    finishPosted_ = true;
+    KillTimer(window_, 0);
+    PostMessage(window_, MSG_HTTP_FINISH, requestId_, 0);
+}
+
+void THttpCli::ConnectToServer() {
+    dnsResult_.clear();
+    SetState(httpResolving);
+    if (connectTimeoutMs_ > 0) SetTimer(window_, kConnectTimer, connectTimeoutMs_);
+    try {
+        socket_->SetLocalAddr(localAddr_);
+        socket_->DnsLookup(connectHost_);
+    } catch (const Exception& e) {
+        if (state_ != httpResolving) {
+            // The lookup answered at once and an event handler of a later step raised.
+            FailRequest(404, 404, e.Message());
+            return;
+        }
+        KillTimer(window_, 0);
+        statusCode_ = 404;
+        reasonPhrase_ = e.Message();
+        connected_ = false;
+        SetState(httpIdle);
+    }
+}
+
+void THttpCli::HandleDnsLookupDone(WORD error) {
+    if (detached_ || failing_ || state_ != httpResolving) return;
+    if (error != 0) {
+        requestError_ = error;
+        statusCode_ = 404;
+        reasonPhrase_ = "can't resolve hostname to IP address";
+        HandleSessionClosed(error);
+        return;
+    }
+    dnsResult_ = socket_->DnsResult();
+    SetState(httpResolved);
+    try {
+        socket_->SetAddr(dnsResult_);
+        socket_->SetLocalAddr(localAddr_);
+        socket_->SetPort(connectPort_);
+        socket_->SetProto("tcp");
+        socket_->Connect();
+    } catch (const Exception& e) {
+        const int code = socket_->LastError();
+        requestError_ = static_cast<DWORD>(code);
+        statusCode_ = 404;
+        // A failure without a Winsock code (a bad port, say) keeps its own text.
+        reasonPhrase_ = code != 0 ? "can't connect: " + WinsockErrorText(code) + " (Error #" + IntToStr(code) + ")"
+                                  : "can't connect: " + e.Message();
+        detached_ = true;
+        socket_->Close();
+        detached_ = false;
+        HandleSessionClosed(0);
+    }
+}
+
+void THttpCli::HandleSessionConnected(WORD error) {
+    if (detached_ || failing_ || RequestEnded()) return;
+    KillTimer(window_, kConnectTimer);
+    if (error != 0) {
+        requestError_ = error;
+        statusCode_ = 404;
+        reasonPhrase_ = WinsockErrorText(error) + " (Error #" + IntToStr(error) + ")";
+        HandleSessionClosed(error);
+        return;
+    }
+    try {
+        connected_ = true;
+        SetState(httpConnected);
+        FireSessionConnected();
+        StartIdleTimer();
+        nextHandler_ = TNextHandler::HeaderLine;
+        SetState(httpAwaitingHeader);
+        switch (requestKind_) {
+            case httpGET:
+                ComposeRequest("GET", "1.0");
+                break;
+            case httpPOST:
+                ComposeRequest("POST", "1.0");
+                FireSendBegin();
+                allowedToSend_ = true;
+                HandleDataSent(0);  // the first body chunk follows the header
+                break;
+            case httpHEAD:
+                ComposeRequest("HEAD", "1.0");
+                break;
+            case httpAbort:
+                break;
+        }
+    } catch (const Exception& e) {
+        // Closing quietly would end the request as if it had succeeded.
+        FailRequest(404, 404, e.Message());
+    }
+}
+
+void THttpCli::SocketSessionClosed(WORD error) {
+    if (detached_) return;
+    if (closeToRelocate_)
+        Relocate();
+    else
+        HandleSessionClosed(error);
+}
+
+void THttpCli::HandleSessionClosed(WORD) {
+    connected_ = false;
+    if (RequestEnded()) return;  // the request ended before the connection did
+    if (inHeader_) {
+        FireHeaderEnd();
+        if (relocating_) {
+            rcv_.Clear();
+            headerLines_ = 0;
+            bodyChunks_ = 0;
+            Relocate();
+            return;
+        }
+    }
+    if (bodyChunks_ > 0) FireDocEnd();
+    FinishRequest();
+}
+
+void THttpCli::MarkFailure(DWORD requestError, WORD code, const std::string& text) {
+    requestError_ = requestError;
+    statusCode_ = 404;
+    reasonPhrase_ = text;
+    failureCode_ = code;
+}
+
+void THttpCli::FailRequest(DWORD requestError, WORD code, const std::string& text) {
+    if (RequestEnded()) return;
+    MarkFailure(requestError, code, text);
+    relocating_ = false;
+    closeToRelocate_ = false;
+    failing_ = true;
+    AbortConnection();  // raises OnSessionClosed when a connection was up
+    failing_ = false;
+    if (!finishPosted_) HandleSessionClosed(0);
+}
+
+void THttpCli::StartIdleTimer() {
+    lastActivity_ = std::chrono::steady_clock::now();
+    if (idleTimeoutMs_ <= 0) return;
+    // Activity only stamps the time; a coarse tick compares, so a busy transfer costs no
+    // timer call per block.
+    int tick = idleTimeoutMs_ / 4;
+    if (tick > 1000) tick = 1000;
+    if (tick < 10) tick = 10;
+    SetTimer(window_, kIdleTimer, tick);
+}
+
+void THttpCli::HandleTimer(WPARAM id) {
+    if (RequestEnded()) {
+        KillTimer(window_, 0);
+        return;
+    }
+    const std::string peer = connectHost_ + ":" + connectPort_;
+    if (id == kConnectTimer) {
+        KillTimer(window_, kConnectTimer);
+        FailRequest(kTimedOut, 404, "can't connect: no connection to " + peer + " within " + DurationText(connectTimeoutMs_));
+    } else if (id == kIdleTimer) {
+        const auto idle = std::chrono::steady_clock::now() - lastActivity_;
+        if (idle >= std::chrono::milliseconds(idleTimeoutMs_))
+            FailRequest(kTimedOut, 404, "connection timed out: nothing from " + peer + " for " + DurationText(idleTimeoutMs_));
+    }
+}

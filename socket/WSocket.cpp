@@ -1,0 +1,5 @@
+#include "socket/WSocket.h"
+
+TWSocket::TWSocket(TComponent* AOwner) : TCustomSyncWSocket(AOwner) {}
+
+TWSocket::~TWSocket() = default;

@@ -1,0 +1,274 @@
+// Opening a session: Connect, Listen, Accept and Dup, with binding and socket options.
+#include "base/SysUtils.h"
+#include "socket/WSocketCore.h"
+
+namespace {
+
+// Every option value goes to the system as 4 bytes; on is all bits set.
+int SetIntOption(SOCKET s, int level, int name, int value) {
+    return WSocket_setsockopt(s, level, name, reinterpret_cast<const char*>(&value), 4);
+}
+
+}  // namespace
+
+void TCustomWSocket::Connect() {
+    if (SocketHandle != INVALID_SOCKET && FState != wsClosed) {
+        ReportError("Connect: Socket already in use");
+        return;
+    }
+    if (!PortAssigned) {
+        ReportError("Connect: No Port Specified");
+        return;
+    }
+    if (!AddrAssigned) {
+        ReportError("Connect: No IP Address Specified");
+        return;
+    }
+    if (!ProtoAssigned) {
+        ReportError("Connect: No Protocol Specified");
+        return;
+    }
+    try {
+        if (!ProtoResolved) {
+            ProtocolNumber = WSocketResolveProto(FProto);
+            SocketType = ProtocolNumber == WS_IPPROTO_UDP ? WS_SOCK_DGRAM : WS_SOCK_STREAM;
+            ProtoResolved = true;
+        }
+        if (!PortResolved) {
+            PortNumber = WSocketResolvePort(FPort, FProto);
+            PeerSockAddr.sin_port = WSocket_htons(PortNumber);
+            PortResolved = true;
+        }
+        if (!LocalPortResolved) {
+            LocalPortNumber = WSocketResolvePort(FLocalPort, FProto);
+            LocalPortResolved = true;
+        }
+        if (!AddrResolved) {
+            PeerSockAddr.sin_addr.S_addr = WSocketResolveHost(FAddr);
+            AddrResolved = true;
+        }
+    } catch (const Exception& E) {
+        ReportError("connect: " + E.Message());
+        return;
+    }
+
+    ClearSendQueue();
+    SocketHandle = WSocket_socket(AddressFamily, SocketType, ProtocolNumber);
+    if (SocketHandle == INVALID_SOCKET) {
+        ReportSocketError("Connect (socket)");
+        return;
+    }
+    ChangeState(wsOpened);
+
+    if (SocketType == WS_SOCK_DGRAM) {
+        BindSocket();
+        if (MultiCast && MultiCastIpTTL != 1) {
+            const int ttl = MultiCastIpTTL;
+            if (WinsockLinkedSetSockOpt(SocketHandle, WS_IPPROTO_IP, WS_IP_MULTICAST_TTL,
+                                        reinterpret_cast<const char*>(&ttl), 4) == SOCKET_ERROR) {
+                ReportSocketError("setsockopt(IP_MULTICAST_TTL)");
+                return;
+            }
+        }
+        if (PeerSockAddr.sin_addr.S_addr == WS_INADDR_NONE &&
+            SetIntOption(SocketHandle, WS_SOL_SOCKET, WS_SO_BROADCAST, 1) == SOCKET_ERROR) {
+            ReportSocketError("setsockopt(SO_BROADCAST)");
+            return;
+        }
+    } else {
+        if (SetIntOption(SocketHandle, WS_SOL_SOCKET, WS_SO_REUSEADDR, -1) == SOCKET_ERROR) {
+            ReportSocketError("setsockopt(SO_REUSEADDR)");
+            return;
+        }
+        if (ComponentOptions.Contains(wsoTcpNoDelay) &&
+            SetIntOption(SocketHandle, WS_IPPROTO_TCP, WS_TCP_NODELAY, -1) == SOCKET_ERROR) {
+            ReportSocketError("setsockopt(IPPROTO_TCP, TCP_NODELAY)");
+            return;
+        }
+        ApplyLinger();
+        if (SetIntOption(SocketHandle, WS_SOL_SOCKET, WS_SO_KEEPALIVE, -1) == SOCKET_ERROR) {
+            ReportSocketError("setsockopt(SO_KEEPALIVE)");
+            return;
+        }
+        if (LocalPortNumber != 0 || FLocalAddr != "0.0.0.0") BindSocket();
+    }
+
+    SelectMask = FD_READ | FD_WRITE | FD_ACCEPT | FD_CONNECT | FD_CLOSE;
+    if (WSocket_WSAAsyncSelect(SocketHandle, NotifyWindow, MSG_SOCKET_EVENT, SelectMask) == SOCKET_ERROR) {
+        ReportSocketError("WSAAsyncSelect");
+        return;
+    }
+
+    if (SocketType == WS_SOCK_DGRAM) {
+        ChangeState(wsConnected);
+        FireSessionConnected(0);
+        return;
+    }
+    if (WSocket_connect(SocketHandle, reinterpret_cast<const TSockAddr*>(&PeerSockAddr), sizeof PeerSockAddr) == 0 ||
+        WSocket_WSAGetLastError() == WSAEWOULDBLOCK) {
+        ChangeState(wsConnecting);
+        return;
+    }
+    FLastError = WSocket_WSAGetLastError();
+    ReportSocketError("Connect");
+}
+
+void TCustomWSocket::Listen() {
+    const char* missing = !PortAssigned    ? "listen: port not assigned"
+                          : !ProtoAssigned ? "listen: protocol not assigned"
+                          : !AddrAssigned  ? "listen: address not assigned"
+                                           : nullptr;
+    if (missing) {
+        WSocket_WSASetLastError(WSAEINVAL);
+        ReportSocketError(missing);
+        return;
+    }
+    try {
+        if (!ProtoResolved) {
+            ProtocolNumber = WSocketResolveProto(FProto);
+            SocketType = ProtocolNumber == WS_IPPROTO_UDP ? WS_SOCK_DGRAM : WS_SOCK_STREAM;
+            ProtoResolved = true;
+        }
+        if (!PortResolved) {
+            PortNumber = WSocketResolvePort(FPort, FProto);
+            PeerSockAddr.sin_port = WSocket_htons(PortNumber);
+            PortResolved = true;
+        }
+        if (!AddrResolved) {
+            PeerSockAddr.sin_addr.S_addr = WSocketResolveHost(FAddr);
+            AddrResolved = true;
+        }
+    } catch (const Exception& E) {
+        ReportError("listen: " + E.Message());
+        return;
+    }
+
+    ClearSendQueue();
+    SocketHandle = WSocket_socket(AddressFamily, SocketType, ProtocolNumber);
+    if (SocketHandle == INVALID_SOCKET) {
+        ReportSocketError("socket");
+        return;
+    }
+    // The handle exists from here on: wsOpened lets a failed bind's Close release it.
+    ChangeState(wsOpened);
+
+    if (SocketType == WS_SOCK_DGRAM && ReuseAddr &&
+        SetIntOption(SocketHandle, WS_SOL_SOCKET, WS_SO_REUSEADDR, -1) == SOCKET_ERROR) {
+        ReportSocketError("setsockopt(SO_REUSEADDR)");
+        return;
+    }
+    if (WSocket_bind(SocketHandle, reinterpret_cast<const TSockAddr*>(&PeerSockAddr), sizeof PeerSockAddr) ==
+        SOCKET_ERROR) {
+        // The socket is closed after the report also when the report raises.
+        try {
+            ReportSocketError("Bind");
+        } catch (...) {
+            Close();
+            throw;
+        }
+        Close();
+        return;
+    }
+    ChangeState(wsBound);
+
+    if (SocketType == WS_SOCK_DGRAM && MultiCast) {
+        TIpMreq request{};
+        request.imr_multiaddr.S_addr = WinsockLinkedInetAddr(MultiCastAddrStr.c_str());
+        request.imr_interface.S_addr = WinsockLinkedHtonl(WS_INADDR_ANY);
+        if (WinsockLinkedSetSockOpt(SocketHandle, WS_IPPROTO_IP, WS_IP_ADD_MEMBERSHIP,
+                                    reinterpret_cast<const char*>(&request), sizeof request) == SOCKET_ERROR) {
+            ReportSocketError("setsockopt(IP MULTICAST)");
+            return;
+        }
+    }
+
+    if (SocketType == WS_SOCK_DGRAM) {
+        ChangeState(wsListening);
+        ChangeState(wsConnected);
+        FireSessionConnected(0);
+        if (SocketHandle == INVALID_SOCKET) return;  // the handler closed it
+    } else {
+        if (WSocket_listen(SocketHandle, 5) == SOCKET_ERROR) {
+            ReportSocketError("Listen");
+            return;
+        }
+        ChangeState(wsListening);
+    }
+
+    SelectMask = FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE;
+    if (WSocket_WSAAsyncSelect(SocketHandle, NotifyWindow, MSG_SOCKET_EVENT, SelectMask) == SOCKET_ERROR)
+        ReportSocketError("WSAASyncSelect");
+}
+
+SOCKET TCustomWSocket::Accept() {
+    if (FState != wsListening) {
+        WSocket_WSASetLastError(WSAEINVAL);
+        ReportSocketError("not a listening socket");
+        return INVALID_SOCKET;
+    }
+    int len = sizeof PeerSockAddr;
+    AcceptedHandle = WSocket_accept(SocketHandle, reinterpret_cast<TSockAddr*>(&PeerSockAddr), &len);
+    if (AcceptedHandle == INVALID_SOCKET) {
+        ReportSocketError("Accept");
+        return INVALID_SOCKET;
+    }
+    return AcceptedHandle;
+}
+
+void TCustomWSocket::Dup(SOCKET NewHandle) {
+    if (NewHandle == 0 || NewHandle == INVALID_SOCKET) {
+        WSocket_WSASetLastError(WSAEINVAL);
+        ReportSocketError("Dup");
+        return;
+    }
+    if (FState != wsClosed) {
+        const int rc = WSocket_closesocket(SocketHandle);
+        SocketHandle = INVALID_SOCKET;
+        if (rc == SOCKET_ERROR) {
+            ReportSocketError("Dup (closesocket)");
+            return;
+        }
+        ChangeState(wsClosed);
+    }
+    SocketHandle = NewHandle;
+    ApplyLinger();
+    SelectMask = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
+    if (WSocket_WSAAsyncSelect(SocketHandle, NotifyWindow, MSG_SOCKET_EVENT, SelectMask) == SOCKET_ERROR) {
+        ReportSocketError("WSAAsyncSelect");
+        return;
+    }
+    ChangeState(wsConnected);
+}
+
+void TCustomWSocket::BindSocket() {
+    TSockAddrIn local{};
+    local.sin_family = WS_AF_INET;
+    local.sin_port = WSocket_htons(LocalPortNumber);
+    local.sin_addr.S_addr = WSocketResolveHost(FLocalAddr);
+    if (WSocket_bind(SocketHandle, reinterpret_cast<const TSockAddr*>(&local), sizeof local) == SOCKET_ERROR) {
+        ReportErrorFmt("winsock.bind failed, error #%d", WSocket_WSAGetLastError());
+        return;
+    }
+    int len = sizeof local;
+    if (WSocket_getsockname(SocketHandle, reinterpret_cast<TSockAddr*>(&local), &len) == SOCKET_ERROR) {
+        ReportErrorFmt("winsock.getsockname failed, error #%d", WSocket_WSAGetLastError());
+        return;
+    }
+    LocalPortNumber = WSocket_ntohs(local.sin_port);
+    FLocalPort = IntToStr(LocalPortNumber);
+}
+
+void TCustomWSocket::ApplyLinger() {
+    if (LingerOnOff == wsLingerNoSet) return;
+    if (SocketHandle == INVALID_SOCKET) {
+        ReportError("Cannot set linger option at this time");
+        return;
+    }
+    TLinger linger{};
+    linger.l_onoff = LingerOnOff == wsLingerOff ? 0 : 1;
+    // The record holds 16 bits; a time outside 0..65535 is clamped into it.
+    linger.l_linger = static_cast<std::uint16_t>(LingerTimeout < 0 ? 0 : LingerTimeout > 65535 ? 65535 : LingerTimeout);
+    if (WSocket_setsockopt(SocketHandle, WS_SOL_SOCKET, WS_SO_LINGER, reinterpret_cast<const char*>(&linger),
+                           sizeof linger) == SOCKET_ERROR)
+        ReportSocketError("setsockopt(SO_LINGER)");
+}

@@ -1,0 +1,212 @@
+// Response parsing on scripted connections: status and header lines, where the body
+// starts, the line limit, and responses that cannot be read.
+#include <gtest/gtest.h>
+
+#include "EventLog.h"
+#include "ScriptedClient.h"
+#include "base/Stream.h"
+
+namespace {
+
+// A stream that takes nothing: every write fails.
+class TFullStream : public TStream {
+public:
+    std::int64_t Read(void*, std::int64_t) override { return 0; }
+    std::int64_t Write(const void*, std::int64_t) override { return 0; }
+    std::int64_t Seek(std::int64_t, TSeekOrigin) override { return 0; }
+};
+
+// Runs Get and returns the exception's message and code ("" and 0 when none).
+std::pair<std::string, int> GetResult(THttpCli& c) {
+    try {
+        c.Get();
+    } catch (const EHttpException& e) {
+        return {e.Message(), e.ErrorCode()};
+    }
+    return {"", 0};
+}
+
+}  // namespace
+
+TEST(HttpResponse, StatusAndHeaderFields) {
+    TScriptedHttpCli c;
+    EventLog log(c);
+    c.AddExchange({"HTTP/1.1 200 OK\r\n"
+                   "Content-Length:   12\r\n"
+                   "content-type: Text/HTML\r\n"
+                   "Content-Range: bytes 100-199/1000\r\n"
+                   "Accept-Ranges: bytes\r\n"
+                   "WWW-Authenticate: Basic realm=\"x\"\r\n"
+                   "Set-Cookie: a=b; path=/\r\n"
+                   "X-Tab:\tkept \r\n"
+                   "no colon here\r\n"
+                   "HTTP/1.2 500 Not a status line\r\n"
+                   "\r\n"
+                   "hello world!"});
+    TStringStream doc;
+    c.SetDocStream(&doc);
+    c.SetURL("http://h/");
+    EXPECT_EQ(GetResult(c).second, 0);
+    EXPECT_EQ(c.StatusCode(), 200);
+    EXPECT_EQ(c.ReasonPhrase(), "OK");
+    EXPECT_EQ(c.ContentLength(), 12);
+    EXPECT_EQ(c.ContentType(), "text/html");
+    EXPECT_EQ(c.ContentRangeBegin(), "100");
+    EXPECT_EQ(c.ContentRangeEnd(), "199");
+    EXPECT_EQ(c.AcceptRanges(), "bytes");
+    ASSERT_EQ(c.AuthChallenges().Count(), 1);
+    EXPECT_EQ(c.AuthChallenges()[0], "Basic realm=\"x\"");
+    ASSERT_EQ(c.ResponseHeader().Count(), 10);
+    EXPECT_EQ(c.ResponseHeader()[0], "HTTP/1.1 200 OK");
+    EXPECT_EQ(c.ResponseHeader()[7], "X-Tab:\tkept ");
+    EXPECT_EQ(doc.DataString(), "hello world!");
+    EXPECT_EQ(c.RcvdBytes(), 12);
+    // The cookie event comes before the header-data event of its line.
+    const auto& ev = log.events;
+    auto cookie = std::find(ev.begin(), ev.end(), "cookie:a=b; path=/");
+    ASSERT_NE(cookie, ev.end());
+    EXPECT_EQ(*(cookie + 1), "header-data:Set-Cookie: a=b; path=/");
+}
+
+TEST(HttpResponse, BodyInTheSameReadAsTheHeaderIsOneChunkAfterHeaderEnd) {
+    TScriptedHttpCli c;
+    EventLog log(c);
+    c.AddExchange({"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nfirst part", " second"});
+    TStringStream doc;
+    c.SetDocStream(&doc);
+    c.SetURL("http://h/a.txt");
+    c.Get();
+    EXPECT_EQ(doc.DataString(), "first part second");
+    const std::vector<std::string> expected = {"state:1", "state:3", "state:2", "session-connected", "state:5",
+                                               "request-header-begin", "request-header-end", "header-begin",
+                                               "state:6", "header-end", "doc-begin", "doc-data:10", "doc-data:7",
+                                               "doc-end", "state:0", "done:1/0"};
+    EXPECT_EQ(log.Skeleton(), expected);
+}
+
+TEST(HttpResponse, HtmlWithoutHeaderKeepsEveryByte) {
+    TScriptedHttpCli c;
+    EventLog log(c);
+    const std::string page = "<html>\r\n<body>\nline two\r\n</body></html>";
+    c.AddExchange({page.substr(0, 20), page.substr(20)});
+    TStringStream doc;
+    c.SetDocStream(&doc);
+    c.SetURL("http://h/");
+    EXPECT_EQ(GetResult(c).second, 0);
+    EXPECT_EQ(doc.DataString(), page);
+    EXPECT_EQ(c.ContentType(), "text/html");
+    EXPECT_EQ(c.StatusCode(), 0);
+    EXPECT_EQ(c.ResponseHeader().Count(), 0);
+}
+
+TEST(HttpResponse, LineOf8192BytesFitsOneMoreDoesNot) {
+    {
+        TScriptedHttpCli c;
+        const std::string longLine = "X-Long: " + std::string(8182, 'a');  // 8190 + CR LF = 8192
+        c.AddExchange({"HTTP/1.0 200 OK\r\n", longLine + "\r\n", "\r\nbody"});
+        TStringStream doc;
+        c.SetDocStream(&doc);
+        c.SetURL("http://h/");
+        EXPECT_EQ(GetResult(c).second, 0);
+        EXPECT_EQ(c.ResponseHeader()[1], longLine);
+        EXPECT_EQ(doc.DataString(), "body");
+    }
+    {
+        // 8192 bytes without a line end, then more data: the request fails at once, the
+        // connection is dropped and Get does not wait for the peer (which never closes).
+        TScriptedHttpCli c;
+        c.SetIdleTimeout(5000);  // a regression fails instead of hanging
+        c.AddExchange({"HTTP/1.0 200 OK\r\n" + std::string(8192, 'b'), "more"}, false);
+        c.SetURL("http://h/");
+        const auto r = GetResult(c);
+        EXPECT_EQ(r.first, "HTTP line too long");
+        EXPECT_EQ(r.second, 4);
+        EXPECT_EQ(c.aborts, 2);  // one at request start (nothing open), one for the failure
+        EXPECT_FALSE(c.open);
+    }
+}
+
+TEST(HttpResponse, UnreadableResponsesFailAtOnce) {
+    struct Case {
+        std::string response;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"HTTP/1.0 2x0 OK\r\n\r\n", "'2x0' is not a valid integer value"},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 12a\r\n\r\n", "'12a' is not a valid integer value"},
+    };
+    for (const Case& k : cases) {
+        TScriptedHttpCli c;
+        c.SetIdleTimeout(5000);
+        c.AddExchange({k.response}, false);
+        c.SetURL("http://h/");
+        const auto r = GetResult(c);
+        EXPECT_EQ(r.first, k.message);
+        EXPECT_EQ(r.second, 404);
+        EXPECT_EQ(c.StatusCode(), 404);
+        EXPECT_FALSE(c.open);
+    }
+    TScriptedHttpCli c;
+    c.SetIdleTimeout(5000);
+    c.AddExchange({"HTTP/1.0 200 OK\r\n\r\nsome body"}, false);
+    TFullStream full;
+    c.SetDocStream(&full);
+    c.SetURL("http://h/");
+    EXPECT_EQ(GetResult(c).first, "Stream write error");
+    EXPECT_FALSE(c.open);
+}
+
+TEST(HttpResponse, ContentLengthZeroEndsAtTheEmptyLine) {
+    TScriptedHttpCli c;
+    EventLog log(c);
+    c.AddExchange({"HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n"}, false);  // the server keeps it open
+    TStringStream doc;
+    c.SetDocStream(&doc);
+    c.SetURL("http://h/");
+    EXPECT_EQ(GetResult(c).second, 0);
+    EXPECT_EQ(c.StatusCode(), 200);
+    EXPECT_EQ(doc.DataString(), "");
+    EXPECT_TRUE(c.open);
+    EXPECT_EQ(log.events.back(), "done:1/0");
+
+    // The next request drops that connection first and is not disturbed by it.
+    c.AddExchange({"HTTP/1.0 200 OK\r\n\r\nnext"});
+    c.Get();
+    EXPECT_EQ(doc.DataString(), "next");
+}
+
+TEST(HttpResponse, ServerClosingBeforeTheHeaderEnds) {
+    TScriptedHttpCli c;
+    c.AddExchange({"HTTP/1.0 200 OK\r\nServer: x"});
+    c.SetURL("http://h/");
+    EXPECT_EQ(GetResult(c).second, 0);
+    EXPECT_EQ(c.StatusCode(), 200);
+
+    // The unfinished line left behind does not precede the next response.
+    c.AddExchange({"HTTP/1.0 203 Fine\r\n\r\n"});
+    EXPECT_EQ(GetResult(c).second, 0);
+    EXPECT_EQ(c.StatusCode(), 203);
+
+    c.AddExchange({"HTTP/1.0 503 Busy\r\nRetry"});
+    EXPECT_EQ(GetResult(c), std::make_pair(std::string("Busy"), 503));
+
+    c.AddExchange({"HTT"});
+    EXPECT_EQ(GetResult(c).second, 0);
+    EXPECT_EQ(c.StatusCode(), 0);
+}
+
+TEST(HttpResponse, ErrorStatusRaisesAfterOneRequestAndIsNeverRelocated) {
+    TScriptedHttpCli c;
+    EventLog log(c);
+    c.AddExchange({"HTTP/1.1 404 Not Found\r\nLocation: /elsewhere\r\nContent-Length: 9\r\n\r\nerror pa", "ge"});
+    TStringStream doc;
+    c.SetDocStream(&doc);
+    c.SetURL("http://h/missing");
+    EXPECT_EQ(GetResult(c), std::make_pair(std::string("Not Found"), 404));
+    EXPECT_EQ(c.requests.size(), 1u);
+    EXPECT_EQ(c.script.size(), 0u);
+    // Closed at the status line; what came in the same read was still read.
+    EXPECT_EQ(doc.DataString(), "error pa");
+    EXPECT_EQ(c.Location(), "http://h/missing");
+    EXPECT_EQ(std::count(log.events.begin(), log.events.end(), "done:1/0"), 1);
+}

@@ -1,0 +1,253 @@
+// The Winsock stand-in through its own entry points: handles, errors, options and the
+// notification rules the socket layer relies on.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Messages.h"
+#include "platform/Winsock.h"
+#include "platform/WinsockHooks.h"
+#include "support/Loopback.h"
+
+namespace {
+
+// The module, started, with the entry points the tests use.
+struct Ws {
+    HMODULE module = LoadLibrary("WSOCK32.DLL");
+    template <class F>
+    F Get(const char* name) {
+        return reinterpret_cast<F>(GetProcAddress(module, name));
+    }
+    TWSAStartupProc startup = Get<TWSAStartupProc>("WSAStartup");
+    TWSACleanupProc cleanup = Get<TWSACleanupProc>("WSACleanup");
+    TWSAGetLastErrorProc lastError = Get<TWSAGetLastErrorProc>("WSAGetLastError");
+    TSocketProc socket = Get<TSocketProc>("socket");
+    TCloseSocketProc closesocket = Get<TCloseSocketProc>("closesocket");
+    TConnectProc connect = Get<TConnectProc>("connect");
+    TSendProc send = Get<TSendProc>("send");
+    TRecvProc recv = Get<TRecvProc>("recv");
+    TSetSockOptProc setsockopt = Get<TSetSockOptProc>("setsockopt");
+    TIoctlSocketProc ioctlsocket = Get<TIoctlSocketProc>("ioctlsocket");
+    TWSAAsyncSelectProc asyncSelect = Get<TWSAAsyncSelectProc>("WSAAsyncSelect");
+    TWSAAsyncGetHostByNameProc getHostByName = Get<TWSAAsyncGetHostByNameProc>("WSAAsyncGetHostByName");
+    TWSAData data{};
+    Ws() { EXPECT_EQ(startup(0x0101, &data), 0); }
+    ~Ws() {
+        cleanup();
+        FreeLibrary(module);
+    }
+};
+
+TSockAddrIn Loopback(std::uint16_t port) {
+    TSockAddrIn a{};
+    a.sin_family = WS_AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.S_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+// A window that records (event, error) of the notifications it receives.
+struct Recorder {
+    std::vector<std::pair<int, int>> got;
+    HWND wnd = AllocateHWnd([this](TMessage& m) { got.emplace_back(LoWord(m.LParam), HiWord(m.LParam)); });
+    ~Recorder() { DeallocateHWnd(wnd); }
+    int Count(int event) const {
+        int n = 0;
+        for (auto [e, err] : got) n += e == event;
+        return n;
+    }
+};
+
+// A loopback port nothing listens on.
+std::uint16_t UnusedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    socklen_t len = sizeof sa;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+    ::close(fd);
+    return ntohs(sa.sin_port);
+}
+
+template <class Pred>
+bool PumpUntil(Pred pred, int limitMs = 5000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        WaitMessageFor(20);
+        ProcessMessages();
+    }
+    return true;
+}
+
+// Lets notifications that are on their way arrive (for checks that one does not).
+void Settle() { PumpUntil([] { return false; }, 50); }
+
+// A connected client socket with notifications going to rec.
+SOCKET ConnectedTo(Ws& ws, ScriptedPeer& peer, Recorder& rec) {
+    const SOCKET s = ws.socket(WS_AF_INET, WS_SOCK_STREAM, 0);
+    EXPECT_EQ(ws.asyncSelect(s, rec.wnd, WM_USER + 1, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE), 0);
+    const TSockAddrIn a = Loopback(peer.Port());
+    EXPECT_EQ(ws.connect(s, reinterpret_cast<const TSockAddr*>(&a), sizeof a), SOCKET_ERROR);
+    EXPECT_EQ(ws.lastError(), WSAEWOULDBLOCK);
+    EXPECT_TRUE(PumpUntil([&] { return rec.Count(FD_CONNECT) == 1; }));
+    return s;
+}
+
+}  // namespace
+
+TEST(Winsock, ModuleEntryPointsAndStartRule) {
+    EXPECT_EQ(LoadLibrary("other.dll"), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+    const HMODULE m = LoadLibrary("wsock32.dll");
+    ASSERT_NE(m, 0u);
+    EXPECT_EQ(GetProcAddress(m, "NoSuch"), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND);
+    for (const char* name : {"WSAStartup", "WSACleanup", "WSASetLastError", "WSAGetLastError", "WSACancelAsyncRequest",
+                             "WSAAsyncGetHostByName", "WSAAsyncGetHostByAddr", "WSAAsyncSelect", "getservbyname",
+                             "getprotobyname", "gethostbyname", "socket", "shutdown", "setsockopt", "sendto", "send",
+                             "ntohs", "listen", "ioctlsocket", "inet_ntoa", "inet_addr", "htons", "getsockname",
+                             "getpeername", "connect", "closesocket", "bind", "accept", "recv", "recvfrom"})
+        EXPECT_NE(GetProcAddress(m, name), nullptr) << name;
+    auto socketProc = reinterpret_cast<TSocketProc>(GetProcAddress(m, "socket"));
+    EXPECT_EQ(socketProc(WS_AF_INET, WS_SOCK_STREAM, 0), INVALID_SOCKET);  // no WSAStartup yet
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(WSANOTINITIALISED));
+    WinsockSetLoadFailure(5);
+    EXPECT_EQ(LoadLibrary("wsock32.dll"), 0u);
+    EXPECT_EQ(GetLastError(), 5u);
+    WinsockSetLoadFailure(0);
+    EXPECT_TRUE(FreeLibrary(m));
+}
+
+TEST(Winsock, HandlesAreNeverReusedAndErrorsAreThreadLocal) {
+    Ws ws;
+    const SOCKET a = ws.socket(WS_AF_INET, WS_SOCK_STREAM, 0);
+    ASSERT_NE(a, INVALID_SOCKET);
+    ASSERT_EQ(ws.closesocket(a), 0);
+    const SOCKET b = ws.socket(WS_AF_INET, WS_SOCK_STREAM, 0);  // the system reuses the descriptor
+    EXPECT_NE(a, b);
+    EXPECT_EQ(ws.closesocket(a), SOCKET_ERROR);
+    EXPECT_EQ(ws.lastError(), WSAENOTSOCK);
+    std::thread([&] { EXPECT_EQ(ws.lastError(), 0); }).join();
+    EXPECT_EQ(ws.socket(WS_AF_INET, 3, 0), INVALID_SOCKET);
+    EXPECT_EQ(ws.lastError(), WSAESOCKTNOSUPPORT);
+
+    const int on = 1;
+    EXPECT_EQ(ws.setsockopt(b, WS_SOL_SOCKET, WS_SO_KEEPALIVE, reinterpret_cast<const char*>(&on), 4), 0);
+    EXPECT_EQ(ws.setsockopt(b, WS_SOL_SOCKET, 0x7777, reinterpret_cast<const char*>(&on), 4), SOCKET_ERROR);
+    EXPECT_EQ(ws.lastError(), WSAENOPROTOOPT);
+    EXPECT_EQ(ws.setsockopt(b, WS_SOL_SOCKET, WS_SO_KEEPALIVE, reinterpret_cast<const char*>(&on), 2), SOCKET_ERROR);
+    EXPECT_EQ(ws.lastError(), WSAEFAULT);
+    EXPECT_EQ(ws.setsockopt(b, 99, 1, reinterpret_cast<const char*>(&on), 4), SOCKET_ERROR);
+    EXPECT_EQ(ws.lastError(), WSAEINVAL);
+    const TLinger linger{1, 0};
+    EXPECT_EQ(ws.setsockopt(b, WS_SOL_SOCKET, WS_SO_LINGER, reinterpret_cast<const char*>(&linger), 4), 0);
+    std::uint32_t n = 7;
+    EXPECT_EQ(ws.ioctlsocket(b, 0x1234, &n), SOCKET_ERROR);
+    EXPECT_EQ(ws.lastError(), WSAEINVAL);
+    ws.closesocket(b);
+}
+
+TEST(Winsock, ARefusedConnectIsReportedByTheConnectNotification) {
+    Ws ws;
+    Recorder rec;
+    const std::uint16_t port = UnusedPort();
+    const SOCKET s = ws.socket(WS_AF_INET, WS_SOCK_STREAM, 0);
+    ASSERT_EQ(ws.asyncSelect(s, rec.wnd, WM_USER + 1, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE), 0);
+    const TSockAddrIn a = Loopback(port);
+    EXPECT_EQ(ws.connect(s, reinterpret_cast<const TSockAddr*>(&a), sizeof a), SOCKET_ERROR);
+    EXPECT_EQ(ws.lastError(), WSAEWOULDBLOCK);
+    ASSERT_TRUE(PumpUntil([&] { return !rec.got.empty(); }));
+    Settle();
+    EXPECT_EQ(rec.got, (std::vector<std::pair<int, int>>{{FD_CONNECT, WSAECONNREFUSED}}));  // nothing else
+    ws.closesocket(s);
+}
+
+TEST(Winsock, ReadIsNotifiedOnceUntilTheNextRecv) {
+    Ws ws;
+    Recorder rec;
+    ScriptedPeer peer;
+    peer.Accept().Send("a").ReadUntil("go").Send("b").ReadToEnd();
+    peer.Start();
+    const SOCKET s = ConnectedTo(ws, peer, rec);
+    EXPECT_TRUE(PumpUntil([&] { return rec.Count(FD_WRITE) == 1; }));  // room to write once connected
+    ASSERT_TRUE(PumpUntil([&] { return rec.Count(FD_READ) == 1; }));
+    ws.send(s, "go", 2, 0);
+    std::uint32_t waiting = 0;
+    PumpUntil([&] { return ws.ioctlsocket(s, WS_FIONREAD, &waiting) == 0 && waiting == 2; });
+    Settle();
+    EXPECT_EQ(rec.Count(FD_READ), 1);  // "b" came, but the first notification is not answered yet
+    char buf[8];
+    EXPECT_EQ(ws.recv(s, buf, 1, 0), 1);
+    ASSERT_TRUE(PumpUntil([&] { return rec.Count(FD_READ) == 2; }));  // one byte still waiting
+    EXPECT_EQ(ws.recv(s, buf, sizeof buf, 0), 1);
+    EXPECT_EQ(ws.recv(s, buf, sizeof buf, 0), SOCKET_ERROR);
+    EXPECT_EQ(ws.lastError(), WSAEWOULDBLOCK);
+    EXPECT_EQ(ws.recv(s, buf, 0, 0), SOCKET_ERROR);  // a zero-length read would block too
+    EXPECT_EQ(ws.lastError(), WSAEWOULDBLOCK);
+    Settle();
+    EXPECT_EQ(rec.Count(FD_READ), 2);
+    EXPECT_EQ(rec.Count(FD_WRITE), 1);
+    ws.closesocket(s);
+    peer.Join();
+}
+
+TEST(Winsock, CloseIsNotifiedOnceEverythingBeforeTheEndIsRead) {
+    Ws ws;
+    Recorder rec;
+    ScriptedPeer peer;
+    peer.Accept().Send("xyz").Close();
+    peer.Start();
+    const SOCKET s = ConnectedTo(ws, peer, rec);
+    ASSERT_TRUE(PumpUntil([&] { return rec.Count(FD_READ) == 1; }));
+    peer.Join();
+    Settle();
+    EXPECT_EQ(rec.Count(FD_CLOSE), 0);  // "xyz" is still unread
+    char buf[8];
+    EXPECT_EQ(ws.recv(s, buf, 2, 0), 2);
+    ASSERT_TRUE(PumpUntil([&] { return rec.Count(FD_READ) == 2; }));
+    EXPECT_EQ(rec.Count(FD_CLOSE), 0);
+    EXPECT_EQ(ws.recv(s, buf, sizeof buf, 0), 1);
+    ASSERT_TRUE(PumpUntil([&] { return rec.Count(FD_CLOSE) == 1; }));
+    EXPECT_EQ(rec.got.back(), std::make_pair(static_cast<int>(FD_CLOSE), 0));
+    EXPECT_EQ(ws.recv(s, buf, sizeof buf, 0), 0);
+    // A new target hears again that the stream has ended.
+    ASSERT_EQ(ws.asyncSelect(s, rec.wnd, WM_USER + 1, FD_READ | FD_CLOSE), 0);
+    ASSERT_TRUE(PumpUntil([&] { return rec.Count(FD_CLOSE) == 2; }));
+    ws.closesocket(s);
+}
+
+TEST(Winsock, AResetIsNotifiedWithItsError) {
+    Ws ws;
+    Recorder rec;
+    ScriptedPeer peer;
+    peer.Accept().Reset();
+    peer.Start();
+    const SOCKET s = ConnectedTo(ws, peer, rec);
+    ASSERT_TRUE(PumpUntil([&] { return rec.Count(FD_CLOSE) == 1; }));
+    EXPECT_EQ(rec.got.back(), std::make_pair(static_cast<int>(FD_CLOSE), WSAECONNRESET));
+    ws.closesocket(s);
+    peer.Join();
+}
+
+TEST(Winsock, AsynchronousLookupThatDoesNotFitReportsNoBuffers) {
+    Ws ws;
+    Recorder rec;
+    alignas(THostEnt) char small[24];
+    const HANDLE h = ws.getHostByName(rec.wnd, WM_USER + 2, "localhost", small, sizeof small);
+    ASSERT_NE(h, 0u);
+    ASSERT_TRUE(PumpUntil([&] { return !rec.got.empty(); }));
+    EXPECT_EQ(rec.got[0].second, WSAENOBUFS);
+    EXPECT_GT(rec.got[0].first, static_cast<int>(sizeof small));  // the size it needs
+}
