@@ -14,6 +14,9 @@ std::string AlbumFolderName(const std::string& title) {
             name += static_cast<char>(c);
         }
     }
-    if (!name.empty() && name.find_first_not_of('.') == std::string::npos) name.assign(name.size(), '_');
+    for (char& c : name) {  // leading dots: no ".." or "." and no hidden folder
+        if (c != '.') break;
+        c = '_';
+    }
     return name;
 }

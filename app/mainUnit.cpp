@@ -15,6 +15,7 @@
 
 #include "app/commonDefine.h"
 #include "app/mediaPlayer.h"
+#include "http/HttpProt.h"
 #include "base/Exception.h"
 #include "platform/Encoding.h"
 #include "platform/ErrorGuard.h"
@@ -124,6 +125,15 @@ void TMainForm::CreateControls() {
     tmr1->setInterval(5000);
     tmr1->start();
 
+    httpcli1 = std::make_unique<THttpCli>();
+    httpcli1->SetLocalAddr("0.0.0.0");
+    httpcli1->SetProxyPort("80");
+    httpcli1->SetAgent("Mozilla/3.0 (compatible)");
+    httpcli1->SetAccept("image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*");
+    httpcli1->SetNoCache(false);
+    httpcli1->SetContentTypePost("application/x-www-form-urlencoded");
+    httpcli1->SetMultiThreaded(false);
+
     // Centred on the screen.
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -142,11 +152,15 @@ void TMainForm::ConnectHandlers() {
 }
 
 void TMainForm::FormCreate() {
-    setWindowTitle(Q(sMainCaption));
-    AppDir = ExecutableDir();
-    wb1->setUrl(QUrl(QString::fromStdString(InfoPageUrl())));
-    LinkList = std::make_unique<TStringList>();
-    // Unfinished: loading the sponsored links (LoadLinks) arrives with the HTTP client.
+    // A failing step is shown in the error dialog; the steps before it have taken effect and
+    // the window is still created and shown.
+    GuardedCall([this] {
+        setWindowTitle(Q(sMainCaption));
+        AppDir = ExecutableDir();
+        wb1->setUrl(QUrl(QString::fromStdString(InfoPageUrl())));
+        LinkList = std::make_unique<TStringList>();
+        LoadLinks();
+    });
 }
 
 void TMainForm::FormDestroy() { LinkList.reset(); }

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <array>
+#include <memory>
 #include <string>
 
 class QCheckBox;
@@ -24,6 +25,7 @@ class QTimer;
 class QWebEngineView;
 class TImage;
 class TMediaPlayer;
+class THttpCli;
 class TPanel;
 class TStatusBar;
 class TStatusPanel;
@@ -61,6 +63,7 @@ public:
     QAction* N2;
     QAction* N3;
     QTimer* tmr1;
+    std::unique_ptr<THttpCli> httpcli1;  // fetches the sponsored links
 
     // Reported as source_url in the usage report. Nothing assigns it.
     std::string SourceUrl;
@@ -89,6 +92,10 @@ public:
     void Image1Click(QObject* sender);  // opens the preview on that photo
     void N1Click();                     // the same for the box the menu was opened on
     void N3Click();                     // opens AlbumDir in the file manager
+
+    // Fetches the link list into LinkList (whatever body arrived, also after a failure),
+    // then raises the transfer's error, if any.
+    void LoadLinks();
 
     // The sponsored-link pane: every tick shows the next of the five captions; a click
     // opens the address of the caption shown. With fewer than ten entries in LinkList a

@@ -83,17 +83,17 @@ std::unique_ptr<TPhotoList> T6cnAlbumParser::Parse(const std::string& url) {
     FetchDocument(url, "", document);
     auto photos = std::make_unique<TPhotoList>();
     TRegExpr re;
-    re.SetExpression(R"("name":"(.*?)")");
+    re.SetExpression(R"re("name":"(.*?)")re");
     if (re.Exec(document)) {
         Title = re.SubMatch(1);
         ShowStatus(sGotTitle);
     }
-    re.SetExpression(R"("mp3":"(.*?)")");
+    re.SetExpression(R"re("mp3":"(.*?)")re");
     if (re.Exec(document)) {
         MusicUrl = re.SubMatch(1);
         ShowStatus(sGotMusic);
     }
-    re.SetExpression(R"("url":"(.*?)")");
+    re.SetExpression(R"re("url":"(.*?)")re");
     if (re.Exec(document)) {
         do {
             auto photo = std::make_unique<TPhotoObject>();
