@@ -3,6 +3,8 @@
 #include "app/linkList.h"
 #include "app/mainUnit.h"
 #include "app/shellOpen.h"
+#include "base/Stream.h"
+#include "http/HttpProt.h"
 #include "platform/Encoding.h"
 #include "widgets/StatusBar.h"
 
@@ -15,6 +17,22 @@ const std::string* LinkEntry(int i) {
     return &(*LinkList)[i];
 }
 }  // namespace
+
+void TMainForm::LoadLinks() {
+    LinkList->Clear();
+    TStringStream stream;
+    httpcli1->SetURL(LinkListUrl());
+    httpcli1->SetDocStream(&stream);
+    std::exception_ptr failure;
+    try {
+        httpcli1->Get();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    httpcli1->SetDocStream(nullptr);
+    SplitLinkText(UnicodeToAnsi(DecodeLinkText(stream.DataString())), *LinkList);
+    if (failure) std::rethrow_exception(failure);
+}
 
 void TMainForm::tmr1Timer() {
     if (++LinkIndex > kLinkPairs - 1) LinkIndex = 0;

@@ -14,6 +14,8 @@
 #include <QWebEngineView>
 
 #include "app/commonDefine.h"
+#include "app/mediaPlayer.h"
+#include "http/HttpProt.h"
 #include "base/Exception.h"
 #include "platform/Encoding.h"
 #include "platform/ErrorGuard.h"
@@ -94,8 +96,7 @@ void TMainForm::CreateControls() {
             img->SetTag(n);
             Image[static_cast<size_t>(n - 1)] = img;
         }
-    mp1 = Place(new QWidget(Panel1), "mp1", 112, 128, 253, 30);
-    mp1->setVisible(false);
+    mp1 = Place(new TMediaPlayer(Panel1), "mp1", 112, 128, 253, 30);
 
     lbl2 = Place(new QLabel(Q(sMusicLabel), this), "lbl2", 192, 518, 114, 13);
     edtBgmusic = Place(new QLineEdit(this), "edtBgmusic", 312, 512, 353, 19);
@@ -124,12 +125,25 @@ void TMainForm::CreateControls() {
     tmr1->setInterval(5000);
     tmr1->start();
 
+    httpcli1 = std::make_unique<THttpCli>();
+    httpcli1->SetLocalAddr("0.0.0.0");
+    httpcli1->SetProxyPort("80");
+    httpcli1->SetAgent("Mozilla/3.0 (compatible)");
+    httpcli1->SetAccept("image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*");
+    httpcli1->SetNoCache(false);
+    httpcli1->SetContentTypePost("application/x-www-form-urlencoded");
+    httpcli1->SetMultiThreaded(false);
+
     // Centred on the screen.
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
 
 void TMainForm::ConnectHandlers() {
+    QObject::connect(btnDownload, &QPushButton::clicked, this, Guarded([this](bool) { btnDownloadClick(); }));
+    QObject::connect(btn2, &QPushButton::clicked, this, Guarded([this](bool) { btn2Click(); }));
+    QObject::connect(btn1, &QPushButton::clicked, this, Guarded([this](bool) { btn1Click(); }));
+    mp1->OnError = [](const std::string& message) { ShowException(EMCIDeviceError(message)); };
     for (TImage* img : Image) img->OnClick = Guarded([this](TImage* sender) { Image1Click(sender); });
     QObject::connect(N1, &QAction::triggered, this, Guarded([this](bool) { N1Click(); }));
     QObject::connect(N3, &QAction::triggered, this, Guarded([this](bool) { N3Click(); }));
@@ -138,12 +152,15 @@ void TMainForm::ConnectHandlers() {
 }
 
 void TMainForm::FormCreate() {
-    setWindowTitle(Q(sMainCaption));
-    AppDir = ExecutableDir();
-    wb1->setUrl(QUrl(QString::fromStdString(InfoPageUrl())));
-    LinkList = std::make_unique<TStringList>();
-    // Unfinished: loading the sponsored links (and the handlers of the buttons, thumbnails,
-    // menu, timer and link pane) arrive with the download workflow and the link ticker.
+    // A failing step is shown in the error dialog; the steps before it have taken effect and
+    // the window is still created and shown.
+    GuardedCall([this] {
+        setWindowTitle(Q(sMainCaption));
+        AppDir = ExecutableDir();
+        wb1->setUrl(QUrl(QString::fromStdString(InfoPageUrl())));
+        LinkList = std::make_unique<TStringList>();
+        LoadLinks();
+    });
 }
 
 void TMainForm::FormDestroy() { LinkList.reset(); }

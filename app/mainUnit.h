@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <array>
+#include <memory>
 #include <string>
 
 class QCheckBox;
@@ -23,6 +24,8 @@ class QPushButton;
 class QTimer;
 class QWebEngineView;
 class TImage;
+class TMediaPlayer;
+class THttpCli;
 class TPanel;
 class TStatusBar;
 class TStatusPanel;
@@ -48,7 +51,7 @@ public:
     QPushButton* btn2;
     TPanel* Panel1;
     std::array<TImage*, ThumbnailCount> Image;  // Image[0] is Image1
-    QWidget* mp1;                                // invisible place of the music player
+    TMediaPlayer* mp1;                           // invisible
     QLabel* lbl2;
     QLineEdit* edtBgmusic;
     QPushButton* btn1;
@@ -60,6 +63,7 @@ public:
     QAction* N2;
     QAction* N3;
     QTimer* tmr1;
+    std::unique_ptr<THttpCli> httpcli1;  // fetches the sponsored links
 
     // Reported as source_url in the usage report. Nothing assigns it.
     std::string SourceUrl;
@@ -76,11 +80,22 @@ public:
     // Adds one line to the status memo.
     void AddStatusLine(const std::string& ansiText);
 
+    // The album workflow: the download button, the stop button and the music button.
+    void btnDownloadClick();
+    void StartAlbum(const std::string& viewerAddress);
+    void DownloadAlbum(const std::string& title, const std::string& viewerQuery);
+    void btn2Click();
+    void btn1Click();
+
     // Thumbnails and their context menu (they act only on a picture box that holds a
     // picture and whose Tag is not above the PhotoList count).
     void Image1Click(QObject* sender);  // opens the preview on that photo
     void N1Click();                     // the same for the box the menu was opened on
     void N3Click();                     // opens AlbumDir in the file manager
+
+    // Fetches the link list into LinkList (whatever body arrived, also after a failure),
+    // then raises the transfer's error, if any.
+    void LoadLinks();
 
     // The sponsored-link pane: every tick shows the next of the five captions; a click
     // opens the address of the caption shown. With fewer than ten entries in LinkList a

@@ -28,7 +28,7 @@ QUrl SourceOf(const std::string& name) {
 
 }  // namespace
 
-TMediaPlayer::TMediaPlayer() = default;
+TMediaPlayer::TMediaPlayer(QWidget* parent) : QWidget(parent) { setVisible(false); }
 TMediaPlayer::~TMediaPlayer() = default;
 
 void TMediaPlayer::Open() {

@@ -1,7 +1,7 @@
 #pragma once
-// The invisible music player of the main window: open a file name or an http address,
-// chosen by its extension, and play it without waiting for the end.
-#include <QObject>
+// The music player control of the main window (an invisible widget): open a file name or
+// an http address, chosen by its extension, and play it without waiting for the end.
+#include <QWidget>
 
 #include <functional>
 #include <memory>
@@ -18,10 +18,10 @@ public:
     const char* ClassName() const noexcept override { return "EMCIDeviceError"; }
 };
 
-class TMediaPlayer {
+class TMediaPlayer : public QWidget {
 public:
-    TMediaPlayer();
-    ~TMediaPlayer();
+    explicit TMediaPlayer(QWidget* parent = nullptr);
+    ~TMediaPlayer() override;
 
     // An ANSI path or an http(s) address.
     std::string FileName;

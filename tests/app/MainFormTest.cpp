@@ -13,8 +13,10 @@
 #include "app/commonDefine.h"
 #include "app/commonFunc.h"
 #include "app/mainUnit.h"
+#include "app/mediaPlayer.h"
 #include "base/Exception.h"
 #include "platform/Encoding.h"
+#include "platform/ErrorGuard.h"
 #include "platform/Paths.h"
 #include "support/QtGuiTestMain.h"
 #include "widgets/Image.h"
@@ -29,8 +31,10 @@ class MainFormTest : public QObject {
 
 private slots:
     void initTestCase() {
+        SetExceptionHandler([this](const std::string& text) { errors << QString::fromStdString(text); });
         form = new TMainForm;
         MainForm = form;
+        SetExceptionHandler(nullptr);
     }
     void cleanupTestCase() {
         MainForm = nullptr;
@@ -48,6 +52,9 @@ private slots:
         QCOMPARE(form->font().pixelSize(), 11);
         QCOMPARE(QString::fromStdString(AppDir), QString::fromStdString(ExecutableDir()));
         QVERIFY(LinkList && LinkList->Count() == 0);
+        // The link server cannot be reached: its error was shown once, and the window is up.
+        QCOMPARE(errors.size(), 1);
+        QCOMPARE(errors[0], QString("Connection refused (Error #10061)."));
     }
 
     void controlsAtTheirPlaces_data() {
@@ -164,6 +171,7 @@ private slots:
 
 private:
     TMainForm* form = nullptr;
+    QStringList errors;
 };
 
 FOTAVIQ_QTEST_MAIN(MainFormTest)

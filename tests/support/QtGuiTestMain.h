@@ -5,12 +5,23 @@
 #include <QTest>
 
 #include "app/Environment.h"
+#include "app/commonDefine.h"
+
+// Window tests talk to no server unless they start one: every host points at a closed
+// port, so a window's start-up fetches fail at once instead of reaching whatever listens
+// on this machine.
+inline void PointServersNowhere() {
+    TServerSettings nowhere;
+    nowhere.AlbumHost = nowhere.ViewerHost = nowhere.ReportHost = nowhere.LinkHost = nowhere.InfoHost = "127.0.0.1:9";
+    SetServers(nowhere);
+}
 
 #define FOTAVIQ_QTEST_MAIN(TestObject)             \
     int main(int argc, char** argv) {              \
         PrepareEnvironment();                      \
         QApplication app(argc, argv);              \
         QApplication::setApplicationDisplayName("Fotaviq"); \
+        PointServersNowhere();                     \
         TestObject tc;                             \
         return QTest::qExec(&tc, argc, argv);      \
     }

@@ -1,0 +1,106 @@
+#include "app/parser.h"
+
+#include "app/commonDefine.h"
+#include "app/commonFunc.h"
+#include "base/Exception.h"
+#include "fetcher/HTTPGet.h"
+#include "http/HttpProt.h"
+#include "platform/Files.h"
+#include "regex/RegExpr.h"
+
+namespace {
+
+// The file's text up to its first NUL, with every line break as CR LF.
+std::string ReadLines(const std::string& fileName) {
+    auto file = OpenFileStream(fileName, TFileStream::fmOpenRead);
+    std::string bytes(static_cast<size_t>(file->Size()), '\0');
+    file->ReadBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    bytes.resize(bytes.find('\0') == std::string::npos ? bytes.size() : bytes.find('\0'));
+    std::string page;
+    page.reserve(bytes.size() + bytes.size() / 16);
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        std::size_t end = bytes.find_first_of("\r\n", start);
+        if (end == std::string::npos) end = bytes.size();
+        page.append(bytes, start, end - start).append("\r\n");
+        if (end < bytes.size() && bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n') ++end;
+        start = end + 1;
+    }
+    return page;
+}
+
+}  // namespace
+
+bool TBaseAlbumParser::GetPage(const std::string& url, const std::string& fileName, std::string& page) {
+    page.clear();
+    const std::string target = fileName.empty() ? TempPageFile() : fileName;
+    bool complete = false;
+    {
+        THttpCli client;
+        auto file = OpenFileStream(target, TFileStream::fmCreate);
+        client.SetURL(url);
+        client.SetDocStream(file.get());
+        try {
+            client.Get();
+            complete = client.ContentLength() < 0 || client.RcvdBytes() == client.ContentLength();
+        } catch (const Exception&) {
+            // A failed transfer leaves in the file whatever body arrived.
+        }
+    }
+    page = ReadLines(target);
+    return complete;
+}
+
+bool TBaseAlbumParser::DownloadFile(const std::string& url, const std::string& fileName, const std::string& postBody) {
+    const std::string partial = fileName + ".part";
+    try {
+        bool succeeded = false;
+        THTTPGet fetcher;
+        fetcher.SetURL(url);
+        fetcher.SetFileName(partial);
+        fetcher.SetPostQuery(postBody);
+        fetcher.SetWaitThread(true);
+        fetcher.OnDoneFile = [&](TObject*, const std::string&, std::int32_t) { succeeded = true; };
+        fetcher.FetchToFile();
+        if (succeeded)
+            RenameFile(partial, fileName);
+        else
+            DeleteFile(partial);
+        return true;
+    } catch (const Exception&) {
+        DeleteFile(partial);
+        return false;
+    }
+}
+
+void T6cnAlbumParser::FetchDocument(const std::string& url, const std::string& fileName, std::string& page) {
+    GetPage(url, fileName, page);
+}
+
+std::unique_ptr<TPhotoList> T6cnAlbumParser::Parse(const std::string& url) {
+    ShowStatus(sFetchingInfo);
+    std::string document;
+    FetchDocument(url, "", document);
+    auto photos = std::make_unique<TPhotoList>();
+    TRegExpr re;
+    re.SetExpression(R"re("name":"(.*?)")re");
+    if (re.Exec(document)) {
+        Title = re.SubMatch(1);
+        ShowStatus(sGotTitle);
+    }
+    re.SetExpression(R"re("mp3":"(.*?)")re");
+    if (re.Exec(document)) {
+        MusicUrl = re.SubMatch(1);
+        ShowStatus(sGotMusic);
+    }
+    re.SetExpression(R"re("url":"(.*?)")re");
+    if (re.Exec(document)) {
+        do {
+            auto photo = std::make_unique<TPhotoObject>();
+            photo->Url = re.SubMatch(1);
+            photos->push_back(std::move(photo));
+            ShowStatus(sGotPhoto);
+        } while (re.ExecNext());
+    }
+    return photos;
+}

@@ -1,0 +1,40 @@
+#pragma once
+// The album parser: turns the address of an album's data document into its title, its
+// music address and the ordered list of photo addresses. Its base holds the two transfer
+// routines the rest of the application uses.
+#include <memory>
+#include <string>
+
+#include "app/vo.h"
+#include "base/Component.h"
+
+class TBaseAlbumParser : public TObject {
+public:
+    // Fetches url into the file (TempPageFile when fileName is empty) with a fresh HTTP
+    // client and reads the file back into page: its bytes up to the first NUL, every line
+    // break (CR LF, CR or LF) turned into CR LF. A failed transfer is not raised: page is
+    // whatever body reached the file. Failing to create the file raises.
+    // Returns whether the whole document arrived (no transfer error, and as many body
+    // bytes as announced when a length was announced).
+    static bool GetPage(const std::string& url, const std::string& fileName, std::string& page);
+
+    // Fetches url into the file with the threaded fetcher (postBody not empty: a form
+    // POST), dispatching messages until it is over. The body goes to a temporary file
+    // beside the target and takes the target's name only once the transfer succeeded, so
+    // a failed or cut-off transfer never leaves a file under that name.
+    // Returns false only when an error escaped the start of the transfer; the transfer's
+    // own outcome is not reported.
+    static bool DownloadFile(const std::string& url, const std::string& fileName, const std::string& postBody);
+};
+
+class T6cnAlbumParser : public TBaseAlbumParser {
+public:
+    std::string MusicUrl;  // empty when the document names none
+    std::string Title;     // empty when the document names none
+
+    void FetchDocument(const std::string& url, const std::string& fileName, std::string& page);
+
+    // Shows its progress with ShowStatus; afterwards Title and MusicUrl hold what was
+    // found. A document that cannot be fetched gives an empty list.
+    std::unique_ptr<TPhotoList> Parse(const std::string& url);
+};
