@@ -305,6 +305,10 @@ protected:
     TStringList FDnsResultList;
 
 private:
+    // Resolves what this session has not resolved yet (protocol, port, the local port when
+    // asked, address). A failure is reported as reportPrefix + its message; false then.
+    bool ResolveSession(bool withLocalPort, const char* reportPrefix);
+
     // Drained blocks kept for reuse, so that a long transfer does not allocate per block.
     std::unique_ptr<TBuffer> TakeBuffer();
     void RecycleBuffer(std::unique_ptr<TBuffer> Buffer);

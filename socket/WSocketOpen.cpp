@@ -11,6 +11,33 @@ int SetIntOption(SOCKET s, int level, int name, int value) {
 
 }  // namespace
 
+bool TCustomWSocket::ResolveSession(bool withLocalPort, const char* reportPrefix) {
+    try {
+        if (!ProtoResolved) {
+            ProtocolNumber = WSocketResolveProto(FProto);
+            SocketType = ProtocolNumber == WS_IPPROTO_UDP ? WS_SOCK_DGRAM : WS_SOCK_STREAM;
+            ProtoResolved = true;
+        }
+        if (!PortResolved) {
+            PortNumber = WSocketResolvePort(FPort, FProto);
+            PeerSockAddr.sin_port = WSocket_htons(PortNumber);
+            PortResolved = true;
+        }
+        if (withLocalPort && !LocalPortResolved) {
+            LocalPortNumber = WSocketResolvePort(FLocalPort, FProto);
+            LocalPortResolved = true;
+        }
+        if (!AddrResolved) {
+            PeerSockAddr.sin_addr.S_addr = WSocketResolveHost(FAddr);
+            AddrResolved = true;
+        }
+        return true;
+    } catch (const Exception& E) {
+        ReportError(reportPrefix + E.Message());
+        return false;
+    }
+}
+
 void TCustomWSocket::Connect() {
     if (SocketHandle != INVALID_SOCKET && FState != wsClosed) {
         ReportError("Connect: Socket already in use");
@@ -28,29 +55,7 @@ void TCustomWSocket::Connect() {
         ReportError("Connect: No Protocol Specified");
         return;
     }
-    try {
-        if (!ProtoResolved) {
-            ProtocolNumber = WSocketResolveProto(FProto);
-            SocketType = ProtocolNumber == WS_IPPROTO_UDP ? WS_SOCK_DGRAM : WS_SOCK_STREAM;
-            ProtoResolved = true;
-        }
-        if (!PortResolved) {
-            PortNumber = WSocketResolvePort(FPort, FProto);
-            PeerSockAddr.sin_port = WSocket_htons(PortNumber);
-            PortResolved = true;
-        }
-        if (!LocalPortResolved) {
-            LocalPortNumber = WSocketResolvePort(FLocalPort, FProto);
-            LocalPortResolved = true;
-        }
-        if (!AddrResolved) {
-            PeerSockAddr.sin_addr.S_addr = WSocketResolveHost(FAddr);
-            AddrResolved = true;
-        }
-    } catch (const Exception& E) {
-        ReportError("connect: " + E.Message());
-        return;
-    }
+    if (!ResolveSession(true, "connect: ")) return;
 
     ClearSendQueue();
     SocketHandle = WSocket_socket(AddressFamily, SocketType, ProtocolNumber);
@@ -123,25 +128,7 @@ void TCustomWSocket::Listen() {
         ReportSocketError(missing);
         return;
     }
-    try {
-        if (!ProtoResolved) {
-            ProtocolNumber = WSocketResolveProto(FProto);
-            SocketType = ProtocolNumber == WS_IPPROTO_UDP ? WS_SOCK_DGRAM : WS_SOCK_STREAM;
-            ProtoResolved = true;
-        }
-        if (!PortResolved) {
-            PortNumber = WSocketResolvePort(FPort, FProto);
-            PeerSockAddr.sin_port = WSocket_htons(PortNumber);
-            PortResolved = true;
-        }
-        if (!AddrResolved) {
-            PeerSockAddr.sin_addr.S_addr = WSocketResolveHost(FAddr);
-            AddrResolved = true;
-        }
-    } catch (const Exception& E) {
-        ReportError("listen: " + E.Message());
-        return;
-    }
+    if (!ResolveSession(false, "listen: ")) return;
 
     ClearSendQueue();
     SocketHandle = WSocket_socket(AddressFamily, SocketType, ProtocolNumber);

@@ -1,5 +1,7 @@
 #include "Servers.h"
 
+#include "support/Loopback.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -21,18 +23,6 @@
 extern char** environ;
 
 namespace {
-
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-    ::close(fd);
-    return ntohs(sa.sin_port);
-}
 
 bool Accepts(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -105,7 +95,7 @@ NginxServer::NginxServer(const std::string& root, const std::string& extraConfig
         why_ = "nginx is not installed";
         return;
     }
-    port_ = FreePort();
+    port_ = FreeLoopbackPort();
     const std::string d = dir_.Path();
     std::ofstream(d + "/nginx.conf") << "worker_processes 1;\n"
                                      << "pid " << d << "/nginx.pid;\n"
@@ -130,7 +120,7 @@ TinyProxy::TinyProxy() {
         why_ = "tinyproxy is not installed";
         return;
     }
-    port_ = FreePort();
+    port_ = FreeLoopbackPort();
     const std::string d = dir_.Path();
     std::ofstream(d + "/tinyproxy.conf") << "Port " << port_ << "\nListen 127.0.0.1\nTimeout 30\n"
                                          << "MaxClients 16\nAllow 127.0.0.1\nLogLevel Critical\n"

@@ -67,19 +67,6 @@ struct Recorder {
     }
 };
 
-// A loopback port nothing listens on.
-std::uint16_t UnusedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-    ::close(fd);
-    return ntohs(sa.sin_port);
-}
-
 template <class Pred>
 bool PumpUntil(Pred pred, int limitMs = 5000) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
@@ -162,7 +149,7 @@ TEST(Winsock, HandlesAreNeverReusedAndErrorsAreThreadLocal) {
 TEST(Winsock, ARefusedConnectIsReportedByTheConnectNotification) {
     Ws ws;
     Recorder rec;
-    const std::uint16_t port = UnusedPort();
+    const std::uint16_t port = FreeLoopbackPort();
     const SOCKET s = ws.socket(WS_AF_INET, WS_SOCK_STREAM, 0);
     ASSERT_EQ(ws.asyncSelect(s, rec.wnd, WM_USER + 1, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE), 0);
     const TSockAddrIn a = Loopback(port);

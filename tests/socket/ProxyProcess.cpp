@@ -42,18 +42,6 @@ std::string TProxyProcess::Find(const std::string& name) {
     return {};
 }
 
-std::uint16_t TProxyProcess::FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-    ::close(fd);
-    return ntohs(sa.sin_port);
-}
-
 std::string TProxyProcess::Start(const std::vector<std::string>& Argv, std::uint16_t Port) {
     std::vector<char*> args;
     for (const std::string& a : Argv) args.push_back(const_cast<char*>(a.c_str()));

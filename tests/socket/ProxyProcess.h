@@ -16,8 +16,6 @@ public:
 
     // The installed program's path, or "" when it is not installed.
     static std::string Find(const std::string& name);
-    // A loopback port nothing listens on right now.
-    static std::uint16_t FreePort();
 
     // Runs Argv and waits (at most 5 s) until Port accepts connections. "" on success, else
     // why it failed.

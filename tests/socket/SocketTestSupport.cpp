@@ -67,14 +67,3 @@ TSockAddrIn LoopbackAddr(std::uint16_t port) {
     return a;
 }
 
-std::uint16_t UnusedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-    ::close(fd);  // bound, never listened: the port refuses connections
-    return ntohs(sa.sin_port);
-}

@@ -7,6 +7,7 @@
 
 #include "platform/Messages.h"
 #include "socket/WSocket.h"
+#include "support/Loopback.h"
 
 // Dispatches messages until pred holds; false when limitMs passed first. Blocks between
 // messages instead of spinning.
@@ -61,5 +62,3 @@ struct TEventLog {
 
 // The 16-byte address record of 127.0.0.1:port.
 TSockAddrIn LoopbackAddr(std::uint16_t port);
-// A loopback port that nothing listens on.
-std::uint16_t UnusedPort();

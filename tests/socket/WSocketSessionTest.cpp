@@ -69,7 +69,7 @@ TEST(WSocketSession, RefusedConnectionReportsTheErrorThenCloses) {
     TEventLog log;
     TTestSocket s;
     log.Attach(s);
-    ConnectTo(s, UnusedPort());
+    ConnectTo(s, FreeLoopbackPort());
     ASSERT_TRUE(PumpUntil([&] { return log.Closed; }));
     EXPECT_EQ(log.Events, (Events{"state:opened", "state:connecting", "state:connected", "connected:10061",
                                   "state:closed", "closed:0"}));

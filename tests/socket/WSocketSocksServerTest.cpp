@@ -45,7 +45,7 @@ protected:
             [] { GTEST_SKIP() << "microsocks is not installed; SOCKS5 end-to-end tests skipped"; }();
             return false;
         }
-        port = TProxyProcess::FreePort();
+        port = FreeLoopbackPort();
         std::vector<std::string> argv{path, "-i", "127.0.0.1", "-p", std::to_string(port)};
         if (!user.empty()) argv.insert(argv.end(), {"-u", user, "-P", password});
         return Started(server.Start(argv, port));
@@ -56,7 +56,7 @@ protected:
             [] { GTEST_SKIP() << "danted (dante-server) is not installed; SOCKS4/5 end-to-end tests skipped"; }();
             return false;
         }
-        port = TProxyProcess::FreePort();
+        port = FreeLoopbackPort();
         std::string config = "logoutput: " + scratch.File("danted.log") + "\ninternal: 127.0.0.1 port = " +
                              std::to_string(port) +
                              "\nexternal: 127.0.0.1\nclientmethod: none\nsocksmethod: none\n";
@@ -89,7 +89,7 @@ TEST_F(WSocketSocksServers, Socks5WithoutAuthentication) {
 
     // The proxy cannot reach the destination.
     TSocksClient refused;
-    refused.Connect(port, "5", "127.0.0.1", std::to_string(UnusedPort()));
+    refused.Connect(port, "5", "127.0.0.1", std::to_string(FreeLoopbackPort()));
     ASSERT_TRUE(refused.Run());
     EXPECT_EQ(refused.Story(),
               (Events{"socksconnected:0", "sockserror:20008:connection refused", "connected:20008", "closed:20008"}));

@@ -153,7 +153,7 @@ TEST(WSocketSocks, EveryFailureIsReportedThenConnectedWithTheCodeThenClosed) {
 TEST(WSocketSocks, FailuresOutsideTheReplies) {
     // The proxy refuses the TCP connection: the application hears of it once.
     TSocksClient refused;
-    refused.Connect(UnusedPort(), "5", "server", "80");
+    refused.Connect(FreeLoopbackPort(), "5", "server", "80");
     ASSERT_TRUE(refused.Run());
     EXPECT_EQ(refused.Story(), (Events{"socksconnected:10061", "connected:10061", "closed:0"}));
 

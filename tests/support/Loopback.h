@@ -11,6 +11,10 @@
 #include <thread>
 #include <vector>
 
+// A loopback port free at the time of the call: bound once and released, never listened
+// on, so connecting to it is refused (and a server started right after may take it).
+std::uint16_t FreeLoopbackPort();
+
 class ScriptedPeer {
 public:
     explicit ScriptedPeer(const std::string& bindAddr = "127.0.0.1", std::uint16_t port = 0);
