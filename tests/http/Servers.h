@@ -3,33 +3,21 @@
 // configuration in a scratch folder and stopped by its process id. Available() is false
 // (and Why() says so) when the program is not installed or did not come up.
 #include <string>
-#include <sys/types.h>
 
-// A scratch folder under /tmp, removed with its contents at the end.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    const std::string& Path() const { return dir_; }
-    std::string File(const std::string& name) const { return dir_ + "/" + name; }
-
-private:
-    std::string dir_;
-};
+#include "support/ChildProcess.h"
 
 // nginx serving root on 127.0.0.1; extraConfig goes into its server block.
 class NginxServer {
 public:
     NginxServer(const std::string& root, const std::string& extraConfig = "");
-    ~NginxServer();
-    bool Available() const { return pid_ > 0; }
+    bool Available() const { return process_.Running(); }
     const std::string& Why() const { return why_; }
     int Port() const { return port_; }
     std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
 
 private:
-    TempDir dir_;
-    pid_t pid_ = -1;
+    TScratchDir dir_;
+    TChildProcess process_;
     int port_ = 0;
     std::string why_;
 };
@@ -38,14 +26,13 @@ private:
 class TinyProxy {
 public:
     TinyProxy();
-    ~TinyProxy();
-    bool Available() const { return pid_ > 0; }
+    bool Available() const { return process_.Running(); }
     const std::string& Why() const { return why_; }
     int Port() const { return port_; }
 
 private:
-    TempDir dir_;
-    pid_t pid_ = -1;
+    TScratchDir dir_;
+    TChildProcess process_;
     int port_ = 0;
     std::string why_;
 };

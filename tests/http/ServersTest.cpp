@@ -13,7 +13,7 @@ namespace {
 class HttpServers : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        files_ = new TempDir;
+        files_ = new TScratchDir;
         const std::string root = files_->Path();
         for (long long size : {0LL, 1LL, 8191LL, 8192LL, 8193LL, 1000003LL})
             WriteRandomFile(root + "/f" + std::to_string(size) + ".bin", size, static_cast<unsigned>(size));
@@ -46,12 +46,12 @@ protected:
         return out;
     }
 
-    static TempDir* files_;
+    static TScratchDir* files_;
     static NginxServer* nginx_;
-    TempDir scratch_;
+    TScratchDir scratch_;
 };
 
-TempDir* HttpServers::files_ = nullptr;
+TScratchDir* HttpServers::files_ = nullptr;
 NginxServer* HttpServers::nginx_ = nullptr;
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "ProxyProcess.h"
+#include "support/ChildProcess.h"
 #include "SocksTestSupport.h"
 #include "support/Loopback.h"
 
@@ -40,7 +40,7 @@ protected:
     // not installed and fails when it does not start.
     // microsocks, with a user when given.
     bool StartMicrosocks(const std::string& user = "", const std::string& password = "") {
-        const std::string path = TProxyProcess::Find("microsocks");
+        const std::string path = FindProgram("microsocks");
         if (path.empty()) {
             [] { GTEST_SKIP() << "microsocks is not installed; SOCKS5 end-to-end tests skipped"; }();
             return false;
@@ -51,7 +51,7 @@ protected:
         return Started(server.Start(argv, port));
     }
     bool StartDante() {
-        const std::string path = TProxyProcess::Find("danted");
+        const std::string path = FindProgram("danted");
         if (path.empty()) {
             [] { GTEST_SKIP() << "danted (dante-server) is not installed; SOCKS4/5 end-to-end tests skipped"; }();
             return false;
@@ -70,7 +70,7 @@ protected:
     }
 
     TScratchDir scratch;
-    TProxyProcess server;
+    TChildProcess server;
     std::uint16_t port = 0;
 };
 

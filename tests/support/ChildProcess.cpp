@@ -1,4 +1,4 @@
-#include "ProxyProcess.h"
+#include "support/ChildProcess.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -6,12 +6,12 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -32,9 +32,7 @@ bool Accepts(std::uint16_t port) {
 
 }  // namespace
 
-TProxyProcess::~TProxyProcess() { Stop(); }
-
-std::string TProxyProcess::Find(const std::string& name) {
+std::string FindProgram(const std::string& name) {
     for (const char* dir : {"/usr/sbin/", "/usr/bin/", "/sbin/", "/bin/", "/usr/local/sbin/", "/usr/local/bin/"}) {
         const std::string path = dir + name;
         if (::access(path.c_str(), X_OK) == 0) return path;
@@ -42,34 +40,35 @@ std::string TProxyProcess::Find(const std::string& name) {
     return {};
 }
 
-std::string TProxyProcess::Start(const std::vector<std::string>& Argv, std::uint16_t Port) {
+std::string TChildProcess::Start(const std::vector<std::string>& argv, std::uint16_t port) {
     std::vector<char*> args;
-    for (const std::string& a : Argv) args.push_back(const_cast<char*>(a.c_str()));
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const int rc = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
+    const int rc = posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         pid_ = -1;
-        return "cannot start " + Argv[0];
+        return "cannot start " + argv[0];
     }
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (std::chrono::steady_clock::now() < end) {
-        if (Accepts(Port)) return {};
+        if (Accepts(port)) return {};
         int status;
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
-            return Argv[0] + " exited at start";
+            return argv[0] + " exited at start";
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return Argv[0] + " does not listen on port " + std::to_string(Port);
+    Stop();
+    return argv[0] + " does not listen on port " + std::to_string(port);
 }
 
-void TProxyProcess::Stop() {
+void TChildProcess::Stop() {
     if (pid_ <= 0) return;
     ::kill(pid_, SIGTERM);
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
@@ -86,21 +85,17 @@ void TProxyProcess::Stop() {
 }
 
 TScratchDir::TScratchDir() {
-    char pattern[] = "/tmp/fotaviq-proxy-XXXXXX";
+    char pattern[] = "/tmp/fotaviq-test-XXXXXX";
     if (::mkdtemp(pattern)) path_ = pattern;
+    ::chmod(path_.c_str(), 0755);  // servers' workers may run as another user
 }
 
 TScratchDir::~TScratchDir() {
-    for (const std::string& f : files_) std::remove(f.c_str());
-    if (!path_.empty()) ::rmdir(path_.c_str());
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
 }
 
-std::string TScratchDir::File(const std::string& name) {
-    files_.push_back(path_ + "/" + name);
-    return files_.back();
-}
-
-std::string TScratchDir::Write(const std::string& name, const std::string& text) {
+std::string TScratchDir::Write(const std::string& name, const std::string& text) const {
     const std::string path = File(name);
     std::ofstream(path) << text;
     return path;
