@@ -59,7 +59,7 @@ constexpr UINT MSG_HTTP_FINISH = WM_USER + 2;        // SetState(httpIdle)
 constexpr UINT MSG_HTTP_RECONNECT = WM_USER + 3;     // ConnectToServer for a relocation
 
 // A failed request. ErrorCode: 1 "HTTP component is busy", 2 "HTTP component has nothing
-// to post", 4 "HTTP line too long", 404 for a local failure (lookup, connection, timeout,
+// to post", 4 "HTTP line too long", 5 "HTTP header too long", 404 for a local failure (lookup, connection, timeout,
 // relocation limit, a response that cannot be read), otherwise the response's status code
 // (400 or more) with its reason phrase as the message.
 class EHttpException : public Exception {
@@ -199,6 +199,8 @@ public:
     void SetIdleTimeout(int ms) { idleTimeoutMs_ = ms; }
     // Successive relocations one request follows; the next Location fails the request.
     static constexpr int MaxRelocations = 20;
+    // The header lines of one response may hold at most this many bytes in all.
+    static constexpr std::size_t MaxResponseHeaderBytes = 1 << 20;
 
     // Fetches URL and returns when the request has ended, having dispatched messages
     // meanwhile (other handlers of the application run; a nested Get on this client raises
@@ -336,6 +338,7 @@ private:
     bool relocating_ = false;
     bool inHeader_ = false;
     TStringList responseHeader_;
+    std::size_t responseHeaderBytes_ = 0;  // bytes of the header lines kept for this response
     TStream* docStream_ = nullptr;
     std::int64_t rcvdBytes_ = 0;
     std::int64_t sentBytes_ = 0;

@@ -98,5 +98,6 @@ void THttpCli::Relocate() {
     }
     if (OnLocationChange) OnLocationChange(this);
     responseHeader_.Clear();
+    responseHeaderBytes_ = 0;
     PostMessage(window_, MSG_HTTP_RECONNECT, requestId_, 0);
 }

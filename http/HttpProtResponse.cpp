@@ -95,6 +95,9 @@ void THttpCli::HandleHeaderLine() {
         return;
     }
 
+    // A server that never ends its header must not make the client grow without bound.
+    responseHeaderBytes_ += line_.size();
+    if (responseHeaderBytes_ > MaxResponseHeaderBytes) throw EHttpException("HTTP header too long", 5);
     responseHeader_.Add(line_);
     if (line_.compare(0, 8, "HTTP/1.0") == 0 || line_.compare(0, 8, "HTTP/1.1") == 0) {
         statusCode_ = StrToInt(line_.size() > 9 ? line_.substr(9, 3) : std::string());

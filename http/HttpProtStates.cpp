@@ -103,6 +103,7 @@ void THttpCli::BeginRequest(THttpRequest kind) {
 
 void THttpCli::ResetResponse() {
     responseHeader_.Clear();
+    responseHeaderBytes_ = 0;
     requestError_ = 0;
     docFileName_.clear();
     statusCode_ = 0;

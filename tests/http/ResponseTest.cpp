@@ -126,6 +126,22 @@ TEST(HttpResponse, LineOf8192BytesFitsOneMoreDoesNot) {
     }
 }
 
+TEST(HttpResponse, EndlessHeaderFailsOnceItPassesTheLimit) {
+    TScriptedHttpCli c;
+    c.SetIdleTimeout(5000);  // a regression fails instead of hanging
+    const std::string field = "X-Pad: " + std::string(1000, 'p');
+    const int fits = static_cast<int>(THttpCli::MaxResponseHeaderBytes / field.size());
+    std::string header = "HTTP/1.0 200 OK\r\n";
+    for (int i = 0; i < fits + 5; ++i) header += field + "\r\n";
+    c.AddExchange({header, "X-More: 1\r\n"}, false);  // never ends, never closes
+    c.SetURL("http://h/");
+    const auto r = GetResult(c);
+    EXPECT_EQ(r.first, "HTTP header too long");
+    EXPECT_EQ(r.second, 5);
+    EXPECT_FALSE(c.open);
+    EXPECT_LE(c.ResponseHeader().Count(), fits + 1);
+}
+
 TEST(HttpResponse, UnreadableResponsesFailAtOnce) {
     struct Case {
         std::string response;
