@@ -24,7 +24,7 @@ std::string HostWithPort(const Request& r) {
     std::string host = r.server;
     if (host.find(':') != std::string::npos && host.front() != '[' && host.find(':') != host.rfind(':'))
         host = "[" + host + "]";  // a bare IPv6 address
-    if (r.port != INTERNET_DEFAULT_HTTP_PORT) host += ":" + std::to_string(r.port);
+    if (r.port != INTERNET_DEFAULT_HTTP_PORT) host.append(1, ':').append(std::to_string(r.port));
     return host;
 }
 
