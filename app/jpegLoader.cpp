@@ -32,7 +32,7 @@ void OnWarning(j_common_ptr cinfo, int level) {
     if (level < 0) OnFatalError(cinfo);
 }
 
-QImage Decode(const std::vector<unsigned char>& bytes) {
+QImage Decode(const std::vector<unsigned char>& bytes, QSize atLeast) {
     jpeg_decompress_struct cinfo;
     ErrorManager err;
     cinfo.err = jpeg_std_error(&err.pub);
@@ -47,6 +47,15 @@ QImage Decode(const std::vector<unsigned char>& bytes) {
     jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
     jpeg_read_header(&cinfo, TRUE);
     cinfo.out_color_space = JCS_RGB;
+    if (atLeast.isValid()) {
+        for (unsigned denom = 8; denom > 1; denom /= 2)
+            if (cinfo.image_width / denom >= static_cast<unsigned>(atLeast.width()) &&
+                cinfo.image_height / denom >= static_cast<unsigned>(atLeast.height())) {
+                cinfo.scale_num = 1;
+                cinfo.scale_denom = denom;
+                break;
+            }
+    }
     jpeg_start_decompress(&cinfo);
     image = QImage(static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height), QImage::Format_RGB888);
     while (cinfo.output_scanline < cinfo.output_height) {
@@ -60,19 +69,19 @@ QImage Decode(const std::vector<unsigned char>& bytes) {
 
 }  // namespace
 
-QImage LoadJpegFile(const std::string& ansiPath) {
+QImage LoadJpegFile(const std::string& ansiPath, QSize atLeast) {
     auto file = OpenFileStream(ansiPath, TFileStream::fmOpenRead);
     std::vector<unsigned char> bytes(static_cast<size_t>(file->Size()));
     file->ReadBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
     if (bytes.empty()) throw EJPEGError("JPEG error: empty file");
-    return Decode(bytes);
+    return Decode(bytes, atLeast);
 }
 
-QImage LoadPictureFile(const std::string& ansiPath) {
+QImage LoadPictureFile(const std::string& ansiPath, QSize atLeast) {
     const std::size_t dot = ansiPath.find_last_of('.');
     const std::size_t slash = ansiPath.find_last_of("/\\");
     const std::string ext =
         dot == std::string::npos || (slash != std::string::npos && dot < slash) ? std::string() : LowerCase(ansiPath.substr(dot));
     if (ext != ".jpg" && ext != ".jpeg") throw EJPEGError("Unknown picture file extension (" + ext + ")");
-    return LoadJpegFile(ansiPath);
+    return LoadJpegFile(ansiPath, atLeast);
 }

@@ -20,4 +20,4 @@ QImage LoadJpegFile(const std::string& ansiPath);
 // Loads a picture file the way a picture box does: the decoder is chosen by the file's
 // extension; only ".jpg" and ".jpeg" are known (anything else raises EJPEGError
 // "Unknown picture file extension (.<ext>)").
-QImage LoadPictureFile(const std::string& ansiPath);
+QImage LoadPictureFile(const std::string& ansiPath, QSize atLeast = {});

