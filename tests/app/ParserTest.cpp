@@ -1,0 +1,94 @@
+// The album parser over a scripted server: what it picks out of a data document, how the
+// page is read back, and what a failed fetch gives.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "app/commonDefine.h"
+#include "app/parser.h"
+#include "base/Exception.h"
+#include "platform/Files.h"
+#include "support/ChildProcess.h"
+#include "support/Loopback.h"
+
+namespace {
+
+class ParserTest : public ::testing::Test {
+protected:
+    void SetUp() override { AppDir = scratch.Path() + "/"; }
+    void TearDown() override { AppDir.clear(); }
+
+    // Serves one response with the given body and returns the address to fetch.
+    std::string Serve(const std::string& body, const std::string& status = "200 OK") {
+        peer.Accept().ReadUntil("\r\n\r\n").Send("HTTP/1.0 " + status + "\r\n\r\n" + body).Close();
+        peer.Start();
+        return "http://127.0.0.1:" + std::to_string(peer.Port()) + "/cgi-bin/common/cgi_load_flash?uin=1&fid=2";
+    }
+
+    std::vector<std::string> Urls(const TPhotoList& photos) {
+        std::vector<std::string> urls;
+        for (const auto& p : photos) urls.push_back(p->Url);
+        return urls;
+    }
+
+    TScratchDir scratch;
+    ScriptedPeer peer;
+};
+
+}  // namespace
+
+TEST_F(ParserTest, PicksTheFirstTitleAndMusicAndEveryPhotoInOrder) {
+    T6cnAlbumParser parser;
+    auto photos = parser.Parse(Serve(R"({"name":"Trip","mp3":"","pics":[{"url":"a.jpg"},{"url":"b.jpg"}],"name":"Other"})"));
+    EXPECT_EQ(parser.Title, "Trip");
+    EXPECT_EQ(parser.MusicUrl, "");
+    EXPECT_EQ(Urls(*photos), (std::vector<std::string>{"a.jpg", "b.jpg"}));
+    peer.Join();
+    EXPECT_EQ(peer.Received().rfind("GET /cgi-bin/common/cgi_load_flash?uin=1&fid=2 HTTP/1.0\r\n", 0), 0u);
+}
+
+TEST_F(ParserTest, ValuesAreTakenExactlyAsTheyStand) {
+    T6cnAlbumParser parser;
+    auto photos = parser.Parse(Serve(
+        "{\"mp3\":\"http:\\/\\/h\\/m.mp3\",\n\"URL\":\"upper.jpg\",\n\"url\":\"\",\n\"url\":\"a\\\"b\",\n\"url\":\"\xD5\xFD.jpg\"}\n"));
+    EXPECT_EQ(parser.Title, "");  // no name pair
+    EXPECT_EQ(parser.MusicUrl, "http:\\/\\/h\\/m.mp3");
+    // "URL" in capitals is not a key; an empty value is a photo; a quote ends a value.
+    EXPECT_EQ(Urls(*photos), (std::vector<std::string>{"", "a\\", "\xD5\xFD.jpg"}));
+}
+
+TEST_F(ParserTest, AValueBrokenByALineEndKeepsTheLineEndAsCrLf) {
+    T6cnAlbumParser parser;
+    auto photos = parser.Parse(Serve("\"name\":\"two\nlines\"\n\"url\":\"x.jpg\""));
+    EXPECT_EQ(parser.Title, "two\r\nlines");
+    EXPECT_EQ(Urls(*photos), std::vector<std::string>{"x.jpg"});
+}
+
+TEST_F(ParserTest, GetPageReadsEveryLineBreakBackAsCrLfAndStopsAtNul) {
+    std::string page;
+    const std::string file = scratch.File("page.txt");
+    TBaseAlbumParser::GetPage(Serve(std::string("a\r\nb\rc\nd\r\r\ne\0f\nnot seen", 23)), file, page);
+    EXPECT_EQ(page, "a\r\nb\r\nc\r\nd\r\n\r\ne\r\n");
+    EXPECT_TRUE(FileExists(file));
+}
+
+TEST_F(ParserTest, AnUnreachableServerGivesAnEmptyAlbum) {
+    T6cnAlbumParser parser;
+    auto photos = parser.Parse("http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/cgi-bin/common/cgi_load_flash?x");
+    EXPECT_TRUE(photos->empty());
+    EXPECT_EQ(parser.Title, "");
+    EXPECT_TRUE(FileExists(TempPageFile()));  // truncated before the request
+}
+
+TEST_F(ParserTest, AnErrorPageIsParsedAsWhatArrived) {
+    T6cnAlbumParser parser;
+    auto photos = parser.Parse(Serve("{\"url\":\"from-error-page.jpg\"}", "404 Not Found"));
+    EXPECT_EQ(Urls(*photos), std::vector<std::string>{"from-error-page.jpg"});
+}
+
+TEST_F(ParserTest, APageFileThatCannotBeCreatedRaises) {
+    AppDir = scratch.Path() + "/no/such/folder/";
+    T6cnAlbumParser parser;
+    EXPECT_THROW(parser.Parse("http://127.0.0.1:9/x"), EStreamError);
+}
