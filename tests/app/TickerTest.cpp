@@ -45,6 +45,16 @@ private slots:
         QCOMPARE(opened, std::vector<std::string>{"http://d/"});
     }
 
+    void aClickOpensTheAddressOfTheCaptionShown() {
+        for (const char* e : {"A", "http://a/", "B", "http://b/", "C", "http://c/", "D", "http://d/", "E", "http://e/"})
+            LinkList->Add(e);
+        for (int i = 0; i < 5; ++i) {
+            form->tmr1Timer();
+            form->statusLinkClick();
+        }
+        QCOMPARE(opened, (std::vector<std::string>{"http://b/", "http://c/", "http://d/", "http://e/", "http://a/"}));
+    }
+
     void clickBeforeTheFirstTickOpensTheFirstAddress() {
         for (const char* e : {"A", "http://a/", "B", "http://b/", "C", "http://c/", "D", "http://d/", "E", "http://e/"})
             LinkList->Add(e);
