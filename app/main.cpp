@@ -18,11 +18,11 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("Fotaviq");
     InstallErrorDialog();
 
-    auto mainForm = std::make_unique<TMainForm>();
+    auto mainForm = std::make_unique<TMainForm>();  // its creation handler runs now
     MainForm = mainForm.get();
-    mainForm->show();
-    auto previewForm = std::make_unique<TPreviewForm>();
+    auto previewForm = std::make_unique<TPreviewForm>();  // hidden until a photo is previewed
     PreviewForm = previewForm.get();
+    mainForm->show();
 
     const int rc = app.exec();
     PreviewForm = nullptr;
