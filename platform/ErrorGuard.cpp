@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "platform/Messages.h"
+
 namespace {
 std::mutex gMu;
 TExceptionHandler& Handler() {
@@ -28,6 +30,7 @@ void ShowException(const std::exception& e) {
         h = Handler();
     }
     const std::string text = ErrorDialogText(e.what());
+    TNestedLoopScope modal;  // the dialog runs an event loop of its own
     if (h)
         h(text);
     else

@@ -91,6 +91,11 @@ struct QueueHolder {
 
 thread_local QueueHolder tlsQueue;
 
+// True while the event loop hands out this thread's messages (Bridge::event) and no wait
+// of ours or nested loop runs inside a handler: a message the thread posts to itself then
+// needs no wake event, the pass in progress takes it.
+thread_local bool tlsDraining = false;
+
 // The application thread's queue outlives the Qt application object (it is a thread-local
 // of the main thread); its bridge is released while Qt still exists.
 std::weak_ptr<ThreadQueue> gMainQueue;
@@ -152,26 +157,37 @@ bool PopOwn(MSG& msg, bool remove) {
 
 bool Bridge::event(QEvent* e) {
     if (e->type() != kWakeEvent) return QObject::event(e);
-    // Handles the messages that were queued when the wake arrived (not later ones, so a
-    // steady stream of posts cannot starve input and paint events).
+    // Handles the messages queued when the wake arrived, and then whatever handlers post to
+    // this thread meanwhile for up to a short time slice, so that a steady stream (a socket
+    // reading one block per message) neither starves input and paint events nor pays a
+    // round trip through Qt per message.
+    const bool savedDraining = tlsDraining;
+    tlsDraining = true;
+    const auto slice = std::chrono::steady_clock::now() + std::chrono::milliseconds(2);
     std::size_t budget;
     {
         std::lock_guard lock(queue_->mu);
         queue_->wakePending = false;
         budget = queue_->messages.size();
     }
-    for (; budget > 0; --budget) {
+    for (;;) {
         MSG msg;
         {
             std::lock_guard lock(queue_->mu);
             if (queue_->messages.empty()) break;
+            if (budget == 0 && std::chrono::steady_clock::now() > slice) {
+                queue_->WakeLocked();  // the rest in the next pass
+                break;
+            }
             msg = queue_->messages.front();
             queue_->messages.pop_front();
-            queue_->WakeLocked();
+            queue_->WakeLocked();  // a nested loop in the handler must see the rest
         }
+        if (budget > 0) --budget;
         // WM_QUIT only means something to a hand-run pump; the event loop skips it.
         if (msg.message != WM_QUIT) GuardedCall([&] { DispatchMessage(msg); });
     }
+    tlsDraining = savedDraining;
     return true;
 }
 
@@ -194,13 +210,20 @@ HWND AllocateHWnd(TWndMethod method) {
 
 void DeallocateHWnd(HWND wnd) {
     KillTimer(wnd, 0);
-    std::shared_ptr<TWndMethod> doomed;  // released outside the lock
-    Registry& r = Windows();
-    std::lock_guard lock(r.mu);
-    auto it = r.windows.find(wnd);
-    if (it == r.windows.end()) return;
-    doomed = std::move(it->second.method);
-    r.windows.erase(it);
+    std::shared_ptr<TWndMethod> doomed;  // released outside the locks
+    std::shared_ptr<ThreadQueue> queue;
+    {
+        Registry& r = Windows();
+        std::lock_guard lock(r.mu);
+        auto it = r.windows.find(wnd);
+        if (it == r.windows.end()) return;
+        doomed = std::move(it->second.method);
+        queue = std::move(it->second.queue);
+        r.windows.erase(it);
+    }
+    // Its queued messages go with it (a hand-run pump would otherwise still see them).
+    std::lock_guard lock(queue->mu);
+    std::erase_if(queue->messages, [wnd](const MSG& m) { return m.hwnd == wnd; });
 }
 
 bool IsWindow(HWND wnd) {
@@ -218,11 +241,12 @@ bool PostMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         if (it == r.windows.end()) return false;
         queue = it->second.queue;
     }
+    const bool takenByThisPass = tlsDraining && queue == tlsQueue.queue;
     std::lock_guard lock(queue->mu);
     if (!queue->alive) return false;
     queue->messages.push_back(MSG{wnd, msg, wParam, lParam});
     queue->cv.notify_all();
-    queue->WakeLocked();
+    if (!takenByThisPass) queue->WakeLocked();
     return true;
 }
 
@@ -261,8 +285,19 @@ void DrainOwnQueue() {
 }
 }  // namespace
 
+TNestedLoopScope::TNestedLoopScope() : saved_(tlsDraining) {
+    tlsDraining = false;
+    // Messages this thread posted to itself during the pass in progress have no wake
+    // event yet: the loop about to run must see them.
+    ThreadQueue& q = OwnQueue();
+    std::lock_guard lock(q.mu);
+    q.WakeLocked();
+}
+
+TNestedLoopScope::~TNestedLoopScope() { tlsDraining = saved_; }
+
 void ProcessMessages() {
-    OwnQueue();
+    TNestedLoopScope nested;
     if (QCoreApplication::instance())
         QCoreApplication::processEvents(QEventLoop::AllEvents);
     else
@@ -270,7 +305,7 @@ void ProcessMessages() {
 }
 
 void WaitAndProcessMessages() {
-    OwnQueue();
+    TNestedLoopScope nested;
     if (QCoreApplication::instance()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     } else {

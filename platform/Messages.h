@@ -58,6 +58,22 @@ void WaitAndProcessMessages();
 // quit) until that loop has returned, and while the application object is being destroyed.
 // Nested waits give up then, so that the outer loop can end.
 bool ApplicationTerminating();
+// Put around code inside a message handler that may run an event loop of its own (a modal
+// dialog): messages the thread posts to itself meanwhile then reach that loop. (While the
+// event loop hands out messages, a message a handler posts to its own thread is picked
+// up by the same pass without a round trip through Qt; the waits above and this scope
+// switch that off for what they run.)
+class TNestedLoopScope {
+public:
+    TNestedLoopScope();
+    ~TNestedLoopScope();
+    TNestedLoopScope(const TNestedLoopScope&) = delete;
+    TNestedLoopScope& operator=(const TNestedLoopScope&) = delete;
+
+private:
+    bool saved_;
+};
+
 // Blocks until the calling thread's own queue holds a message (handles nothing).
 void WaitMessage();
 // As WaitMessage, giving up after timeoutMs; true when a message is there.

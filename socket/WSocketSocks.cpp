@@ -36,7 +36,7 @@ void TCustomSocksWSocket::ResetToDefaults() {
     SocksState = socksIdle;
     FSocksServer.clear();
     FSocksPort.clear();
-    FSocksLevel = "5";
+    FSocksLevel.assign(1, '5');  // (not = "5": GCC 12 warns falsely about overlap at -O3)
     SocksLeftoverCount = 0;
     SocksServerAssigned = false;
 }

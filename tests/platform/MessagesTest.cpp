@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QTimer>
+
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -62,6 +64,8 @@ TEST(Messages, MessageToADestroyedWindowIsDropped) {
     DeallocateHWnd(w);  // the queued message must not reach the handler
     EXPECT_FALSE(PostMessage(w, WM_USER, 0, 0));
     EXPECT_FALSE(IsWindow(w));
+    MSG m;
+    EXPECT_FALSE(PeekMessage(m, false));  // gone from the queue, not only skipped
     for (int i = 0; i < 10; ++i) ProcessMessages();
     EXPECT_EQ(calls, 0);
 }
@@ -111,6 +115,43 @@ TEST(Messages, ANestedWaitInsideAHandlerStillReceivesLaterMessages) {
     PostMessage(w, WM_USER, 2, 0);
     ASSERT_TRUE(PumpUntil([&] { return order.size() == 3; }));
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+    DeallocateHWnd(w);
+}
+
+TEST(Messages, MessagesAThreadPostsToItselfKeepTheirOrderAndReachNestedWaits) {
+    std::vector<int> order;
+    bool nestedSaw = false;
+    HWND w = 0;
+    w = AllocateHWnd([&](TMessage& m) {
+        order.push_back(static_cast<int>(m.WParam));
+        if (m.WParam == 1) {
+            PostMessage(w, WM_USER, 2, 0);  // taken by the same pass...
+            PostMessage(w, WM_USER, 3, 0);
+        } else if (m.WParam == 3) {
+            PostMessage(w, WM_USER, 4, 0);  // ...but a wait inside a handler must see it too
+            while (!nestedSaw) WaitAndProcessMessages();
+        } else if (m.WParam == 4) {
+            nestedSaw = true;
+        }
+    });
+    PostMessage(w, WM_USER, 1, 0);
+    ASSERT_TRUE(PumpUntil([&] { return order.size() == 4; }));
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
+    DeallocateHWnd(w);
+}
+
+TEST(Messages, AHandlerThatKeepsPostingToItselfDoesNotStarveTheEventLoop) {
+    int handled = 0;
+    bool timerFired = false;
+    HWND w = 0;
+    w = AllocateHWnd([&](TMessage&) {
+        ++handled;
+        if (!timerFired) PostMessage(w, WM_USER, 0, 0);  // an endless stream until the timer fires
+    });
+    QTimer::singleShot(20, [&] { timerFired = true; });
+    PostMessage(w, WM_USER, 0, 0);
+    EXPECT_TRUE(PumpUntil([&] { return timerFired; }));
+    EXPECT_GT(handled, 1);
     DeallocateHWnd(w);
 }
 
