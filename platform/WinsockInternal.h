@@ -71,7 +71,7 @@ Socket* FindLocked(SOCKET s);
 // Notifier (WinsockSelect.cpp). All under the lock.
 void RearmLocked(SOCKET h, Socket& s);         // request the readiness events s now needs
 void ForgetLocked(Socket& s);                  // stop watching s (before its close)
-void AfterReceiveLocked(SOCKET h, Socket& s);  // recv/recvfrom re-enable FD_READ
+void AfterReceiveLocked(SOCKET h, Socket& s, bool filled);  // recv/recvfrom re-enable FD_READ
 void AfterWouldBlockSendLocked(SOCKET h, Socket& s);
 void AfterAcceptLocked(SOCKET h, Socket& s);
 void ConnectDecidedLocked(SOCKET h, Socket& s, int wsaError);  // outcome known at once

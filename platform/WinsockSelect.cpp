@@ -232,9 +232,17 @@ void ForgetLocked(Socket& s) {
     s.events = 0;
 }
 
-void AfterReceiveLocked(SOCKET h, Socket& s) {
+void AfterReceiveLocked(SOCKET h, Socket& s, bool filled) {
     if (!s.readPosted && !s.ended) return;  // nothing to re-enable: no work, no syscall
     s.readPosted = false;
+    if (filled && !s.ended && Wants(s, FD_READ)) {
+        // A read that filled the caller's buffer has most likely left more behind: announce
+        // it without asking. Should nothing be left, the reader's next recv would block,
+        // which every reader of these notifications handles.
+        s.readPosted = true;
+        Post(h, s, FD_READ, 0);
+        return;
+    }
     if (!s.ended && Wants(s, FD_READ)) {
         // Data still waiting is announced from here: the reading thread is awake, and a
         // stream that keeps flowing then costs no notifier wake-up per read.

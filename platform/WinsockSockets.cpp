@@ -137,12 +137,12 @@ int AfterSend(SOCKET h, ssize_t n, int err, int len) {
     return Fail(SendError(h, err));
 }
 
-int AfterReceive(SOCKET h, ssize_t n, int err) {
+int AfterReceive(SOCKET h, ssize_t n, int err, int len) {
     // Nothing to re-enable (the common case while data streams in): no lock.
     Socket* cached = Lookup(h);
     if (cached && (cached->readPosted.load() || cached->ended.load())) {
         std::lock_guard lock(Global().mu);
-        if (Socket* s = FindLocked(h)) AfterReceiveLocked(h, *s);
+        if (Socket* s = FindLocked(h)) AfterReceiveLocked(h, *s, len > 0 && n == len);
     }
     if (n >= 0) return static_cast<int>(n);
     if (err == ECONNRESET) {
@@ -303,15 +303,15 @@ int WsRecv(SOCKET h, char* buf, int len, int flags) {
         char probe;
         for (;;) {
             const ssize_t n = ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
-            if (n >= 0) return AfterReceive(h, 0, 0);
-            if (errno != EAGAIN && errno != EWOULDBLOCK) return AfterReceive(h, -1, errno);
-            if (nonBlocking) return AfterReceive(h, -1, EAGAIN);
+            if (n >= 0) return AfterReceive(h, 0, 0, 0);
+            if (errno != EAGAIN && errno != EWOULDBLOCK) return AfterReceive(h, -1, errno, 0);
+            if (nonBlocking) return AfterReceive(h, -1, EAGAIN, 0);
             pollfd p{fd, POLLIN, 0};
             ::poll(&p, 1, -1);
         }
     }
     const ssize_t n = ::recv(fd, buf, static_cast<size_t>(len), SystemFlags(flags));
-    return AfterReceive(h, n, errno);
+    return AfterReceive(h, n, errno, len);
 }
 
 int WsRecvFrom(SOCKET h, char* buf, int len, int flags, TSockAddr* from, int* fromLen) {
@@ -324,7 +324,7 @@ int WsRecvFrom(SOCKET h, char* buf, int len, int flags, TSockAddr* from, int* fr
     socklen_t saLen = sizeof sa;
     const ssize_t n = ::recvfrom(fd, buf, static_cast<size_t>(len), SystemFlags(flags),
                                  reinterpret_cast<sockaddr*>(&sa), &saLen);
-    const int rc = AfterReceive(h, n, errno);
+    const int rc = AfterReceive(h, n, errno, 0);  // a datagram never leaves a part behind
     if (rc >= 0 && saLen >= sizeof sa) FromSystem(sa, from, fromLen);
     return rc;
 }
