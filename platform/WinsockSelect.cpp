@@ -12,7 +12,6 @@
 // FD_READ and the final FD_CLOSE are decided by the calls that read, not by the notifier.
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -85,12 +84,6 @@ void Post(SOCKET h, Socket& s, long event, int error) {
 
 bool Wants(const Socket& s, long event) { return s.wnd != 0 && (s.events & event) != 0; }
 
-int PendingBytes(const Socket& s) {
-    int n = 0;
-    if (::ioctl(s.fd, FIONREAD, &n) != 0) return 0;
-    return n;
-}
-
 // How the stream ended: 0 for an orderly end, the reset code otherwise. Looks at the
 // stream without taking data (only called once nothing is left to read).
 int EndErrorLocked(Socket& s) {
@@ -111,7 +104,7 @@ int EndErrorLocked(Socket& s) {
 
 // After the end of the stream: FD_READ while bytes remain, then FD_CLOSE once.
 void EndedReadSideLocked(SOCKET h, Socket& s) {
-    if (PendingBytes(s) > 0) {
+    if (UnreadBytes(s) > 0) {
         if (!s.readPosted && Wants(s, FD_READ)) {
             s.readPosted = true;
             Post(h, s, FD_READ, 0);
@@ -232,15 +225,19 @@ void ForgetLocked(Socket& s) {
     s.events = 0;
 }
 
-void AfterReceiveLocked(SOCKET h, Socket& s, bool filled) {
-    if (!s.readPosted && !s.ended) return;  // nothing to re-enable: no work, no syscall
+void AfterReceiveLocked(SOCKET h, Socket& s, bool more) {
+    const bool buffered = s.ahead.count.load() > 0;
+    if (!s.readPosted && !s.ended && !buffered) return;  // nothing to re-enable: no work, no syscall
+    const bool wasPosted = s.readPosted;
     s.readPosted = false;
-    if (filled && !s.ended && Wants(s, FD_READ)) {
-        // A read that filled the caller's buffer has most likely left more behind: announce
+    if ((more || buffered) && !s.ended && Wants(s, FD_READ)) {
+        // Bytes left in the read-ahead are announced here, as the system shows nothing for
+        // them. A read that left more behind in the system most likely did so too: announce
         // it without asking. Should nothing be left, the reader's next recv would block,
         // which every reader of these notifications handles.
         s.readPosted = true;
         Post(h, s, FD_READ, 0);
+        if (!wasPosted) RearmLocked(h, s);  // reading is no longer to be watched
         return;
     }
     if (!s.ended && Wants(s, FD_READ)) {
@@ -310,7 +307,12 @@ int AsyncSelectLocked(SOCKET h, Socket& s, HWND wnd, UINT msg, long events) {
     if (!s.failed && !s.connectPending && !s.listening) {
         if (IsStream(s) && s.connected && Wants(s, FD_CONNECT)) Post(h, s, FD_CONNECT, 0);
         if (CanWrite(s)) s.writeOwed = true;  // posted by the notifier while there is room
-        if (s.ended) EndedReadSideLocked(h, s);
+        if (s.ended) {
+            EndedReadSideLocked(h, s);
+        } else if (s.ahead.count.load() > 0 && Wants(s, FD_READ)) {
+            s.readPosted = true;  // the system shows nothing for read-ahead bytes: announce them here
+            Post(h, s, FD_READ, 0);
+        }
     }
     RearmLocked(h, s);
     return 0;

@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -137,12 +138,18 @@ int AfterSend(SOCKET h, ssize_t n, int err, int len) {
     return Fail(SendError(h, err));
 }
 
-int AfterReceive(SOCKET h, ssize_t n, int err, int len) {
+// Buffered bytes that no FD_READ announces yet must be announced from here: the system
+// holds nothing that would wake the notifier for them.
+bool MustAnnounce(const Socket& s) {
+    return s.readPosted.load() || s.ended.load() || (s.nonBlocking && s.ahead.count.load() > 0);
+}
+
+int AfterReceive(SOCKET h, ssize_t n, int err, bool more) {
     // Nothing to re-enable (the common case while data streams in): no lock.
     Socket* cached = Lookup(h);
-    if (cached && (cached->readPosted.load() || cached->ended.load())) {
+    if (cached && MustAnnounce(*cached)) {
         std::lock_guard lock(Global().mu);
-        if (Socket* s = FindLocked(h)) AfterReceiveLocked(h, *s, len > 0 && n == len);
+        if (Socket* s = FindLocked(h)) AfterReceiveLocked(h, *s, more);
     }
     if (n >= 0) return static_cast<int>(n);
     if (err == ECONNRESET) {
@@ -164,7 +171,7 @@ void CloseAllSockets() {
     g.generation.fetch_add(1, std::memory_order_release);
     for (auto& [h, s] : g.sockets) {
         ForgetLocked(*s);
-        ::close(s->fd);
+        CloseDescriptor(*s);
     }
     g.sockets.clear();
 }
@@ -291,40 +298,57 @@ int WsSendTo(SOCKET h, const char* buf, int len, int flags, const TSockAddr* to,
     return AfterSend(h, n, errno, len);
 }
 
+namespace {
+
+// A zero-length read answers whether one would succeed: 0 when data or the end of the
+// stream is there, would-block when a non-blocking socket has nothing yet.
+int Probe(SOCKET h, Socket& s) {
+    if (s.ahead.count.load() > 0) return AfterReceive(h, 0, 0, true);
+    char probe;
+    for (;;) {
+        const ssize_t n = ::recv(s.fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n >= 0) return AfterReceive(h, 0, 0, false);
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return AfterReceive(h, -1, errno, false);
+        if (s.nonBlocking) return AfterReceive(h, -1, EAGAIN, false);
+        pollfd p{s.fd, POLLIN, 0};
+        ::poll(&p, 1, -1);
+    }
+}
+
+// A stream read goes through the read-ahead (urgent data never does: it is not part of the
+// stream); a datagram is read as it is.
+int Receive(SOCKET h, Socket& s, char* buf, int len, int flags) {
+    if (s.type == WS_SOCK_STREAM && !(flags & WS_MSG_OOB)) {
+        const StreamRead r = ReadStream(s, buf, len, SystemFlags(flags));
+        return AfterReceive(h, r.n, r.err, r.more);
+    }
+    const ssize_t n = ::recv(s.fd, buf, static_cast<size_t>(len), SystemFlags(flags));
+    return AfterReceive(h, n, errno, n == len);
+}
+
+}  // namespace
+
 int WsRecv(SOCKET h, char* buf, int len, int flags) {
     if (!CheckStarted()) return SOCKET_ERROR;
     if (len < 0 || (!buf && len > 0)) return Fail(WSAEFAULT);
-    bool nonBlocking = false;
-    const int fd = FdOf(h, &nonBlocking);
-    if (fd < 0) return SOCKET_ERROR;
-    if (len == 0) {
-        // A zero-length read answers whether one would succeed: 0 when data or the end of
-        // the stream is there, would-block when a non-blocking socket has nothing yet.
-        char probe;
-        for (;;) {
-            const ssize_t n = ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
-            if (n >= 0) return AfterReceive(h, 0, 0, 0);
-            if (errno != EAGAIN && errno != EWOULDBLOCK) return AfterReceive(h, -1, errno, 0);
-            if (nonBlocking) return AfterReceive(h, -1, EAGAIN, 0);
-            pollfd p{fd, POLLIN, 0};
-            ::poll(&p, 1, -1);
-        }
-    }
-    const ssize_t n = ::recv(fd, buf, static_cast<size_t>(len), SystemFlags(flags));
-    return AfterReceive(h, n, errno, len);
+    Socket* s = Lookup(h);
+    if (!s) return SOCKET_ERROR;
+    return len == 0 ? Probe(h, *s) : Receive(h, *s, buf, len, flags);
 }
 
 int WsRecvFrom(SOCKET h, char* buf, int len, int flags, TSockAddr* from, int* fromLen) {
     if (!CheckStarted()) return SOCKET_ERROR;
     if (len < 0 || (!buf && len > 0)) return Fail(WSAEFAULT);
     if (from && fromLen && *fromLen < static_cast<int>(sizeof(TSockAddrIn))) return Fail(WSAEFAULT);
-    const int fd = FdOf(h);
-    if (fd < 0) return SOCKET_ERROR;
+    Socket* s = Lookup(h);
+    if (!s) return SOCKET_ERROR;
+    // A stream names no sender; its bytes come in order, buffered ones first.
+    if (s->type == WS_SOCK_STREAM && len > 0 && !(flags & WS_MSG_OOB)) return Receive(h, *s, buf, len, flags);
     sockaddr_in sa{};
     socklen_t saLen = sizeof sa;
-    const ssize_t n = ::recvfrom(fd, buf, static_cast<size_t>(len), SystemFlags(flags),
+    const ssize_t n = ::recvfrom(s->fd, buf, static_cast<size_t>(len), SystemFlags(flags),
                                  reinterpret_cast<sockaddr*>(&sa), &saLen);
-    const int rc = AfterReceive(h, n, errno, 0);  // a datagram never leaves a part behind
+    const int rc = AfterReceive(h, n, errno, false);  // a datagram never leaves a part behind
     if (rc >= 0 && saLen >= sizeof sa) FromSystem(sa, from, fromLen);
     return rc;
 }
@@ -374,7 +398,7 @@ int WsCloseSocket(SOCKET h) {
     }
     // Outside the lock: a blocking socket with a linger time may wait here, as it would
     // on the original.
-    ::close(doomed->fd);
+    CloseDescriptor(*doomed);
     return 0;
 }
 
@@ -480,11 +504,12 @@ int WsIoctlSocket(SOCKET h, long cmd, std::uint32_t* arg) {
     if (!CheckStarted()) return SOCKET_ERROR;
     if (!arg) return Fail(WSAEFAULT);
     if (cmd == WS_FIONREAD) {
-        const int fd = FdOf(h);
-        if (fd < 0) return SOCKET_ERROR;
+        Socket* s = Lookup(h);
+        if (!s) return SOCKET_ERROR;
         int n = 0;
-        if (::ioctl(fd, FIONREAD, &n) != 0) return Fail(FromErrno(errno));
-        *arg = static_cast<std::uint32_t>(n < 0 ? 0 : n);
+        if (::ioctl(s->fd, FIONREAD, &n) != 0) return Fail(FromErrno(errno));
+        // The owning thread asks: no fill of its own is under way.
+        *arg = static_cast<std::uint32_t>(std::max(n, 0) + s->ahead.count.load());
         return 0;
     }
     if (cmd == WS_FIONBIO) {
