@@ -17,6 +17,10 @@
 //    record; boolean options take any non-zero 4-byte value as on.
 //  - send never raises SIGPIPE. A non-blocking connect always answers WSAEWOULDBLOCK and
 //    reports its outcome with FD_CONNECT, even when it was decided at once.
+//  - A small recv of a stream socket may take more from the system than it returns; the
+//    rest counts as waiting data everywhere (FIONREAD, the zero-length recv, MSG_PEEK,
+//    FD_READ, FD_CLOSE after everything was read), and closing a socket with such bytes
+//    resets the connection, as closing with unread data does.
 //  - closesocket of a non-blocking socket whose linger is on with a non-zero timeout fails
 //    with WSAEWOULDBLOCK while unsent data remains, until the data is out or the timeout
 //    has passed (then the connection is reset).

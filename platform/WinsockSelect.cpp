@@ -10,6 +10,8 @@
 // reading thread keeps itself busy without a wake-up through the notifier per read.
 // Once the peer has ended the stream nothing new can arrive: from then on the remaining
 // FD_READ and the final FD_CLOSE are decided by the calls that read, not by the notifier.
+// Bytes in a socket's read-ahead show no readiness at all: the calls that leave them there
+// (recv, WSAAsyncSelect) announce them, and every count of what is left includes them.
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>

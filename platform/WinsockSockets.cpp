@@ -138,8 +138,9 @@ int AfterSend(SOCKET h, ssize_t n, int err, int len) {
     return Fail(SendError(h, err));
 }
 
-// Buffered bytes that no FD_READ announces yet must be announced from here: the system
-// holds nothing that would wake the notifier for them.
+// Whether a read has notifications to look after: an FD_READ to re-enable, the end of the
+// stream, or read-ahead bytes, which only the reading calls can announce (the system shows
+// nothing for them).
 bool MustAnnounce(const Socket& s) {
     return s.readPosted.load() || s.ended.load() || (s.nonBlocking && s.ahead.count.load() > 0);
 }
