@@ -14,9 +14,9 @@ unset http_proxy https_proxy no_proxy NO_PROXY
 
 DIR=$(mktemp -d /tmp/fetcher-bench-XXXXXX)
 chmod 755 "$DIR"
-NGINX_PID=""
+. "$(dirname "$0")/../nginx.sh"
 cleanup() {
-  if [ -n "$NGINX_PID" ]; then kill "$NGINX_PID" 2>/dev/null || true; wait "$NGINX_PID" 2>/dev/null || true; fi
+  stop_nginx
   rm -rf "$DIR"
 }
 trap cleanup EXIT
@@ -26,32 +26,7 @@ for i in $(seq 1 $FILES); do head -c 102400 /dev/urandom >"$DIR/www/f$i.bin"; do
 head -c 614400 /dev/urandom >"$DIR/www/slow/big.bin"
 for i in $(seq 1 $FILES); do echo "http://$ADDR/f$i.bin"; done >"$DIR/list.txt"
 
-cat >"$DIR/nginx.conf" <<CONF
-worker_processes 1;
-pid $DIR/nginx.pid;
-error_log $DIR/logs/error.log;
-events { worker_connections 256; }
-http {
-  access_log off;
-  sendfile on;
-  client_body_temp_path $DIR/logs/body;
-  proxy_temp_path $DIR/logs/proxy;
-  fastcgi_temp_path $DIR/logs/fastcgi;
-  uwsgi_temp_path $DIR/logs/uwsgi;
-  scgi_temp_path $DIR/logs/scgi;
-  server {
-    listen $ADDR:80;
-    root $DIR/www;
-    location /slow/ { limit_rate 150k; }
-  }
-}
-CONF
-nginx -e "$DIR/logs/error.log" -p "$DIR" -c "$DIR/nginx.conf" -g 'daemon off;' &
-NGINX_PID=$!
-for _ in $(seq 1 100); do
-  curl -s -o /dev/null "http://$ADDR/f1.bin" && break
-  sleep 0.05
-done
+start_nginx "$DIR" "$ADDR:80" "location /slow/ { limit_rate 150k; }"
 
 now() { date +%s.%N; }
 best_get=""; best_wget=""

@@ -11,9 +11,9 @@ unset http_proxy https_proxy no_proxy NO_PROXY
 
 DIR=$(mktemp -d /tmp/http-bench-XXXXXX)
 chmod 755 "$DIR"
-NGINX_PID=""
+. "$(dirname "$0")/../nginx.sh"
 cleanup() {
-  if [ -n "$NGINX_PID" ]; then kill "$NGINX_PID" 2>/dev/null || true; wait "$NGINX_PID" 2>/dev/null || true; fi
+  stop_nginx
   rm -rf "$DIR"
 }
 trap cleanup EXIT
@@ -21,26 +21,8 @@ trap cleanup EXIT
 PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 mkdir -p "$DIR/www" "$DIR/logs"
 head -c $((SIZE_MB << 20)) /dev/urandom >"$DIR/www/big.bin"
-cat >"$DIR/nginx.conf" <<CONF
-worker_processes 1;
-pid $DIR/nginx.pid;
-error_log $DIR/logs/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  sendfile on;
-  client_body_temp_path $DIR/logs/body;
-  proxy_temp_path $DIR/logs/proxy;
-  fastcgi_temp_path $DIR/logs/fastcgi;
-  uwsgi_temp_path $DIR/logs/uwsgi;
-  scgi_temp_path $DIR/logs/scgi;
-  server { listen 127.0.0.1:$PORT; root $DIR/www; }
-}
-CONF
-nginx -e "$DIR/logs/error.log" -p "$DIR" -c "$DIR/nginx.conf" -g 'daemon off;' &
-NGINX_PID=$!
+start_nginx "$DIR" "127.0.0.1:$PORT"
 URL="http://127.0.0.1:$PORT/big.bin"
-for _ in $(seq 1 100); do curl -s -o /dev/null -r 0-0 "$URL" && break; sleep 0.05; done
 
 best() { if [ -z "$1" ] || [ "$(echo "$2 < $1" | bc)" = 1 ]; then echo "$2"; else echo "$1"; fi; }
 bw=""; bc_=""; bcpu=""; bccpu=""; rss=0; crss=0
