@@ -21,6 +21,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   # Peers are started by the tests themselves; keep the packages' services from starting.
   printf '#!/bin/sh\nexit 101\n' | $SUDO tee /usr/sbin/policy-rc.d >/dev/null
   $SUDO chmod +x /usr/sbin/policy-rc.d
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # With recommends, as the machine the suite was developed on (the browser control and
+  # media back end rely on some of them at run time).
+  $SUDO apt-get install -y -qq "${missing[@]}"
   $SUDO rm -f /usr/sbin/policy-rc.d
 fi
