@@ -75,7 +75,8 @@ Registry& Windows() {
 // Owns the calling thread's queue; at thread exit the queue stops taking messages.
 struct QueueHolder {
     std::shared_ptr<ThreadQueue> queue;
-    ~QueueHolder() {
+    ~QueueHolder() { Release(); }
+    void Release() {
         if (!queue) return;
         Bridge* bridge;
         {
@@ -86,6 +87,7 @@ struct QueueHolder {
             queue->bridge = nullptr;
         }
         if (QCoreApplication::instance()) delete bridge;
+        queue.reset();
     }
 };
 
@@ -315,6 +317,8 @@ void WaitAndProcessMessages() {
 }
 
 bool ApplicationTerminating() { return gQuitRequested || QCoreApplication::closingDown(); }
+
+void ReleaseThreadQueue() { tlsQueue.Release(); }
 
 void WaitMessage() {
     ThreadQueue& q = OwnQueue();

@@ -74,6 +74,11 @@ private:
     bool saved_;
 };
 
+// Ends the calling thread's queue as the thread's exit does: what it holds is dropped and
+// posts to the thread's windows fail from now on. The thread's next use of messages
+// starts a fresh queue. For threads that outlive the work they run.
+void ReleaseThreadQueue();
+
 // Blocks until the calling thread's own queue holds a message (handles nothing).
 void WaitMessage();
 // As WaitMessage, giving up after timeoutMs; true when a message is there.

@@ -1,6 +1,7 @@
 #include "platform/Thread.h"
 
 #include "platform/Messages.h"
+#include "platform/ThreadPark.h"
 
 namespace {
 
@@ -42,27 +43,28 @@ TThread::TThread(bool createSuspended)
 }
 
 TThread::~TThread() {
-    if (thread_.joinable()) {
-        if (thread_.get_id() == std::this_thread::get_id()) {
-            thread_.detach();  // a self-freeing thread deleting itself
-        } else {
-            Terminate();
-            WaitFor();
-        }
-    }
+    if (!started_ || freeOnTerminate_) return;  // a self-freeing thread deletes itself
+    if (runner_.load() == std::this_thread::get_id()) return;  // the body deleting its own object
+    Terminate();
+    WaitFor();
 }
 
 void TThread::Start() {
     if (started_.exchange(true)) return;
-    thread_ = std::thread([this] {
-        launched_.acquire();  // a self-freeing thread must not end before Start is done with it
-        Run();
-    });
-    if (freeOnTerminate_) thread_.detach();
+    try {
+        RunOnParkedThread([this] {
+            launched_.acquire();  // a self-freeing thread must not end before Start is done with it
+            Run();
+        });
+    } catch (...) {
+        started_ = false;
+        throw;
+    }
     launched_.release();
 }
 
 void TThread::Run() {
+    runner_ = std::this_thread::get_id();
     try {
         Execute();
     } catch (...) {
@@ -80,6 +82,14 @@ void TThread::Run() {
         return;
     }
     PostMessage(syncWindow_, kWakeMessage, 0, 0);
+    MarkFinished();
+}
+
+// The last touch of this object by the body's thread: a waiter may delete it right after.
+void TThread::MarkFinished() {
+    std::lock_guard lock(finishMu_);
+    finished_ = true;
+    finishCv_.notify_all();
 }
 
 void TThread::Synchronize(const std::function<void()>& call) {
@@ -99,5 +109,6 @@ void TThread::WaitFor() {
     if (!started_ || freeOnTerminate_) return;
     if (std::this_thread::get_id() == creator_)
         while (!terminateDone_) WaitAndProcessMessages();
-    if (thread_.joinable()) thread_.join();
+    std::unique_lock lock(finishMu_);
+    finishCv_.wait(lock, [&] { return finished_; });
 }

@@ -8,6 +8,9 @@
 //    and then, with FreeOnTerminate, the object deletes itself on the worker thread.
 // The creating thread must dispatch messages (event loop or the waits in Messages.h) for
 // Synchronize and OnTerminate to make progress.
+// The body runs on an operating-system thread of its own, which may have run an earlier
+// TThread's body (ThreadPark.h): thread-local state other than the message queue and the
+// last error carries over.
 #include <atomic>
 #include <condition_variable>
 #include <exception>
@@ -49,9 +52,10 @@ protected:
 
 private:
     void Run();
+    void MarkFinished();
 
-    std::thread thread_;
     std::thread::id creator_;
+    std::atomic<std::thread::id> runner_{};  // the thread running the body, once it runs
     HWND syncWindow_;
     std::atomic<bool> terminated_{false};
     std::atomic<bool> started_{false};
@@ -59,4 +63,9 @@ private:
     bool freeOnTerminate_ = false;
     std::exception_ptr fatal_;
     std::binary_semaphore launched_{0};
+    // Set when a thread that does not free itself is done with this object: the end that
+    // joining a thread of its own would wait for.
+    std::mutex finishMu_;
+    std::condition_variable finishCv_;
+    bool finished_ = false;
 };

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -9,7 +10,9 @@
 
 #include "base/Exception.h"
 #include "platform/Messages.h"
+#include "platform/LastError.h"
 #include "platform/Thread.h"
+#include "platform/ThreadPark.h"
 
 namespace {
 
@@ -113,4 +116,113 @@ TEST(Thread, AnExceptionInASynchronizedCallIsRaisedInTheWorker) {
     t.Start();
     t.WaitFor();
     EXPECT_TRUE(t.caught);
+}
+
+namespace {
+
+// Runs body on a worker and waits for it, dispatching messages meanwhile.
+template <typename Body>
+void RunWorker(Body body) {
+    class Once : public TThread {
+    public:
+        explicit Once(Body b) : TThread(true), body_(std::move(b)) {}
+
+    protected:
+        void Execute() override { body_(); }
+
+    private:
+        Body body_;
+    };
+    Once t(std::move(body));
+    t.Start();
+    t.WaitFor();
+}
+
+bool WaitUntilParked(int count) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (ParkedThreadCount() < count)
+        if (std::chrono::steady_clock::now() > end) return false;
+        else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return true;
+}
+
+}  // namespace
+
+// A finished body's thread runs the next body, which sees neither the last error nor the
+// queued messages the earlier body left.
+TEST(Thread, ABodyReusesAnIdleThreadThatLooksFresh) {
+    // Kernel thread ids: a new thread can get the library handle of one that ended.
+    pid_t first = 0, second = 0;
+    RunWorker([&] {
+        first = gettid();
+        SetLastError(1234);
+        PostQuitMessage(7);  // left in the thread's queue
+    });
+    ASSERT_TRUE(WaitUntilParked(1));
+    DWORD lastError = 99;
+    bool messageLeft = true;
+    RunWorker([&] {
+        second = gettid();
+        lastError = GetLastError();
+        MSG msg{};
+        messageLeft = PeekMessage(msg, false);
+    });
+    EXPECT_EQ(first, second);
+    EXPECT_NE(first, gettid());
+    EXPECT_EQ(lastError, ERROR_SUCCESS);
+    EXPECT_FALSE(messageLeft);
+}
+
+// Bodies started together run together: a second body is never queued behind a first
+// that is still running, even with idle threads about.
+TEST(Thread, BodiesStartedTogetherRunAtTheSameTime) {
+    RunWorker([] {});
+    ASSERT_TRUE(WaitUntilParked(1));
+    std::atomic<bool> released{false}, firstSawRelease{false};
+    class Waiter : public TThread {
+    public:
+        std::atomic<bool>* released;
+        std::atomic<bool>* saw;
+        Waiter(std::atomic<bool>* r, std::atomic<bool>* s) : TThread(true), released(r), saw(s) {}
+
+    protected:
+        void Execute() override {
+            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (!*released && std::chrono::steady_clock::now() < end)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            *saw = released->load();
+        }
+    };
+    Waiter first(&released, &firstSawRelease);
+    first.Start();
+    RunWorker([&] { released = true; });
+    first.WaitFor();
+    EXPECT_TRUE(firstSawRelease);
+}
+
+// WaitFor returns once the body has ended, not merely once a stop was requested.
+TEST(Thread, WaitForReturnsAfterTheBodyEnded) {
+    std::atomic<bool> running{false}, ended{false};
+    RunWorker([] {});  // an idle thread is about: the body runs on a reused one
+    ASSERT_TRUE(WaitUntilParked(1));
+    class Looper : public TThread {
+    public:
+        std::atomic<bool>& running;
+        std::atomic<bool>& ended;
+        Looper(std::atomic<bool>& r, std::atomic<bool>& e) : TThread(true), running(r), ended(e) {}
+
+    protected:
+        void Execute() override {
+            running = true;
+            while (!Terminated()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            ended = true;
+        }
+    };
+    Looper t(running, ended);
+    t.Start();
+    while (!running) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    t.Terminate();
+    t.WaitFor();
+    EXPECT_TRUE(ended);
 }
