@@ -27,7 +27,13 @@ void THttpCli::HandleDataAvailable(WORD error) {
 
 void THttpCli::ReadAndDispatch(WORD error) {
     if (rcv_.Full()) throw EHttpException("HTTP line too long", 4);
-    const int n = ReceiveFromSocket(rcv_.FreeSpace(), rcv_.FreeCount());
+    int want = rcv_.FreeCount();
+    // Body blocks end where the document's offset is a multiple of the buffer size: after
+    // the short block that shared the buffer with the header, every block written to
+    // DocStream then covers whole pages of a file instead of straddling three.
+    if (state_ == httpAwaitingBody && rcv_.Empty())
+        want = THttpRcvBuffer::Capacity - static_cast<int>(rcvdBytes_ % THttpRcvBuffer::Capacity);
+    const int n = ReceiveFromSocket(rcv_.FreeSpace(), want);
     if (requestKind_ == httpAbort || n <= 0) return;
     rcv_.Added(n);
     lastActivity_ = std::chrono::steady_clock::now();

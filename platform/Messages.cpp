@@ -1,5 +1,6 @@
 #include "platform/Messages.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QObject>
@@ -34,7 +35,10 @@ public:
     bool event(QEvent* e) override;
 
 private:
+    void WatchNestedLoops();
+
     ThreadQueue* queue_;
+    bool watchingLoops_ = false;
 };
 
 struct ThreadQueue {
@@ -163,6 +167,7 @@ bool Bridge::event(QEvent* e) {
     // this thread meanwhile for up to a short time slice, so that a steady stream (a socket
     // reading one block per message) neither starves input and paint events nor pays a
     // round trip through Qt per message.
+    if (!watchingLoops_) WatchNestedLoops();
     const bool savedDraining = tlsDraining;
     tlsDraining = true;
     const auto slice = std::chrono::steady_clock::now() + std::chrono::milliseconds(2);
@@ -183,7 +188,7 @@ bool Bridge::event(QEvent* e) {
             }
             msg = queue_->messages.front();
             queue_->messages.pop_front();
-            queue_->WakeLocked();  // a nested loop in the handler must see the rest
+            if (!watchingLoops_) queue_->WakeLocked();  // a nested loop in the handler must see the rest
         }
         if (budget > 0) --budget;
         // WM_QUIT only means something to a hand-run pump; the event loop skips it.
@@ -191,6 +196,20 @@ bool Bridge::event(QEvent* e) {
     }
     tlsDraining = savedDraining;
     return true;
+}
+
+// A handler may run an event loop of its own without TNestedLoopScope (a modal dialog):
+// that loop must still see the rest of the queue. Posting a wake event before every
+// message would cost a round trip through Qt per pass; instead the wake is posted when a
+// loop is about to block while messages wait, which is the only time it is needed.
+void Bridge::WatchNestedLoops() {
+    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+    if (!dispatcher) return;
+    connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [q = queue_] {
+        std::lock_guard lock(q->mu);
+        q->WakeLocked();
+    });
+    watchingLoops_ = true;
 }
 
 void TimerTicked(HWND wnd, WPARAM id);

@@ -26,13 +26,21 @@ URL="http://127.0.0.1:$PORT/big.bin"
 
 best() { if [ -z "$1" ] || [ "$(echo "$2 < $1" | bc)" = 1 ]; then echo "$2"; else echo "$1"; fi; }
 bw=""; bc_=""; bcpu=""; bccpu=""; rss=0; crss=0
+# Both are timed the same way, as whole commands from the outside, each starting after
+# the previous round's file has been removed and written back (sync), so that neither
+# pays for the other's disk traffic.
+now() { date +%s.%N; }
 for r in $(seq 1 "$ROUNDS"); do
-  rm -f "$DIR/a.bin" "$DIR/b.bin"
-  read -r w u s m n < <("$BIN" "$URL" "$DIR/a.bin")
+  rm -f "$DIR/a.bin" "$DIR/b.bin"; sync
+  t0=$(now)
+  read -r _ u s m n < <("$BIN" "$URL" "$DIR/a.bin")
+  t1=$(now); w=$(echo "$t1 - $t0" | bc)
   [ "$n" = $((SIZE_MB << 20)) ] || { echo "THttpCli received $n bytes"; exit 1; }
   cmp -s "$DIR/a.bin" "$DIR/www/big.bin" || { echo "THttpCli wrote a different file"; exit 1; }
-  rm -f "$DIR/a.bin"
-  read -r cw cu cs cm < <( { /usr/bin/time -f '%e %U %S %M' curl -s -o "$DIR/b.bin" "$URL"; } 2>&1 )
+  rm -f "$DIR/a.bin"; sync
+  t0=$(now)
+  read -r _ cu cs cm < <( { /usr/bin/time -f '%e %U %S %M' curl -s -o "$DIR/b.bin" "$URL"; } 2>&1 )
+  t1=$(now); cw=$(echo "$t1 - $t0" | bc)
   rm -f "$DIR/b.bin"
   cpu=$(echo "$u + $s" | bc); ccpu=$(echo "$cu + $cs" | bc)
   printf 'round %d: THttpCli wall %.3f s cpu %.3f s rss %d KB   curl wall %.3f s cpu %.3f s rss %d KB\n' \

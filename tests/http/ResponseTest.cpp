@@ -84,6 +84,30 @@ TEST(HttpResponse, BodyInTheSameReadAsTheHeaderIsOneChunkAfterHeaderEnd) {
     EXPECT_EQ(log.Skeleton(), expected);
 }
 
+// The block that shares the buffer with the header is short; the next read makes up the
+// difference, so that later blocks start at multiples of the buffer size in the document
+// (whole pages of a file written block by block).
+TEST(HttpResponse, BodyBlocksAfterTheFirstEndOnBufferBoundaries) {
+    TScriptedHttpCli c;
+    EventLog log(c);
+    const std::string header = "HTTP/1.0 200 OK\r\nContent-Length: 20000\r\n\r\n";
+    std::string body(20000, '\0');
+    for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>('a' + i % 23);
+    c.AddExchange({header + body});
+    TStringStream doc;
+    c.SetDocStream(&doc);
+    c.SetURL("http://h/big");
+    c.Get();
+    EXPECT_EQ(doc.DataString(), body);
+    const int h = static_cast<int>(header.size());
+    std::vector<std::string> blocks;
+    for (const std::string& e : log.Skeleton())
+        if (e.rfind("doc-data:", 0) == 0) blocks.push_back(e);
+    const std::vector<std::string> expected = {"doc-data:" + std::to_string(8192 - h), "doc-data:" + std::to_string(h),
+                                               "doc-data:8192", "doc-data:" + std::to_string(20000 - 2 * 8192)};
+    EXPECT_EQ(blocks, expected);
+}
+
 TEST(HttpResponse, HtmlWithoutHeaderKeepsEveryByte) {
     TScriptedHttpCli c;
     EventLog log(c);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QEventLoop>
 #include <QTimer>
 
 #include <atomic>
@@ -115,6 +116,32 @@ TEST(Messages, ANestedWaitInsideAHandlerStillReceivesLaterMessages) {
     PostMessage(w, WM_USER, 2, 0);
     ASSERT_TRUE(PumpUntil([&] { return order.size() == 3; }));
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+    DeallocateHWnd(w);
+}
+
+// A handler that runs a plain event loop (as a modal dialog does, without the nested-loop
+// scope) still receives the messages queued behind it, both those already waiting and
+// those the loop's own handlers post.
+TEST(Messages, AnUnscopedEventLoopInsideAHandlerStillReceivesTheRestOfTheQueue) {
+    std::vector<int> order;
+    HWND w = 0;
+    w = AllocateHWnd([&](TMessage& m) {
+        order.push_back(static_cast<int>(m.WParam));
+        if (m.WParam == 1) {
+            QEventLoop loop;
+            QTimer::singleShot(5000, &loop, &QEventLoop::quit);  // a limit, not the expected end
+            HWND quitter = AllocateHWnd([&](TMessage&) { loop.quit(); });
+            PostMessage(w, WM_USER, 3, 0);
+            PostMessage(quitter, WM_USER, 0, 0);
+            loop.exec();
+            DeallocateHWnd(quitter);
+            order.push_back(9);
+        }
+    });
+    PostMessage(w, WM_USER, 1, 0);
+    PostMessage(w, WM_USER, 2, 0);
+    ASSERT_TRUE(PumpUntil([&] { return order.size() == 4; }));
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 9}));
     DeallocateHWnd(w);
 }
 
