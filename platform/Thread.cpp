@@ -76,6 +76,9 @@ void TThread::Run() {
         });
     } catch (...) {
     }
+    // What the body left in this thread's queue goes now, while the application that owns
+    // its Qt side certainly exists: a waiter may return and the process end right after.
+    ReleaseThreadQueue();
     terminateDone_ = true;
     if (freeOnTerminate_) {
         delete this;
