@@ -211,6 +211,32 @@ private slots:
         QVERIFY(album.exists("2.jpg"));
     }
 
+    void aStopSeenAtAPhotosTurnLeavesItUnfetched() {
+        // The stop comes while photo 2 is announced: photo 2 is listed but never fetched.
+        onStatus = [this](const QString& text) {
+            if (text == Dl(2, 3)) form->btn2Click();
+        };
+        Run("uin=20000&fid=3");
+        onStatus = nullptr;
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join('|')));
+        QCOMPARE(QDir(AlbumPath(U("三张照片 Trip"))).entryList(QDir::Files), QStringList({"0.jpg", "1.jpg"}));
+        QCOMPARE(form->PhotoCount(), 3);
+        QVERIFY(form->Image[1]->HasPicture());
+        QVERIFY(form->btnDownload->isEnabled());
+    }
+
+    void aDamagedPhotoEndsTheAlbumAtItsThumbnail() {
+        // Photo 1 arrives whole, so it keeps its name; its thumbnail then fails, and the
+        // album ends there with the error shown, before photo 2 is listed.
+        Run("uin=20000&fid=15");
+        QCOMPARE(errors.size(), 1);
+        QVERIFY(!statuses.contains(U("相册图片下载完毕")));
+        QCOMPARE(statuses.last(), Dl(1, 3));
+        QCOMPARE(QDir(AlbumPath(U("坏图相册"))).entryList(QDir::Files), QStringList({"0.jpg", "1.jpg"}));
+        QCOMPARE(form->PhotoCount(), 2);
+        QVERIFY(form->btnDownload->isEnabled());
+    }
+
     void hostileTitlesStayInsideTheApplicationFolder() {
         Run("uin=20000&fid=6");
         QVERIFY2(errors.isEmpty(), qPrintable(errors.join('|')));

@@ -117,6 +117,10 @@ void AlbumService::ServePhoto(const httplib::Request& req, httplib::Response& re
     const PhotoMode mode = album->ModeOf(index);
     if (mode == PhotoMode::Missing)
         return NotFound(res, "photo removed");
+    if (mode == PhotoMode::Damaged) {
+        res.set_content("this photo was damaged on the server\n", "image/jpeg");
+        return;
+    }
     SharedBytes jpeg = photos_.Get(*album, index);
     switch (mode) {
     case PhotoMode::CutOff:

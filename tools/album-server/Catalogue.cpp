@@ -59,6 +59,11 @@ std::vector<AlbumSpec> BuiltInAlbums()
     cutOff.specialPhotos = {{1, PhotoMode::CutOff}};
     list.push_back(cutOff);
 
+    AlbumSpec damaged = Album("damaged", "20000", "15", "坏图相册",
+                              "3 photos, photo 1 arrives whole but is not a JPEG", 3);
+    damaged.specialPhotos = {{1, PhotoMode::Damaged}};
+    list.push_back(damaged);
+
     AlbumSpec slow = Album("slow", "20000", "9", "慢速相册", "3 photos, photo 1 paced at --slow-rate", 3);
     slow.specialPhotos = {{1, PhotoMode::Slow}};
     list.push_back(slow);

@@ -14,6 +14,7 @@ enum class PhotoMode {
     Missing,  // 404
     CutOff,   // full Content-Length announced, about half the bytes sent, then the close
     Slow,     // the whole JPEG, paced at the slow rate
+    Damaged,  // a complete answer with its Content-Length whose bytes are not a JPEG
 };
 
 // How the document carries the music address.
