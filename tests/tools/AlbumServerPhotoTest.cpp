@@ -1,5 +1,5 @@
 // Photos and music as a downloader receives them: decodable JPEGs of the announced
-// sizes, and the deliberately failing ones (missing, cut off, slow).
+// sizes, and the deliberately failing ones (missing, cut off, damaged, slow).
 #include "Catalogue.h"
 #include "JpegProbe.h"
 #include "PhotoStore.h"
@@ -97,6 +97,19 @@ TEST(AlbumServerPhotos, CutOffPhotoAnnouncesItsLengthSendsHalfAndCloses)
     // Its neighbours are whole.
     const RawResponse next = RawExchange(server.Port(), Request10("/photos/cutoff/2.jpg"));
     EXPECT_EQ(next.body, MakePhotoJpeg(album, 2));
+}
+
+TEST(AlbumServerPhotos, DamagedPhotoArrivesWholeButIsNoJpeg)
+{
+    ServerProcess server;
+    const RawResponse r = RawExchange(server.Port(), Request10("/photos/damaged/1.jpg"));
+    EXPECT_TRUE(r.head.starts_with("HTTP/1.1 200")) << r.head;
+    EXPECT_EQ(r.ContentLength(), static_cast<long long>(r.body.size()));
+    EXPECT_GT(r.body.size(), 0u);
+    EXPECT_FALSE(DecodeJpeg(r.body).ok);
+    const Catalogue catalogue;
+    const RawResponse next = RawExchange(server.Port(), Request10("/photos/damaged/2.jpg"));
+    EXPECT_EQ(next.body, MakePhotoJpeg(AlbumByKey(catalogue, "damaged"), 2));
 }
 
 TEST(AlbumServerPhotos, SlowPhotoArrivesWholeButNoFasterThanTheRate)
