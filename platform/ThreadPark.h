@@ -6,11 +6,11 @@
 // Contract:
 //  - RunOnParkedThread never runs work on the calling thread, and never queues it behind
 //    other work: it wakes an idle thread or starts a new one (std::system_error when none
-//    can be started).
+//    can be started). work must not throw.
 //  - Between two pieces of work a thread looks as a fresh one does: its message queue is
 //    released (ReleaseThreadQueue) and its last error is ERROR_SUCCESS.
 //  - A thread idle for kParkedThreadIdleMs ends. Idle threads left at process exit are not
-//    joined; they hold nothing.
+//    joined; they hold no work and no message queue.
 #include <functional>
 
 constexpr int kParkedThreadIdleMs = 5000;
