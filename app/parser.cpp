@@ -37,7 +37,7 @@ bool TBaseAlbumParser::GetPage(const std::string& url, const std::string& fileNa
     bool complete = false;
     {
         THttpCli client;
-        auto file = OpenFileStream(target, TFileStream::fmCreate);
+        auto file = CreateBufferedFileStream(target);
         client.SetURL(url);
         client.SetDocStream(file.get());
         try {

@@ -72,6 +72,46 @@ std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {
     return ::lseek(fd_, offset, whence);
 }
 
+TBufferedFileStream::TBufferedFileStream(const std::string& path, Mode mode) : TFileStream(path, mode) {
+    held_.reserve(static_cast<size_t>(BlockSize));
+}
+
+TBufferedFileStream::~TBufferedFileStream() { WriteHeld(); }
+
+bool TBufferedFileStream::WriteHeld() {
+    if (held_.empty()) return true;
+    const auto size = static_cast<std::int64_t>(held_.size());
+    const bool written = TFileStream::Write(held_.data(), size) == size;
+    held_.clear();
+    return written;
+}
+
+std::int64_t TBufferedFileStream::Write(const void* buffer, std::int64_t count) {
+    if (count <= 0) return 0;
+    if (static_cast<std::int64_t>(held_.size()) + count > BlockSize && !WriteHeld()) return 0;
+    // A block of its own size or more goes straight through: copying it gains nothing.
+    if (count >= BlockSize) return TFileStream::Write(buffer, count);
+    const char* bytes = static_cast<const char*>(buffer);
+    held_.insert(held_.end(), bytes, bytes + count);
+    return count;
+}
+
+std::int64_t TBufferedFileStream::Read(void* buffer, std::int64_t count) {
+    if (!WriteHeld()) return 0;
+    return TFileStream::Read(buffer, count);
+}
+
+std::int64_t TBufferedFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {
+    // A held byte's position is where it will be written: write them out first. Failing
+    // that, the seek fails as a file seek does (-1).
+    if (!WriteHeld()) return -1;
+    return TFileStream::Seek(offset, origin);
+}
+
+void TBufferedFileStream::FlushBuffer() {
+    if (!WriteHeld()) throw EStreamError("Stream write error");
+}
+
 namespace {
 // Shared seek rule of the in-memory streams: the position may not go below 0.
 std::int64_t MoveTo(std::int64_t& pos, std::int64_t size, std::int64_t offset, TSeekOrigin origin) {

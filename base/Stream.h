@@ -25,6 +25,11 @@ public:
     // when fewer bytes moved than asked.
     void WriteBuffer(const void* buffer, std::int64_t count);
     void ReadBuffer(void* buffer, std::int64_t count);
+
+    // Writes out whatever the stream still holds back from earlier writes; raises
+    // EStreamError ("Stream write error") when that fails. A stream that holds nothing back
+    // (all but TBufferedFileStream) has nothing to do.
+    virtual void FlushBuffer() {}
 };
 
 // A file opened by path (the path's bytes are given to the file system unchanged).
@@ -44,6 +49,30 @@ public:
 private:
     std::string path_;
     int fd_ = -1;
+};
+
+// A file stream that gathers small writes and hands them to the file in blocks of
+// BlockSize bytes: one system write per 8 KB block costs a document transfer noticeably
+// more than one per 64 KB. A write that cannot be completed fails (Write returns 0) at the
+// latest when its block is written out; the bytes of a failed block are dropped, not tried
+// again. Reads, seeks and sizes see the held bytes as written. The destructor writes out
+// what is held but cannot report a failure: call FlushBuffer to learn of it.
+class TBufferedFileStream : public TFileStream {
+public:
+    static constexpr std::int64_t BlockSize = 64 * 1024;
+
+    TBufferedFileStream(const std::string& path, Mode mode);
+    ~TBufferedFileStream() override;
+
+    std::int64_t Read(void* buffer, std::int64_t count) override;
+    std::int64_t Write(const void* buffer, std::int64_t count) override;
+    std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
+    void FlushBuffer() override;
+
+private:
+    bool WriteHeld();  // false when the held bytes could not be written (they are dropped)
+
+    std::vector<char> held_;
 };
 
 // A growable block of bytes in memory.

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "base/SysUtils.h"
-#include "fetcher/HTTPGetBlockWriter.h"
 #include "fetcher/HTTPGetUrl.h"
+#include "platform/Files.h"
 #include "platform/WinInet.h"
 
 namespace {
@@ -115,9 +115,13 @@ void THTTPGetThread::Transfer() {
     HttpQueryInfoA(h.request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize, nullptr);
 
     Readed_ = 0;
-    std::unique_ptr<THTTPGetBlockWriter> file;
+    // Pieces of 1025 bytes are gathered into blocks: a write per piece would cost more
+    // than the rest of a loopback transfer. The file is brought up to date before every
+    // progress call, so a progress handler sees every byte received on disk, and once more
+    // at the end, where a failing write fails the transfer.
+    std::unique_ptr<TBufferedFileStream> file;
     if (toFile_)
-        file = std::make_unique<THTTPGetBlockWriter>(FileName_);
+        file = CreateBufferedFileStream(FileName_);
     else
         Result_.clear();
 
@@ -131,7 +135,7 @@ void THTTPGetThread::Transfer() {
         }
         if (lastRead_ == 0) break;
         if (file)
-            file->Write(piece.data(), lastRead_);
+            file->WriteBuffer(piece.data(), lastRead_);
         else
             Result_.append(piece.data(), lastRead_);
         if (lastRead_ > static_cast<DWORD>(std::numeric_limits<std::int32_t>::max() - Readed_)) {
@@ -140,11 +144,11 @@ void THTTPGetThread::Transfer() {
         }
         Readed_ += static_cast<std::int32_t>(lastRead_);
         if (progress_) {
-            if (file) file->Flush();
+            if (file) file->FlushBuffer();
             Synchronize([this] { ReportProgress(); });
         }
     }
-    if (file) file->Flush();  // a failing last write fails the transfer
+    if (file) file->FlushBuffer();  // a failing last write fails the transfer
     const bool complete = !lengthKnown || Readed_ == TotalSize_;
     success_ = status < 400 && !readFailed && complete;
 }

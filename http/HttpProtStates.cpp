@@ -236,6 +236,17 @@ void THttpCli::HandleSessionClosed(WORD) {
             return;
         }
     }
+    if (bodyChunks_ > 0 && docStream_ && failureCode_ == 0) {
+        // A stream may hold the last blocks back: they must reach it before the request
+        // can count as done, and failing that, fail it like any failing write. (A request
+        // that failed already leaves them to the stream's owner.)
+        try {
+            docStream_->FlushBuffer();
+        } catch (const Exception& e) {
+            FailRequest(404, 404, e.Message());  // ends the request through here again
+            return;
+        }
+    }
     if (bodyChunks_ > 0) FireDocEnd();
     FinishRequest();
 }

@@ -44,3 +44,7 @@ bool RenameFile(const std::string& from, const std::string& to) {
 std::unique_ptr<TFileStream> OpenFileStream(const std::string& ansiPath, TFileStream::Mode mode) {
     return std::make_unique<TFileStream>(FsPath(ansiPath), mode);
 }
+
+std::unique_ptr<TBufferedFileStream> CreateBufferedFileStream(const std::string& ansiPath) {
+    return std::make_unique<TBufferedFileStream>(FsPath(ansiPath), TFileStream::fmCreate);
+}

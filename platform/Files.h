@@ -14,3 +14,6 @@ bool RenameFile(const std::string& from, const std::string& to);
 
 // A file stream on an ANSI path (raises EStreamError like TFileStream).
 std::unique_ptr<TFileStream> OpenFileStream(const std::string& ansiPath, TFileStream::Mode mode);
+// A new (or truncated) file on an ANSI path that takes its writes in blocks
+// (TBufferedFileStream); raises EStreamError when it cannot be created.
+std::unique_ptr<TBufferedFileStream> CreateBufferedFileStream(const std::string& ansiPath);

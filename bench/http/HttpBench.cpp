@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     long long bytes = 0;
     try {
-        TFileStream out(argv[2], TFileStream::fmCreate);
+        TBufferedFileStream out(argv[2], TFileStream::fmCreate);  // as the application saves documents
         THttpCli client;
         client.SetURL(argv[1]);
         client.SetDocStream(&out);

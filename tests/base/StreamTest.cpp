@@ -47,3 +47,64 @@ TEST(Stream, FileStreamCreatesTruncatesAndReportsFailures) {
     unlink(path.c_str());
     rmdir(dir);
 }
+
+namespace {
+std::string FileText(const std::string& path) {
+    TFileStream f(path, TFileStream::fmOpenRead);
+    std::string s(static_cast<size_t>(f.Size()), '\0');
+    f.ReadBuffer(s.data(), static_cast<std::int64_t>(s.size()));
+    return s;
+}
+}  // namespace
+
+// Small writes are held back and reach the file in blocks, in order; reads, seeks and
+// sizes see them as written, and the destructor writes out the rest.
+TEST(Stream, BufferedFileStreamHoldsSmallWritesAndKeepsTheirOrder) {
+    char dir[] = "/tmp/fv-stream-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string path = std::string(dir) + "/b.bin";
+    std::string expected;
+    {
+        TBufferedFileStream f(path, TFileStream::fmCreate);
+        for (int i = 0; i < 20; ++i) {  // 20 blocks of 8 KB, each a different letter
+            const std::string block(8192, static_cast<char>('a' + i));
+            f.WriteBuffer(block.data(), 8192);
+            expected += block;
+        }
+        EXPECT_LT(FileText(path).size(), expected.size());  // the last blocks are held back
+        EXPECT_EQ(FileText(path), expected.substr(0, FileText(path).size()));
+        const std::string big(3 * TBufferedFileStream::BlockSize, 'Z');  // goes straight through
+        f.WriteBuffer(big.data(), static_cast<std::int64_t>(big.size()));
+        expected += big;
+        f.WriteBuffer("tail", 4);
+        expected += "tail";
+        EXPECT_EQ(f.Size(), static_cast<std::int64_t>(expected.size()));
+        f.SetPosition(8192 * 3);
+        char c = 0;
+        f.ReadBuffer(&c, 1);
+        EXPECT_EQ(c, 'd');
+        f.SetPosition(f.Size());
+        f.WriteBuffer("!", 1);
+        expected += "!";
+    }
+    EXPECT_EQ(FileText(path), expected);
+    unlink(path.c_str());
+    rmdir(dir);
+}
+
+// A device that takes nothing: the failure shows at the write that sends a block out, or
+// at FlushBuffer for what is still held, and failed bytes are not tried twice.
+TEST(Stream, BufferedFileStreamReportsAFailingFile) {
+    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+    TBufferedFileStream f("/dev/full", TFileStream::fmOpenWrite);
+    const std::string block(8192, 'x');
+    f.WriteBuffer(block.data(), 8192);  // held back: no failure yet
+    EXPECT_THROW(f.FlushBuffer(), EStreamError);
+    EXPECT_NO_THROW(f.FlushBuffer());  // the failed bytes are gone
+    int accepted = 0;
+    try {
+        for (; accepted < 20; ++accepted) f.WriteBuffer(block.data(), 8192);
+    } catch (const EStreamError&) {
+    }
+    EXPECT_EQ(accepted, static_cast<int>(TBufferedFileStream::BlockSize / 8192));
+}

@@ -4,6 +4,7 @@
 
 #include "EventLog.h"
 #include "ScriptedClient.h"
+#include "base/Exception.h"
 #include "base/Stream.h"
 
 namespace {
@@ -194,6 +195,40 @@ TEST(HttpResponse, UnreadableResponsesFailAtOnce) {
     c.SetURL("http://h/");
     EXPECT_EQ(GetResult(c).first, "Stream write error");
     EXPECT_FALSE(c.open);
+}
+
+// A stream that holds writes back: its last bytes are written out when the document
+// ends, before the document-end event, and a failure there fails the request.
+TEST(HttpResponse, HeldBackBytesAreFlushedAtTheEndAndAFailedFlushFailsTheRequest) {
+    struct THoldingStream : public TStringStream {
+        int flushes = 0;
+        bool fail = false;
+        void FlushBuffer() override {
+            ++flushes;
+            if (fail) throw EStreamError("Stream write error");
+        }
+    };
+    for (const bool fail : {false, true}) {
+        SCOPED_TRACE(fail ? "failing" : "succeeding");
+        TScriptedHttpCli c;
+        THoldingStream doc;
+        doc.fail = fail;
+        int flushesAtDocEnd = -1, docEnds = 0;
+        c.OnDocEnd = [&](TObject*) {
+            flushesAtDocEnd = doc.flushes;
+            ++docEnds;
+        };
+        c.AddExchange({"HTTP/1.0 200 OK\r\nContent-Length: 9\r\n\r\nsome body"});
+        c.SetDocStream(&doc);
+        c.SetURL("http://h/");
+        const auto r = GetResult(c);
+        EXPECT_EQ(doc.DataString(), "some body");
+        EXPECT_EQ(doc.flushes, 1);
+        EXPECT_EQ(flushesAtDocEnd, 1);
+        EXPECT_EQ(docEnds, 1);
+        EXPECT_EQ(r.first, fail ? "Stream write error" : "");
+        EXPECT_EQ(r.second, fail ? 404 : 0);
+    }
 }
 
 TEST(HttpResponse, ContentLengthZeroEndsAtTheEmptyLine) {

@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
         if (output.empty() || output == "-")
             out = std::make_unique<TStdoutStream>();
         else
-            out = std::make_unique<TFileStream>(output, TFileStream::fmCreate);
+            out = std::make_unique<TBufferedFileStream>(output, TFileStream::fmCreate);
         THttpCli client;
         if (verbose) Trace(client);
         client.SetURL(url);
