@@ -23,7 +23,9 @@
 //
 // Ownership: the client owns its socket, its window, ResponseHeader, AuthChallenges and
 // the request buffer. DocStream and PostStream belong to the caller and must outlive the
-// request.
+// request. Each body block is written to DocStream as it arrives; when the document ends
+// the client calls DocStream->FlushBuffer() (before OnDocEnd), and a stream that fails to
+// write out what it held back fails the request like a failing write.
 #include <chrono>
 #include <cstdint>
 #include <functional>
