@@ -79,20 +79,24 @@ void TThread::Run() {
     // What the body left in this thread's queue goes now, while the application that owns
     // its Qt side certainly exists: a waiter may return and the process end right after.
     ReleaseThreadQueue();
-    terminateDone_ = true;
     if (freeOnTerminate_) {
         delete this;
         return;
     }
-    PostMessage(syncWindow_, kWakeMessage, 0, 0);
-    MarkFinished();
+    const HWND waiter = syncWindow_;
+    {
+        // The last touch of this object by the body's thread: a waiter may delete it
+        // as soon as the lock is released.
+        std::lock_guard lock(finishMu_);
+        finished_ = true;
+        finishCv_.notify_all();
+    }
+    PostMessage(waiter, kWakeMessage, 0, 0);  // wakes a WaitFor pumping on the creating thread
 }
 
-// The last touch of this object by the body's thread: a waiter may delete it right after.
-void TThread::MarkFinished() {
+bool TThread::Finished() {
     std::lock_guard lock(finishMu_);
-    finished_ = true;
-    finishCv_.notify_all();
+    return finished_;
 }
 
 void TThread::Synchronize(const std::function<void()>& call) {
@@ -111,7 +115,7 @@ void TThread::Synchronize(const std::function<void()>& call) {
 void TThread::WaitFor() {
     if (!started_ || freeOnTerminate_) return;
     if (std::this_thread::get_id() == creator_)
-        while (!terminateDone_) WaitAndProcessMessages();
+        while (!Finished()) WaitAndProcessMessages();
     std::unique_lock lock(finishMu_);
     finishCv_.wait(lock, [&] { return finished_; });
 }

@@ -52,19 +52,18 @@ protected:
 
 private:
     void Run();
-    void MarkFinished();
+    bool Finished();
 
     std::thread::id creator_;
     std::atomic<std::thread::id> runner_{};  // the thread running the body, once it runs
     HWND syncWindow_;
     std::atomic<bool> terminated_{false};
     std::atomic<bool> started_{false};
-    std::atomic<bool> terminateDone_{false};
     bool freeOnTerminate_ = false;
     std::exception_ptr fatal_;
     std::binary_semaphore launched_{0};
-    // Set when a thread that does not free itself is done with this object: the end that
-    // joining a thread of its own would wait for.
+    // Set when a thread that does not free itself is done with this object (OnTerminate
+    // has run): the end that joining a thread of its own would wait for.
     std::mutex finishMu_;
     std::condition_variable finishCv_;
     bool finished_ = false;
