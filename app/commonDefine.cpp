@@ -18,6 +18,8 @@ TPreviewForm* PreviewForm = nullptr;
 
 std::string TempPageFile() { return (AppDir.empty() ? ExecutableDir() : AppDir) + "1.txt"; }
 
+std::string SettingsFilePath() { return (AppDir.empty() ? ExecutableDir() : AppDir) + "fotaviq.ini"; }
+
 namespace {
 
 std::optional<TServerSettings>& Stored() {
@@ -27,8 +29,7 @@ std::optional<TServerSettings>& Stored() {
 
 TServerSettings LoadSettings() {
     TServerSettings s;
-    const std::string dir = AppDir.empty() ? ExecutableDir() : AppDir;
-    QSettings ini(QString::fromStdString(FsPath(dir + "fotaviq.ini")), QSettings::IniFormat);
+    QSettings ini(QString::fromStdString(FsPath(SettingsFilePath())), QSettings::IniFormat);
     auto read = [&](const char* key, std::string& into) {
         const QString v = ini.value(QString("servers/") + key).toString().trimmed();
         if (!v.isEmpty()) into = v.toStdString();

@@ -33,6 +33,9 @@ extern TPreviewForm* PreviewForm;
 // are written: "1.txt" in AppDir.
 std::string TempPageFile();
 
+// The settings file: fotaviq.ini in AppDir (the executable's folder before AppDir is set).
+std::string SettingsFilePath();
+
 // Hosts of the servers the program talks to ("host" or "host:port"). The defaults point at
 // the bundled album service on this machine; an optional fotaviq.ini beside the executable
 // overrides them (section [servers], keys album, viewer, report, links, info).

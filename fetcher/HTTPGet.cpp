@@ -44,10 +44,17 @@ void THTTPGet::Cancel() {
     if (worker_) worker_->Cancel();
 }
 
+void THTTPGet::Abort() {
+    if (worker_) worker_->Abort();
+}
+
 void THTTPGet::WorkerFinished(THTTPGetThread* worker) {
     const std::weak_ptr<int> alive = alive_;
     finishing_ = true;
     result_ = worker->Success();
+    lastStatus_ = static_cast<std::int32_t>(worker->status_);
+    lastErrorCode_ = worker->errorCode_;
+    lastErrorText_ = result_ ? "" : "transfer failed (status " + std::to_string(lastStatus_) + ", error " + std::to_string(lastErrorCode_) + ")";
     GuardedCall([&] {
         if (!result_) {
             if (TNotifyEvent handler = OnError) handler(this);

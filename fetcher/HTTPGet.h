@@ -76,8 +76,15 @@ public:
     // Asks a running transfer to stop and marks it failed; returns at once. The transfer
     // ends at its next stop test (a read in progress is not interrupted) with OnError.
     void Cancel();
+    // Cancel, and the transfer's connection is cut at once: a connection being made or a
+    // read waiting for the server ends now instead of at its timeout. The transfer ends
+    // with OnError as after Cancel.
+    void Abort();
 
     bool Busy() const { return worker_ != nullptr; }
+    std::int32_t LastStatus() const { return lastStatus_; }
+    std::uint32_t LastErrorCode() const { return lastErrorCode_; }
+    const std::string& LastErrorText() const { return lastErrorText_; }
     // The outcome of the last completed transfer; false until one has completed.
     bool LastOutcome() const { return result_; }
 
@@ -95,6 +102,9 @@ private:
 
     THTTPGetThread* worker_ = nullptr;  // the running worker; it frees itself
     bool result_ = false;
+    std::int32_t lastStatus_ = 0;
+    std::uint32_t lastErrorCode_ = 0;
+    std::string lastErrorText_;
     bool finishing_ = false;  // WorkerFinished is on the stack
     // Expires with the component: lets a wait or an event call notice that a handler
     // destroyed the component.

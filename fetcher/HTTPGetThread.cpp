@@ -55,6 +55,11 @@ void THTTPGetThread::Cancel() {
     success_ = false;
 }
 
+void THTTPGetThread::Abort() {
+    Cancel();
+    if (const HINTERNET request = request_.exchange(nullptr)) InternetCloseHandle(request);
+}
+
 void THTTPGetThread::Detach() {
     OnTerminate = nullptr;
     detached_ = true;
@@ -94,11 +99,14 @@ void THTTPGetThread::Transfer() {
     const char* acceptTypes[] = {accept.c_str(), nullptr};
     h.request = HttpOpenRequestA(h.connection, verb, path.c_str(), "HTTP/1.0", Referer_.c_str(), acceptTypes,
                                  UseCache_ ? 0 : INTERNET_FLAG_RELOAD, 0);
+    request_ = h.request;
+    if (Terminated()) return;  // an Abort that came before the handle was there
     const bool answered =
         PostQuery_.empty()
             ? HttpSendRequestA(h.request, nullptr, 0, nullptr, 0)
             : HttpSendRequestA(h.request, kFormContentType, kFormContentTypeLength, PostQuery_.data(),
                                static_cast<DWORD>(PostQuery_.size()));
+    if (!answered) errorCode_ = GetLastError();
     if (Terminated()) return;
 
     std::vector<char> lengthText(kLengthBufferSize);
@@ -113,6 +121,7 @@ void THTTPGetThread::Transfer() {
     DWORD status = 0;
     DWORD statusSize = sizeof status;
     HttpQueryInfoA(h.request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize, nullptr);
+    status_ = status;
 
     Readed_ = 0;
     // Pieces of 1025 bytes are gathered into blocks: a write per piece would cost more
@@ -130,6 +139,7 @@ void THTTPGetThread::Transfer() {
     for (;;) {
         if (Terminated()) return;  // the part already written stays on disk
         if (!InternetReadFile(h.request, piece.data(), kPieceSize, &lastRead_)) {
+            errorCode_ = GetLastError();
             readFailed = true;
             break;
         }
