@@ -10,8 +10,11 @@
 #include "app/photoQueue.h"
 #include "base/SysUtils.h"
 #include "platform/Files.h"
+#include "regex/RegExpr.h"
 
 namespace {
+
+constexpr char kViewerPattern[] = R"(vphoto.swf\?(.*?)$)";
 
 std::string UsageReport(const std::string& sourceUrl, const std::string& musicUrl, const std::string& title) {
     return "source_url=" + UrlEncode(sourceUrl, true) + "&music=" + UrlEncode(musicUrl, true) +
@@ -20,12 +23,21 @@ std::string UsageReport(const std::string& sourceUrl, const std::string& musicUr
 
 }  // namespace
 
+bool ViewerQuery(const std::string& address, std::string& query) {
+    TRegExpr re;
+    re.SetExpression(kViewerPattern);
+    if (!re.Exec(address)) return false;
+    query = re.SubMatch(1);
+    return true;
+}
+
 TAlbumOutcome RunAlbumWorkflow(TAlbumView& view, const std::string& baseDir, const std::string& titleArg,
                                const std::string& viewerQuery, const TDownloadSettings& settings) {
     StopRequested = 0;  // a stop pressed for an earlier album does not stop this one
     TAlbumOutcome outcome;
     T6cnAlbumParser parser;
     std::unique_ptr<TPhotoList> photos = parser.Parse(AlbumDataUrl(viewerQuery));
+    view.DocumentRead(parser.DocumentError);
     view.ClearPhotos();
     const std::string title = titleArg.empty() ? parser.Title : titleArg;
     AlbumDir = baseDir + AlbumFolderName(title) + "/";

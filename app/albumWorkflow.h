@@ -14,6 +14,10 @@ class TAlbumView {
 public:
     virtual ~TAlbumView() = default;
 
+    // The data document was read; error is empty when it arrived whole, else says why
+    // not (the parser then works on whatever arrived). An exception ends the album before
+    // its folder is made.
+    virtual void DocumentRead(const std::string& error) { (void)error; }
     // A line of the status memo.
     virtual void AddStatusLine(const std::string& ansiText) = 0;
     // PhotoList, the photo addresses listed so far.
@@ -38,6 +42,10 @@ struct TAlbumOutcome {
     bool Stopped = false;       // a stop ended the photos early
     bool MusicMissing = false;  // the music was to be fetched and did not arrive whole
 };
+
+// The viewer's query when address is an album viewer's address (everything after
+// "vphoto.swf?", the '.' standing for any character, case-sensitive); false otherwise.
+bool ViewerQuery(const std::string& address, std::string& query);
 
 // Runs one album into baseDir (with a trailing '/'): AlbumDir becomes baseDir, the folder
 // name made from the title (titleArg when not empty, else the document's) and '/'.

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/Environment.h"
+#include "app/commandLine.h"
 #include "app/commonDefine.h"
 #include "app/dao.h"
 #include "app/mainUnit.h"
@@ -12,6 +13,7 @@
 
 int main(int argc, char** argv) {
     auto dao = std::make_unique<TCommonDao>();
+    if (WantsCommandLine(argc, argv)) return RunCommandLine(argc, argv);
     PrepareEnvironment();
     QApplication app(argc, argv);
     QApplication::setApplicationDisplayName("Fotaviq");  // the title

@@ -12,12 +12,9 @@
 #include "app/mainUnit.h"
 #include "app/mediaPlayer.h"
 #include "platform/Encoding.h"
-#include "regex/RegExpr.h"
 #include "widgets/Image.h"
 
 namespace {
-
-constexpr char kViewerPattern[] = R"(vphoto.swf\?(.*?)$)";
 
 // The window's side of the workflow: the memo, the hidden photo list, the thumbnails and
 // the music field.
@@ -60,10 +57,9 @@ void TMainForm::btnDownloadClick() {
 }
 
 void TMainForm::StartAlbum(const std::string& viewerAddress) {
-    TRegExpr re;
-    re.SetExpression(kViewerPattern);
-    if (re.Exec(viewerAddress))
-        DownloadAlbum("", re.SubMatch(1));
+    std::string query;
+    if (ViewerQuery(viewerAddress, query))
+        DownloadAlbum("", query);
     else
         btnDownload->setEnabled(true);  // not an album address: nothing started
 }
