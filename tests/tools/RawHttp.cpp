@@ -6,8 +6,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <stdexcept>
 #include <strings.h>
+#include <utility>
+
+using Clock = std::chrono::steady_clock;
 
 long long RawResponse::ContentLength() const
 {
@@ -21,37 +25,97 @@ long long RawResponse::ContentLength() const
     return -1;
 }
 
-RawResponse RawExchange(int port, const std::string& request, int idleMs)
+PendingExchange::PendingExchange(int port, const std::string& request)
 {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        if (fd >= 0)
-            close(fd);
+    if (fd_ < 0 || connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        if (fd_ >= 0)
+            close(fd_);
         throw std::runtime_error("cannot connect to port " + std::to_string(port));
     }
-    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    sent_ = Clock::now();
+    send(fd_, request.data(), request.size(), MSG_NOSIGNAL);
+}
 
-    std::string all;
-    RawResponse r;
-    for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, idleMs) <= 0)
-            break;
-        char buf[8192];
-        const ssize_t n = recv(fd, buf, sizeof buf, 0);
-        if (n <= 0) {
-            r.closedByPeer = n == 0;
-            break;
-        }
-        all.append(buf, static_cast<std::size_t>(n));
+PendingExchange::~PendingExchange()
+{
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+PendingExchange::PendingExchange(PendingExchange&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), sent_(other.sent_), all_(std::move(other.all_)), r_(std::move(other.r_))
+{
+}
+
+bool PendingExchange::ReadSome()
+{
+    char buf[8192];
+    const ssize_t n = recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
+    if (n > 0) {
+        if (all_.empty())
+            r_.firstByteAfter = Clock::now() - sent_;
+        all_.append(buf, static_cast<std::size_t>(n));
+        return true;
     }
-    close(fd);
-    const auto end = all.find("\r\n\r\n");
-    r.head = all.substr(0, end == std::string::npos ? all.size() : end + 4);
-    r.body = end == std::string::npos ? std::string() : all.substr(end + 4);
-    return r;
+    if (n < 0 && (errno == EAGAIN || errno == EINTR))
+        return true;
+    r_.closedByPeer = n == 0;
+    r_.resetByPeer = n < 0 && errno == ECONNRESET;
+    return false;
+}
+
+RawResponse PendingExchange::Result()
+{
+    close(fd_);
+    fd_ = -1;
+    const auto end = all_.find("\r\n\r\n");
+    r_.head = all_.substr(0, end == std::string::npos ? all_.size() : end + 4);
+    r_.body = end == std::string::npos ? std::string() : all_.substr(end + 4);
+    return std::move(r_);
+}
+
+RawResponse PendingExchange::Finish(int idleMs)
+{
+    for (;;) {
+        pollfd p{fd_, POLLIN, 0};
+        if (poll(&p, 1, idleMs) <= 0 || !ReadSome())
+            break;
+    }
+    return Result();
+}
+
+RawResponse RawExchange(int port, const std::string& request, int idleMs)
+{
+    return PendingExchange(port, request).Finish(idleMs);
+}
+
+std::vector<RawResponse> FinishAll(std::vector<PendingExchange>& exchanges, int idleMs)
+{
+    std::vector<RawResponse> results(exchanges.size());
+    std::vector<std::size_t> open(exchanges.size());
+    for (std::size_t i = 0; i < open.size(); ++i)
+        open[i] = i;
+    while (!open.empty()) {
+        std::vector<pollfd> fds;
+        for (std::size_t i : open)
+            fds.push_back({exchanges[i].fd_, POLLIN, 0});
+        if (poll(fds.data(), fds.size(), idleMs) <= 0)
+            break;  // idle: what is still open ends as it is
+        std::vector<std::size_t> still;
+        for (std::size_t k = 0; k < open.size(); ++k) {
+            if (!fds[k].revents || exchanges[open[k]].ReadSome())
+                still.push_back(open[k]);
+            else
+                results[open[k]] = exchanges[open[k]].Result();
+        }
+        open = std::move(still);
+    }
+    for (std::size_t i : open)
+        results[i] = exchanges[i].Result();
+    return results;
 }

@@ -1,11 +1,14 @@
 #include "AlbumService.h"
 
+#include "Connections.h"
 #include "DataDocument.h"
 #include "EmbeddedTune.h"
 #include "SidePages.h"
 
 #include <fstream>
+#include <iostream>
 #include <iterator>
+#include <mutex>
 #include <stdexcept>
 
 namespace {
@@ -27,6 +30,16 @@ void NotFound(httplib::Response& res, const std::string& what)
     res.set_content(what + "\n", kText);
 }
 
+bool IsPhoto(const httplib::Request& req)
+{
+    return req.path.starts_with("/photos/");
+}
+
+bool IsTestEndpoint(const httplib::Request& req)
+{
+    return req.path.starts_with("/_test/");
+}
+
 }  // namespace
 
 AlbumService::AlbumService(const Options& options, int boundPort)
@@ -35,18 +48,34 @@ AlbumService::AlbumService(const Options& options, int boundPort)
       music_(std::make_shared<const std::string>(options.musicFile.empty() ? std::string(EmbeddedTune())
                                                                            : ReadFile(options.musicFile))),
       links_(options.linksFile.empty() ? DefaultLinkList(baseUrl_) : ReadFile(options.linksFile)),
-      recorder_(options.reportLog)
+      recorder_(options.reportLog),
+      faults_(options.faults, options.delays)
 {
 }
 
 void AlbumService::Install(httplib::Server& server)
 {
-    // Recorded before routing, so a client that has its answer always finds its request
-    // in the log already.
+    // Runs once the request head is read. The request is recorded first, so a client
+    // that has its answer always finds its request in the log already. The latency wait
+    // holds only this connection's worker, so waits of parallel requests overlap.
     server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
-        if (!req.target.starts_with("/_test/"))
-            recorder_.AddRequest(req.method + " " + req.target);
+        if (IsTestEndpoint(req))
+            return httplib::Server::HandlerResponse::Unhandled;
+        recorder_.AddRequest(req.method + " " + req.target);
+        if (IsPhoto(req))
+            photosInFlight_.Begin(&req);
+        stop_.SleepFor(options_.latency);
         return httplib::Server::HandlerResponse::Unhandled;
+    });
+    // The library calls its logger once per request, after the response was written or
+    // its writing failed: the end of a photo's time in flight.
+    server.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+        photosInFlight_.End(&req);
+        if (options_.verbose) {
+            static std::mutex m;
+            std::lock_guard lock(m);
+            std::cerr << req.method << " " << req.target << " " << res.status << std::endl;
+        }
     });
     server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
         if (res.body.empty() && !res.content_length_)
@@ -90,8 +119,14 @@ void AlbumService::Install(httplib::Server& server)
             text += line + "\n";
         res.set_content(text, kText);
     });
+    server.Get("/_test/inflight", [this](const httplib::Request&, httplib::Response& res) {
+        const InFlightCount c = photosInFlight_.Read();
+        res.set_content("max " + std::to_string(c.max) + "\nnow " + std::to_string(c.now) + "\n", kText);
+    });
     const auto reset = [this](const httplib::Request&, httplib::Response& res) {
         recorder_.Clear();
+        photosInFlight_.Reset();
+        faults_.Reset();
         res.set_content("cleared\n", kText);
     };
     server.Get("/_test/reset", reset);
@@ -113,6 +148,9 @@ void AlbumService::ServePhoto(const httplib::Request& req, httplib::Response& re
     const int index = std::stoi(req.matches[2]);
     if (!album || index >= album->photoCount)
         return NotFound(res, "no such photo");
+    stop_.SleepFor(faults_.DelayOf(album->key, index));
+    if (const auto fault = faults_.Take(album->key, index))
+        return ServeFault(*fault, req, res, *album, index);
 
     const PhotoMode mode = album->ModeOf(index);
     if (mode == PhotoMode::Missing)
@@ -127,11 +165,42 @@ void AlbumService::ServePhoto(const httplib::Request& req, httplib::Response& re
         SetCutOffContent(res, jpeg, "image/jpeg", jpeg->size() / 2);
         break;
     case PhotoMode::Slow:
-        SetPacedContent(res, jpeg, "image/jpeg", options_.slowRate, stopping_);
+        SetPacedContent(res, jpeg, "image/jpeg", options_.slowRate, stop_);
         break;
     default:
         SetBody(res, jpeg, "image/jpeg");
         break;
+    }
+}
+
+void AlbumService::ServeFault(FaultKind kind, const httplib::Request& req, httplib::Response& res,
+                              const AlbumSpec& album, int index)
+{
+    switch (kind) {
+    case FaultKind::Status500:
+    case FaultKind::Status503:
+        res.status = kind == FaultKind::Status500 ? 500 : 503;
+        res.set_content("failing on purpose\n", kText);
+        return;
+    case FaultKind::Reset:
+        // The library still writes its answer, into the dead end left in the
+        // connection's place; the status only shows in the --verbose line.
+        res.status = 500;
+        if (!ResetConnection(ConnectionOf(req)))
+            std::cerr << "album-server: cannot reset the connection of " << req.target << "\n";
+        return;
+    case FaultKind::Cut: {
+        SharedBytes jpeg = photos_.Get(album, index);
+        SetCutOffContent(res, jpeg, "image/jpeg", jpeg->size() / 2);
+        return;
+    }
+    case FaultKind::Stall: {
+        const int fd = ConnectionOf(req);
+        if (fd < 0)
+            std::cerr << "album-server: stalling " << req.target << " until the stop, its connection is unknown\n";
+        SetStalledContent(res, photos_.Get(album, index)->size(), "image/jpeg", fd, stop_);
+        return;
+    }
     }
 }
 
@@ -176,7 +245,7 @@ void AlbumService::ServeTestReports(const httplib::Request& req, httplib::Respon
 void AlbumService::SetBody(httplib::Response& res, SharedBytes body, const std::string& contentType)
 {
     if (options_.throttle > 0)
-        SetPacedContent(res, std::move(body), contentType, options_.throttle, stopping_);
+        SetPacedContent(res, std::move(body), contentType, options_.throttle, stop_);
     else
         res.set_content(*body, contentType);
 }

@@ -3,25 +3,29 @@
 // registers every route on the given httplib server, which must not outlive this object.
 #include "BodyWriters.h"
 #include "Catalogue.h"
+#include "FaultPlan.h"
+#include "InFlight.h"
 #include "Options.h"
 #include "PhotoStore.h"
 #include "Recorder.h"
+#include "StopSignal.h"
 
 #include <httplib.h>
 
-#include <atomic>
 #include <string>
 
 class AlbumService {
 public:
     // boundPort: the port actually listened on (decides the addresses in documents).
     // Reads --links and --music files now; throws std::runtime_error when one cannot be read.
+    // Install also sets the server's logger (--verbose lines, the photo in-flight count).
     AlbumService(const Options& options, int boundPort);
 
     void Install(httplib::Server& server);
     void Pregenerate() { photos_.Pregenerate(catalogue_); }
-    // Makes paced transfers end early; called when the server is about to stop.
-    void BeginStop() { stopping_ = true; }
+    // Ends waits (latency, delays, pacing, stalls) at once; called when the server is
+    // about to stop.
+    void BeginStop() { stop_.Raise(); }
 
     const std::string& BaseUrl() const { return baseUrl_; }
     const Catalogue& Albums() const { return catalogue_; }
@@ -29,6 +33,8 @@ public:
 private:
     void ServeDocument(const httplib::Request& req, httplib::Response& res);
     void ServePhoto(const httplib::Request& req, httplib::Response& res);
+    void ServeFault(FaultKind kind, const httplib::Request& req, httplib::Response& res, const AlbumSpec& album,
+                    int index);
     void ServeMusic(const httplib::Request& req, httplib::Response& res);
     void ServeReport(const httplib::Request& req, httplib::Response& res);
     void ServeTestReports(const httplib::Request& req, httplib::Response& res);
@@ -42,5 +48,7 @@ private:
     SharedBytes music_;
     std::string links_;
     Recorder recorder_;
-    std::atomic<bool> stopping_{false};
+    StopSignal stop_;
+    FaultPlan faults_;
+    InFlightGauge photosInFlight_;
 };

@@ -1,8 +1,9 @@
 #include "BodyWriters.h"
 
+#include "Connections.h"
+
 #include <algorithm>
 #include <chrono>
-#include <thread>
 
 namespace {
 
@@ -17,27 +18,22 @@ std::size_t PieceSize(std::size_t bytesPerSecond)
 }  // namespace
 
 void SetPacedContent(httplib::Response& res, SharedBytes body, const std::string& contentType,
-                     std::size_t bytesPerSecond, const std::atomic<bool>& stopping)
+                     std::size_t bytesPerSecond, const StopSignal& stop)
 {
     const std::size_t rate = std::max<std::size_t>(1, bytesPerSecond);
     // The provider may be called several times; the schedule starts with the first call.
     auto start = std::make_shared<Clock::time_point>();
     res.set_content_provider(
         body->size(), contentType,
-        [body, rate, start, &stopping](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+        [body, rate, start, &stop](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
             if (offset == 0)
                 *start = Clock::now();
             const std::size_t n = std::min(length, PieceSize(rate));
             if (!sink.write(body->data() + offset, n))
                 return false;
-            // Sleep until the bytes sent so far are due, in short steps so a stop is seen.
+            // Sleep until the bytes sent so far are due.
             const auto due = *start + std::chrono::microseconds((offset + n) * 1000000ull / rate);
-            while (Clock::now() < due) {
-                if (stopping.load())
-                    return false;
-                std::this_thread::sleep_for(std::min<Clock::duration>(due - Clock::now(), std::chrono::milliseconds(50)));
-            }
-            return true;
+            return stop.SleepFor(due - Clock::now());
         });
 }
 
@@ -53,4 +49,14 @@ void SetCutOffContent(httplib::Response& res, SharedBytes body, const std::strin
             // Failing the provider makes the server drop the connection right here.
             return false;
         });
+}
+
+void SetStalledContent(httplib::Response& res, std::size_t length, const std::string& contentType, int fd,
+                       const StopSignal& stop)
+{
+    // The library writes the head before it first asks the provider for bytes.
+    res.set_content_provider(length, contentType, [fd, &stop](std::size_t, std::size_t, httplib::DataSink&) {
+        WaitUntilPeerLeaves(fd, stop);
+        return false;
+    });
 }

@@ -1,9 +1,11 @@
 #pragma once
-// Response bodies that misbehave on purpose: paced (slow) and cut off. Both announce the
-// full Content-Length, as a real server would, so a client can tell a short read.
+// Response bodies that misbehave on purpose: paced (slow), cut off and stalled. All
+// announce the full Content-Length, as a real server would, so a client can tell a short
+// read.
+#include "StopSignal.h"
+
 #include <httplib.h>
 
-#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -11,12 +13,18 @@
 using SharedBytes = std::shared_ptr<const std::string>;
 
 // Sends the body at about bytesPerSecond (never faster), in small pieces so the client
-// sees a steady trickle. Ends the transfer early, closing the connection, once
-// `stopping` turns true, so the server can shut down promptly.
+// sees a steady trickle. Ends the transfer early, closing the connection, once `stop` is
+// raised, so the server can shut down promptly. `stop` must outlive the response.
 void SetPacedContent(httplib::Response& res, SharedBytes body, const std::string& contentType,
-                     std::size_t bytesPerSecond, const std::atomic<bool>& stopping);
+                     std::size_t bytesPerSecond, const StopSignal& stop);
 
 // Announces the body's full length, sends only its first `sent` bytes, then closes the
 // connection.
 void SetCutOffContent(httplib::Response& res, SharedBytes body, const std::string& contentType,
                       std::size_t sent);
+
+// Announces `length` bytes, sends the head and then nothing: waits until the peer on
+// connection `fd` leaves or `stop` is raised, then closes the connection. `stop` must
+// outlive the response.
+void SetStalledContent(httplib::Response& res, std::size_t length, const std::string& contentType, int fd,
+                       const StopSignal& stop);

@@ -17,6 +17,74 @@ long long Number(std::string_view option, std::string_view text, long long min, 
     return v;
 }
 
+// "KEY/N", the photo part of --fail and --delay.
+void ParsePhoto(std::string_view option, std::string_view text, std::string& key, int& photo)
+{
+    const auto slash = text.find('/');
+    if (slash == 0 || slash == std::string_view::npos)
+        throw std::invalid_argument(std::string(option) + ": expected ALBUM/PHOTO, got '" + std::string(text) + "'");
+    key = text.substr(0, slash);
+    photo = static_cast<int>(Number(option, text.substr(slash + 1), 0, 999999));
+}
+
+// KEY/N:COUNT[:KIND], COUNT a number or "always".
+PhotoFault ParseFault(std::string_view text)
+{
+    const std::string_view option = "--fail";
+    const auto colon = text.find(':');
+    if (colon == std::string_view::npos)
+        throw std::invalid_argument("--fail: expected ALBUM/PHOTO:COUNT[:KIND], got '" + std::string(text) + "'");
+    PhotoFault f;
+    ParsePhoto(option, text.substr(0, colon), f.key, f.photo);
+    std::string_view count = text.substr(colon + 1), kind = "500";
+    if (const auto second = count.find(':'); second != std::string_view::npos) {
+        kind = count.substr(second + 1);
+        count = count.substr(0, second);
+    }
+    f.count = count == "always" ? PhotoFault::kAlways : static_cast<int>(Number(option, count, 1, 1000000000));
+    if (kind == "500")
+        f.kind = FaultKind::Status500;
+    else if (kind == "503")
+        f.kind = FaultKind::Status503;
+    else if (kind == "reset")
+        f.kind = FaultKind::Reset;
+    else if (kind == "cut")
+        f.kind = FaultKind::Cut;
+    else if (kind == "stall")
+        f.kind = FaultKind::Stall;
+    else
+        throw std::invalid_argument("--fail: KIND is one of 500, 503, reset, cut, stall; got '" + std::string(kind) + "'");
+    return f;
+}
+
+// KEY/N:MS
+PhotoDelay ParseDelay(std::string_view text)
+{
+    const auto colon = text.find(':');
+    if (colon == std::string_view::npos)
+        throw std::invalid_argument("--delay: expected ALBUM/PHOTO:MS, got '" + std::string(text) + "'");
+    PhotoDelay d;
+    ParsePhoto("--delay", text.substr(0, colon), d.key, d.photo);
+    d.delay = std::chrono::milliseconds(Number("--delay", text.substr(colon + 1), 0, 600000));
+    return d;
+}
+
+// Each named photo must exist and be named once per option: a typo would otherwise
+// leave a test waiting for a failure that never comes.
+template <class Spec>
+void CheckPhotos(std::string_view option, const std::vector<Spec>& specs, const Catalogue& catalogue)
+{
+    for (std::size_t i = 0; i < specs.size(); ++i) {
+        const std::string id = specs[i].key + "/" + std::to_string(specs[i].photo);
+        const AlbumSpec* album = catalogue.FindByKey(specs[i].key);
+        if (!album || specs[i].photo >= album->photoCount)
+            throw std::invalid_argument(std::string(option) + ": no photo " + id);
+        for (std::size_t j = 0; j < i; ++j)
+            if (specs[j].key == specs[i].key && specs[j].photo == specs[i].photo)
+                throw std::invalid_argument(std::string(option) + ": photo " + id + " given twice");
+    }
+}
+
 }  // namespace
 
 Options ParseOptions(int argc, const char* const* argv)
@@ -64,6 +132,12 @@ Options ParseOptions(int argc, const char* const* argv)
             o.throttle = static_cast<std::size_t>(Number(name, value(), 0, 1LL << 40));
         else if (name == "--threads")
             o.threads = static_cast<int>(Number(name, value(), 1, 1024));
+        else if (name == "--latency")
+            o.latency = std::chrono::milliseconds(Number(name, value(), 0, 600000));
+        else if (name == "--fail")
+            o.faults.push_back(ParseFault(value()));
+        else if (name == "--delay")
+            o.delays.push_back(ParseDelay(value()));
         else if (name == "--pregenerate")
             flag(o.pregenerate);
         else if (name == "--verbose" || name == "-v")
@@ -75,6 +149,9 @@ Options ParseOptions(int argc, const char* const* argv)
     }
     if (o.bind.empty())
         throw std::invalid_argument("--bind: empty address");
+    const Catalogue catalogue;
+    CheckPhotos("--fail", o.faults, catalogue);
+    CheckPhotos("--delay", o.delays, catalogue);
     return o;
 }
 
@@ -109,7 +186,13 @@ std::string UsageText(const Catalogue& catalogue)
         "  --music FILE        serve FILE as every album's music (default: built-in tune)\n"
         "  --slow-rate BPS     bytes per second of the slow photo (default 20480)\n"
         "  --throttle BPS      pace every photo and tune at BPS (default 0 = full speed)\n"
-        "  --threads N         worker threads (default 16)\n"
+        "  --threads N         worker threads, one per open connection (default 64)\n"
+        "  --latency MS        answer every request but /_test/ ones MS ms late\n"
+        "  --fail ALBUM/PHOTO:COUNT[:KIND]\n"
+        "                      the photo's first COUNT requests (a number or 'always') fail;\n"
+        "                      KIND: 500 (default), 503, reset, cut, stall; repeatable\n"
+        "  --delay ALBUM/PHOTO:MS\n"
+        "                      the photo answers MS ms later than the others; repeatable\n"
         "  --pregenerate       encode every photo before announcing readiness\n"
         "  -v, --verbose       log each request (method, target, status) to stderr\n"
         "  -h, --help          this text\n"
@@ -124,7 +207,8 @@ std::string UsageText(const Catalogue& catalogue)
         "  GET  /_test/reports                               recorded reports: \"<length>:<bytes>\\n\" each\n"
         "  GET  /_test/reports/last, /_test/reports/<i>      one report body, raw\n"
         "  GET  /_test/requests                              \"METHOD target\" per request\n"
-        "  GET|DELETE /_test/reset                           forget reports and requests\n"
+        "  GET  /_test/inflight                              \"max M\\nnow C\\n\": photo answers at once\n"
+        "  GET|DELETE /_test/reset                           forget reports, requests, counts\n"
         "\n"
         "Albums (uin/fid: album key, title, purpose):\n";
     for (const AlbumSpec& a : catalogue.Albums()) {

@@ -1,9 +1,12 @@
 #pragma once
 // Command line of the album service.
 #include "Catalogue.h"
+#include "FaultPlan.h"
 
+#include <chrono>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 struct Options {
     std::string bind = "127.0.0.1";
@@ -15,14 +18,18 @@ struct Options {
     std::string musicFile;              // served as every album's music instead of the built-in tune
     std::size_t slowRate = 20 * 1024;   // bytes per second of the deliberately slow photos
     std::size_t throttle = 0;           // bytes per second of every photo and tune; 0 = full speed
-    int threads = 16;                   // worker threads (each open connection holds one)
+    int threads = 64;                   // worker threads (each open connection holds one)
+    std::chrono::milliseconds latency{0};  // before every answer but the test endpoints'
+    std::vector<PhotoFault> faults;     // --fail, at most one per photo
+    std::vector<PhotoDelay> delays;     // --delay, at most one per photo
     bool pregenerate = false;           // encode every photo before announcing readiness
     bool verbose = false;               // one stderr line per request
     bool help = false;
 };
 
 // Throws std::invalid_argument with a one-line message for an unknown option, a missing
-// value or a value out of range.
+// value, a value out of range, or a --fail/--delay naming a photo no album has or a
+// photo already named by the same option.
 Options ParseOptions(int argc, const char* const* argv);
 
 // --help text, including the album table.

@@ -1,10 +1,12 @@
 // album-server: the bundled album service. See README.md and --help.
 #include "AlbumService.h"
+#include "Connections.h"
 #include "Options.h"
 
 #include <httplib.h>
 
 #include <pthread.h>
+#include <sys/socket.h>
 #include <signal.h>
 
 #include <atomic>
@@ -13,7 +15,6 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -62,12 +63,20 @@ int main(int argc, char** argv)
     httplib::Server server;
     const int threads = options.threads;
     server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
+    // The library listens with a backlog of 5: a burst of parallel connects overflows it,
+    // and the dropped ones are retried by the client only a second later. Listening
+    // again on the same socket just raises the backlog.
+    int listener = -1;
+    server.set_socket_options([&listener](socket_t sock) {
+        httplib::default_socket_options(sock);
+        listener = sock;
+    });
     int port = options.port;
     if (port == 0)
         port = server.bind_to_any_port(options.bind);
     else if (!server.bind_to_port(options.bind, port))
         port = -1;
-    if (port <= 0) {
+    if (port <= 0 || listen(listener, 1024) != 0) {
         std::cerr << "album-server: cannot listen on " << options.bind << ":" << options.port << "\n";
         return 1;
     }
@@ -81,13 +90,6 @@ int main(int argc, char** argv)
         return 1;
     }
     service->Install(server);
-    if (options.verbose) {
-        server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
-            static std::mutex m;
-            std::lock_guard lock(m);
-            std::cerr << req.method << " " << req.target << " " << res.status << std::endl;
-        });
-    }
 
     std::atomic<bool> listenEnded{false};
     std::thread signalThread([&] {
@@ -102,6 +104,9 @@ int main(int argc, char** argv)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         if (!listenEnded)
             server.stop();
+        // A worker waits up to the keep-alive time for a kept-alive connection's next
+        // request; with no new connections coming any more, end those waits now.
+        ShutDownConnections(port);
     });
 
     if (!options.readyFile.empty() && !WriteReadyFile(options.readyFile, port))
