@@ -88,10 +88,10 @@ private slots:
             if (k < 0) return;
             QStringList expected;
             for (int i = 0; i < k; ++i) expected << QString("%1.jpg").arg(i);
-            QDir dir(album);
-            dir.setSorting(QDir::Name);
+            const QDir dir(album);
             QStringList jpgs = dir.entryList({"*.jpg"}, QDir::Files);
-            std::sort(jpgs.begin(), jpgs.end(), [](const QString& a, const QString& b) { return a.toInt() < b.toInt(); });
+            auto number = [](const QString& name) { return name.section('.', 0, 0).toInt(); };
+            std::sort(jpgs.begin(), jpgs.end(), [&](const QString& a, const QString& b) { return number(a) < number(b); });
             if (jpgs != expected) seen << QString("at %1: %2").arg(k).arg(jpgs.join(','));
             if (k > 0 && !form->Image[k - 1]->HasPicture()) seen << QString("no thumbnail %1").arg(k - 1);
             if (k < 12 && form->Image[k]->HasPicture()) seen << QString("early thumbnail %1").arg(k);
