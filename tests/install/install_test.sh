@@ -93,8 +93,12 @@ chmod 700 "$home" "$home/.run"
 # background run is the program's own id).
 as_user=(setpriv --reuid="$user" --regid="$user" --clear-groups
   env -i HOME="$home" XDG_RUNTIME_DIR="$home/.run" PATH=/usr/bin:/bin LANG=C.UTF-8)
-user_settings() {  # user_settings LINK_HOST: the user's own settings file
-  printf '[servers]\nlinks=%s\ninfo=%s\n' "$1" "$1" >"$home/.config/fotaviq/fotaviq.ini"
+servers() {  # servers HOST: a [servers] section with every server on HOST
+  printf '[servers]\n'
+  for key in album viewer report links info; do printf '%s=%s\n' "$key" "$1"; done
+}
+user_settings() {  # user_settings HOST: the user's own settings file
+  servers "$1" >"$home/.config/fotaviq/fotaviq.ini"
   chown "$user:" "$home/.config/fotaviq/fotaviq.ini"
 }
 link_requests() { grep -c "GET /app/zevorizediruru/i.php" "$work/service.log" || true; }
@@ -119,9 +123,11 @@ start_window || fail "the link list was not asked of $host: the user's settings 
 
 step "installed copy: a settings file beside the executable wins"
 user_settings "$nobody_host"
-printf '[servers]\nlinks=%s\ninfo=%s\n' "$host" "$host" >"$prefix/bin/fotaviq.ini"
+servers "$host" >"$prefix/bin/fotaviq.ini"
 start_window || fail "the link list was not asked of $host: the settings beside the executable were not read"
 rm "$prefix/bin/fotaviq.ini"
 user_settings "$host"
+
+# From here on: the installed program, as the test user, with every server on $host.
 
 echo "install test passed"
