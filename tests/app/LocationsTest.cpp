@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/Locations.h"
 #include "app/commonDefine.h"
