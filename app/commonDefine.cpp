@@ -5,7 +5,7 @@
 
 #include <optional>
 
-#include "platform/Encoding.h"
+#include "app/Locations.h"
 #include "platform/Paths.h"
 
 std::string AppDir;
@@ -16,7 +16,7 @@ std::int32_t LinkIndex = 0;
 TMainForm* MainForm = nullptr;
 TPreviewForm* PreviewForm = nullptr;
 
-std::string TempPageFile() { return (AppDir.empty() ? ExecutableDir() : AppDir) + "1.txt"; }
+std::string TempPageFile() { return TempDir() + "1.txt"; }
 
 namespace {
 
@@ -27,8 +27,7 @@ std::optional<TServerSettings>& Stored() {
 
 TServerSettings LoadSettings() {
     TServerSettings s;
-    const std::string dir = AppDir.empty() ? ExecutableDir() : AppDir;
-    QSettings ini(QString::fromStdString(FsPath(dir + "fotaviq.ini")), QSettings::IniFormat);
+    QSettings ini(QString::fromStdString(FsPath(SettingsFilePath())), QSettings::IniFormat);
     auto read = [&](const char* key, std::string& into) {
         const QString v = ini.value(QString("servers/") + key).toString().trimmed();
         if (!v.isEmpty()) into = v.toStdString();
