@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "app/Locations.h"
 #include "app/albumWorkflow.h"
 #include "app/commonDefine.h"
 #include "app/downloadSettings.h"
@@ -168,7 +169,7 @@ int RunCommandLine(int argc, char** argv) {
     if (!ViewerQuery(Utf8ToAnsi(args.url), query)) return Fail("not an album viewer address: " + args.url);
 
     const std::string base =
-        args.dir.empty() ? AppDir
+        args.dir.empty() ? AlbumBaseDir()
                          : IncludeTrailingPathDelimiter(QStringToAnsi(QDir(QString::fromLocal8Bit(args.dir.c_str())).absolutePath()));
     if (!DirectoryExists(base) && !ForceDirectories(base))
         return Fail("cannot create the folder " + AnsiToUtf8(base) + ": " + std::strerror(errno));

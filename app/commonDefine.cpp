@@ -5,7 +5,7 @@
 
 #include <optional>
 
-#include "platform/Encoding.h"
+#include "app/Locations.h"
 #include "platform/Paths.h"
 
 std::string AppDir;
@@ -16,9 +16,7 @@ std::int32_t LinkIndex = 0;
 TMainForm* MainForm = nullptr;
 TPreviewForm* PreviewForm = nullptr;
 
-std::string TempPageFile() { return (AppDir.empty() ? ExecutableDir() : AppDir) + "1.txt"; }
-
-std::string SettingsFilePath() { return (AppDir.empty() ? ExecutableDir() : AppDir) + "fotaviq.ini"; }
+std::string TempPageFile() { return TempDir() + "1.txt"; }
 
 namespace {
 

@@ -15,7 +15,7 @@ class TPreviewForm;
 
 // The executable's folder with a trailing '/' (set once by the main window's creation).
 extern std::string AppDir;
-// AppDir + album title + '/', set at the start of each album.
+// AlbumBaseDir() (app/Locations.h) + album title + '/', set at the start of each album.
 extern std::string AlbumDir;
 // 1 once the stop button was pressed; cleared when an album starts.
 extern std::uint8_t StopRequested;
@@ -31,15 +31,12 @@ extern TMainForm* MainForm;
 extern TPreviewForm* PreviewForm;
 
 // Where every page fetch without a file name of its own, and the usage report's answer,
-// are written: "1.txt" in AppDir.
+// are written: "1.txt" in TempDir() (app/Locations.h), which is AppDir in a portable copy.
 std::string TempPageFile();
 
-// The settings file: fotaviq.ini in AppDir (the executable's folder before AppDir is set).
-std::string SettingsFilePath();
-
 // Hosts of the servers the program talks to ("host" or "host:port"). The defaults point at
-// the bundled album service on this machine; an optional fotaviq.ini beside the executable
-// overrides them (section [servers], keys album, viewer, report, links, info).
+// the bundled album service on this machine; an optional settings file overrides them
+// (section [servers], keys album, viewer, report, links, info).
 struct TServerSettings {
     std::string AlbumHost = "127.0.0.1";   // album data documents
     std::string ViewerHost = "127.0.0.1";  // host of the example viewer address
@@ -47,8 +44,7 @@ struct TServerSettings {
     std::string LinkHost = "127.0.0.1";    // sponsored-link list
     std::string InfoHost = "127.0.0.1";    // information page
 };
-// Loaded on first use from AppDir's fotaviq.ini (or the executable's folder before AppDir
-// is set).
+// Loaded on first use from SettingsFilePath() (app/Locations.h).
 const TServerSettings& Servers();
 void SetServers(const TServerSettings& settings);  // for tests and tools
 

@@ -6,7 +6,7 @@
 #include <charconv>
 #include <optional>
 
-#include "app/commonDefine.h"
+#include "app/Locations.h"
 #include "base/SysUtils.h"
 #include "platform/Encoding.h"
 #include "platform/Paths.h"

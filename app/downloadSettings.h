@@ -28,6 +28,6 @@ struct TDownloadSettings {
 // The settings from the given ini values (raw texts; empty when absent).
 TDownloadSettings ParseDownloadSettings(const std::string& connections, const std::string& retries);
 
-// Loaded on first use from the settings file that also holds the server hosts.
+// Loaded on first use from the settings file (Locations.h) that also holds the server hosts.
 const TDownloadSettings& DownloadSettings();
 void SetDownloadSettings(const TDownloadSettings& settings);  // for tests and the command line

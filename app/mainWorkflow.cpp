@@ -5,6 +5,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include "app/Locations.h"
 #include "app/albumWorkflow.h"
 #include "app/commonDefine.h"
 #include "app/commonFunc.h"
@@ -72,7 +73,7 @@ void TMainForm::DownloadAlbum(const std::string& titleArg, const std::string& vi
         for (const std::string& note : settings.Notes) AddStatusLine(note);
     notesShown = true;
     TWindowAlbumView view(*this);
-    RunAlbumWorkflow(view, AppDir, titleArg, viewerQuery, settings);
+    RunAlbumWorkflow(view, AlbumBaseDir(), titleArg, viewerQuery, settings);
     btnDownload->setEnabled(true);
 }
 

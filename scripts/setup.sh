@@ -8,6 +8,7 @@ PACKAGES=(
   fonts-wqy-microhei xvfb xauth x11-apps imagemagick
   libjpeg62-turbo-dev libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libpcre2-dev
   nginx microsocks dante-server tinyproxy curl wget sox lame
+  desktop-file-utils appstream man-db
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -88,7 +88,8 @@ TEST_F(ParserTest, AnErrorPageIsParsedAsWhatArrived) {
 }
 
 TEST_F(ParserTest, APageFileThatCannotBeCreatedRaises) {
-    AppDir = scratch.Path() + "/no/such/folder/";
+    // A folder in the page file's place: no file can be made there, even as root.
+    ASSERT_TRUE(ForceDirectories(TempPageFile()));
     T6cnAlbumParser parser;
     EXPECT_THROW(parser.Parse("http://127.0.0.1:9/x"), EStreamError);
 }
