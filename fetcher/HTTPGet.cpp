@@ -48,6 +48,9 @@ void THTTPGet::WorkerFinished(THTTPGetThread* worker) {
     const std::weak_ptr<int> alive = alive_;
     finishing_ = true;
     result_ = worker->Success();
+    lastStatus_ = worker->Status();
+    lastErrorCode_ = worker->ErrorCode();
+    lastErrorText_ = result_ ? std::string() : worker->ErrorText();
     GuardedCall([&] {
         if (!result_) {
             if (TNotifyEvent handler = OnError) handler(this);
