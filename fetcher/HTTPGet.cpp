@@ -52,9 +52,9 @@ void THTTPGet::WorkerFinished(THTTPGetThread* worker) {
     const std::weak_ptr<int> alive = alive_;
     finishing_ = true;
     result_ = worker->Success();
-    lastStatus_ = static_cast<std::int32_t>(worker->status_);
-    lastErrorCode_ = worker->errorCode_;
-    lastErrorText_ = result_ ? "" : "transfer failed (status " + std::to_string(lastStatus_) + ", error " + std::to_string(lastErrorCode_) + ")";
+    lastStatus_ = worker->Status();
+    lastErrorCode_ = worker->ErrorCode();
+    lastErrorText_ = result_ ? std::string() : worker->ErrorText();
     GuardedCall([&] {
         if (!result_) {
             if (TNotifyEvent handler = OnError) handler(this);

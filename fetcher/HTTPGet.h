@@ -10,9 +10,10 @@
 //    the worker waits until the handler has run.
 //  - OnDoneFile / OnDoneString once a transfer has succeeded (see THTTPGetThread::Success),
 //    with the component as Sender; OnDoneFile gets the file name and the bytes written.
-//  - OnError once a transfer has failed, with the component as Sender. A failed file
-//    transfer keeps what was written (an error page's body, a cut-off body); a transfer that
-//    got no response creates no file.
+//  - OnError once a transfer has failed, with the component as Sender; LastErrorText and
+//    LastErrorCode say why. A failed file transfer keeps what was written (an error page's
+//    body, a cut-off body); a transfer that got no response, or an answer it did not
+//    follow (too many redirections, one to an address it cannot fetch), creates no file.
 // An exception escaping OnDoneFile, OnDoneString or OnError goes to the application's error
 // dialog; one escaping OnProgress ends the transfer as a failure.
 //
@@ -82,11 +83,25 @@ public:
     void Abort();
 
     bool Busy() const { return worker_ != nullptr; }
-    std::int32_t LastStatus() const { return lastStatus_; }
-    std::uint32_t LastErrorCode() const { return lastErrorCode_; }
-    const std::string& LastErrorText() const { return lastErrorText_; }
     // The outcome of the last completed transfer; false until one has completed.
     bool LastOutcome() const { return result_; }
+
+    // The last completed transfer (valid inside OnDoneFile/OnDoneString/OnError and after
+    // them, until the next transfer completes):
+    // HTTP status of the final response; 0 when none arrived.
+    std::int32_t LastStatus() const { return lastStatus_; }
+    // The Internet error (ERROR_INTERNET_* / ERROR_HTTP_* of platform/WinInet.h) that ended
+    // it; 0 when none did: a success, an HTTP error status (LastStatus tells), a file that
+    // cannot be written. A body cut off shows as ERROR_INTERNET_CONNECTION_ABORTED (closed
+    // early) or _RESET, a silent server as ERROR_INTERNET_TIMEOUT, a refused connection as
+    // ERROR_INTERNET_CANNOT_CONNECT, a stop as ERROR_INTERNET_OPERATION_CANCELLED, an
+    // answer that was not followed as ERROR_HTTP_REDIRECT_FAILED or
+    // ERROR_HTTP_TOO_MANY_REDIRECTS.
+    std::uint32_t LastErrorCode() const { return lastErrorCode_; }
+    // One English line saying why it failed ("connection reset after 1000 of 3000 bytes",
+    // "HTTP 404 Not Found", "too many redirects", "cannot follow a redirect to https://...",
+    // "stopped", "cannot write <file>: ..."); empty after a success.
+    const std::string& LastErrorText() const { return lastErrorText_; }
 
 private:
     void Start(bool toFile);

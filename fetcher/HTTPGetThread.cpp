@@ -5,7 +5,10 @@
 #include <memory>
 #include <vector>
 
+#include "base/Exception.h"
+#include "base/Stream.h"
 #include "base/SysUtils.h"
+#include "fetcher/HTTPGetErrorText.h"
 #include "fetcher/HTTPGetUrl.h"
 #include "platform/Files.h"
 #include "platform/WinInet.h"
@@ -72,27 +75,67 @@ void THTTPGetThread::ReportProgress() {
 void THTTPGetThread::Execute() {
     try {
         Transfer();
-    } catch (...) {
-        // A file that cannot be created or written, a length that is not a number, an
-        // exception from the progress handler: the handles, the file and the buffers are
-        // already released by the unwinding; the transfer has failed.
+    } catch (const Exception& e) {
+        // A file that cannot be created or written, an exception from the progress handler:
+        // the handles, the file and the buffers are already released by the unwinding; the
+        // transfer has failed.
         success_ = false;
+        if (inProgressHandler_)
+            Fail(0, "stopped by the progress handler: " + e.Message());
+        else if (dynamic_cast<const EStreamError*>(&e))
+            Fail(0, "cannot write " + FileName_ + ": " + e.Message());
+        else
+            Fail(0, e.Message());
+    } catch (...) {
+        success_ = false;
+        Fail(0, "unexpected failure");
     }
     // A stop requested after the last stop test still counts: Cancel stores false after
     // setting the request, so whichever of the two stores comes last, it is false.
-    if (Terminated()) success_ = false;
+    if (Terminated()) {
+        success_ = false;
+        errorCode_ = ERROR_INTERNET_OPERATION_CANCELLED;
+        errorText_ = InternetErrorText(errorCode_, {}, false, 0, -1, {});
+    }
 }
+
+void THTTPGetThread::Fail(DWORD code, const std::string& text) {
+    if (!errorText_.empty()) return;
+    errorCode_ = code;
+    errorText_ = text;
+}
+
+namespace {
+
+// A header of the answer as text, empty when it has none.
+std::string QueryText(HINTERNET request, DWORD level) {
+    std::string value(kLengthBufferSize, '\0');
+    DWORD size = kLengthBufferSize;
+    if (!HttpQueryInfoA(request, level, value.data(), &size, nullptr)) return {};
+    value.resize(size);
+    return value;
+}
+
+}  // namespace
 
 void THTTPGetThread::Transfer() {
     std::string host, path;
     SplitHostAndPath(URL_, host, path);
     if (Terminated()) return;
 
+    // The results of the calls are looked at only once the request has been sent; the first
+    // failure is the one that tells why.
+    DWORD failure = 0;
+    const auto note = [&failure](bool ok) {
+        if (!ok && failure == 0) failure = GetLastError();
+    };
     InternetHandles h;
     h.root = InternetOpenA(Agent_.empty() ? nullptr : Agent_.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
                            nullptr, 0);
+    note(h.root != nullptr);
     h.connection = InternetConnectA(h.root, host.c_str(), INTERNET_DEFAULT_HTTP_PORT, UserName_.c_str(),
                                     Password_.c_str(), INTERNET_SERVICE_HTTP, 0, 0);
+    note(h.connection != nullptr);
     const char* verb = PostQuery_.empty() ? "GET" : "POST";
     // The accept list holds the whole header text, field name included.
     const std::string accept = "Accept: " + AcceptTypes_;
@@ -101,27 +144,43 @@ void THTTPGetThread::Transfer() {
                                  UseCache_ ? 0 : INTERNET_FLAG_RELOAD, 0);
     request_ = h.request;
     if (Terminated()) return;  // an Abort that came before the handle was there
+    note(h.request != nullptr);
     const bool answered =
         PostQuery_.empty()
             ? HttpSendRequestA(h.request, nullptr, 0, nullptr, 0)
             : HttpSendRequestA(h.request, kFormContentType, kFormContentTypeLength, PostQuery_.data(),
                                static_cast<DWORD>(PostQuery_.size()));
-    if (!answered) errorCode_ = GetLastError();
+    note(answered);
     if (Terminated()) return;
 
     std::vector<char> lengthText(kLengthBufferSize);
     DWORD lengthSize = kLengthBufferSize;
     const bool lengthKnown =
         HttpQueryInfoA(h.request, HTTP_QUERY_CONTENT_LENGTH, lengthText.data(), &lengthSize, nullptr);
+    const DWORD lengthError = lengthKnown ? 0 : GetLastError();
     if (Terminated()) return;
-    // Without a response there is nothing to write: no file is created.
-    if (!answered) return;
-    if (!lengthKnown && BinaryData_) return;
-    if (lengthKnown) TotalSize_ = StrToInt(lengthText.data());
+    // Also an answer whose redirection could not be followed has its status.
     DWORD status = 0;
     DWORD statusSize = sizeof status;
-    HttpQueryInfoA(h.request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize, nullptr);
-    status_ = status;
+    if (HttpQueryInfoA(h.request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize, nullptr))
+        status_ = static_cast<std::int32_t>(status);
+    // Without a response there is nothing to write: no file is created.
+    if (!answered) {
+        Fail(failure, InternetErrorText(failure, host, false, 0, -1, QueryText(h.request, HTTP_QUERY_LOCATION)));
+        return;
+    }
+    if (!lengthKnown && BinaryData_) {
+        Fail(lengthError, InternetErrorText(lengthError, host, false, 0, -1, {}));
+        return;
+    }
+    if (lengthKnown) {
+        try {
+            TotalSize_ = StrToInt(lengthText.data());
+        } catch (const EConvertError&) {
+            Fail(ERROR_HTTP_INVALID_HEADER, InternetErrorText(ERROR_HTTP_INVALID_HEADER, host, false, 0, -1, {}));
+            return;
+        }
+    }
 
     Readed_ = 0;
     // Pieces of 1025 bytes are gathered into blocks: a write per piece would cost more
@@ -135,12 +194,12 @@ void THTTPGetThread::Transfer() {
         Result_.clear();
 
     std::array<char, kPieceSize> piece;
-    bool readFailed = false;
+    DWORD readError = 0;
+    bool tooLarge = false;
     for (;;) {
         if (Terminated()) return;  // the part already written stays on disk
         if (!InternetReadFile(h.request, piece.data(), kPieceSize, &lastRead_)) {
-            errorCode_ = GetLastError();
-            readFailed = true;
+            readError = GetLastError();
             break;
         }
         if (lastRead_ == 0) break;
@@ -149,16 +208,23 @@ void THTTPGetThread::Transfer() {
         else
             Result_.append(piece.data(), lastRead_);
         if (lastRead_ > static_cast<DWORD>(std::numeric_limits<std::int32_t>::max() - Readed_)) {
-            readFailed = true;  // beyond what the 32-bit counters can report
+            tooLarge = true;  // beyond what the 32-bit counters can report
             break;
         }
         Readed_ += static_cast<std::int32_t>(lastRead_);
         if (progress_) {
             if (file) file->FlushBuffer();
+            inProgressHandler_ = true;
             Synchronize([this] { ReportProgress(); });
+            inProgressHandler_ = false;
         }
     }
     if (file) file->FlushBuffer();  // a failing last write fails the transfer
-    const bool complete = !lengthKnown || Readed_ == TotalSize_;
-    success_ = status < 400 && !readFailed && complete;
+    // An error status says more than how its page arrived.
+    if (status_ >= 300) Fail(0, HttpStatusText(status_, QueryText(h.request, HTTP_QUERY_STATUS_TEXT)));
+    if (readError != 0) Fail(readError, InternetErrorText(readError, host, true, Readed_, lengthKnown ? TotalSize_ : -1, {}));
+    if (tooLarge) Fail(0, "body larger than " + IntToStr(std::numeric_limits<std::int32_t>::max()) + " bytes");
+    if (lengthKnown && Readed_ != TotalSize_)
+        Fail(0, "received " + IntToStr(Readed_) + " of " + IntToStr(TotalSize_) + " bytes");
+    success_ = errorText_.empty();
 }

@@ -25,10 +25,17 @@ public:
                    std::string userName, std::string password, std::string postQuery, std::string referer,
                    bool binaryData, bool useCache, TOnProgressEvent progress, bool toFile);
 
-    // Success: a response arrived with a status below 400, every read succeeded, no stop
-    // was requested, and the body is complete: as long as the announced length, or, with
-    // none announced, everything up to the server's close.
+    // Success: a response arrived with a status below 300 (a redirection is followed, or
+    // the transfer fails), every read succeeded, no stop was requested, and the body is
+    // complete: as long as the announced length, or, with none announced, everything up to
+    // the server's close.
     bool Success() const { return success_; }
+    // Why it failed (read after the body): the final answer's HTTP status, 0 when none
+    // arrived; the Internet error code that ended it, 0 when none did (an HTTP error
+    // status, a file that cannot be written); one English line, empty after a success.
+    std::int32_t Status() const { return status_; }
+    DWORD ErrorCode() const { return errorCode_; }
+    const std::string& ErrorText() const { return errorText_; }
     const std::string& FileName() const { return FileName_; }
     const std::string& Result() const { return Result_; }
     std::int32_t TotalSize() const { return TotalSize_; }  // the announced length, 0 when none
@@ -53,6 +60,8 @@ protected:
 
 private:
     void Transfer();
+    // Records why the transfer failed; the first reason stays.
+    void Fail(DWORD code, const std::string& text);
 
     // In the order of the original record; fixed before the start unless noted.
     std::string AcceptTypes_, Agent_, URL_, FileName_;
@@ -66,9 +75,12 @@ private:
     std::int32_t Readed_ = 0;
     TOnProgressEvent progress_;
     bool detached_ = false;  // main thread only
+    // The outcome; written by the worker, read by the completion handler.
+    std::int32_t status_ = 0;
+    DWORD errorCode_ = 0;
+    std::string errorText_;
+    bool inProgressHandler_ = false;  // an exception now comes from the progress handler
     // The open request while the body runs, for Abort; the body closes it again at its end,
     // which a handle closed already survives (handles are never reused).
     std::atomic<HINTERNET> request_{nullptr};
-public:
-    DWORD status_ = 0, errorCode_ = 0;
 };

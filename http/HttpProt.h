@@ -7,8 +7,11 @@
 //
 // Life of a request (Get): Starting -> Resolving -> Resolved -> Connected -> AwaitingHeader
 // -> AwaitingBody -> Idle. The document ends when the server closes the connection (or at
-// the end of a header with "Content-Length: 0"). A relocation goes from AwaitingHeader back
-// to Resolving for the new address, without passing through Idle.
+// the end of a header with "Content-Length: 0"). A connection that ends with an error
+// (a reset, say) before the header has ended, before the announced length has arrived or
+// in a body without length fails the request instead (see EHttpException); after the
+// announced length it changes nothing. A relocation goes from AwaitingHeader back to
+// Resolving for the new address, without passing through Idle.
 //
 // Events fire in this order for a plain GET (unassigned events are skipped):
 //   OnStateChange(Starting), OnStateChange(Resolving), OnStateChange(Resolved),
@@ -61,9 +64,12 @@ constexpr UINT MSG_HTTP_FINISH = WM_USER + 2;        // SetState(httpIdle)
 constexpr UINT MSG_HTTP_RECONNECT = WM_USER + 3;     // ConnectToServer for a relocation
 
 // A failed request. ErrorCode: 1 "HTTP component is busy", 2 "HTTP component has nothing
-// to post", 4 "HTTP line too long", 5 "HTTP header too long", 404 for a local failure (lookup, connection, timeout,
-// relocation limit, a response that cannot be read), otherwise the response's status code
-// (400 or more) with its reason phrase as the message.
+// to post", 4 "HTTP line too long", 5 "HTTP header too long", 404 for a local failure
+// (lookup, connection, timeout, relocation limit, a response that cannot be read, a
+// connection that ended with an error before the document was complete: "<error text>
+// (Error #<code>) after <n> of <length> bytes", "... after <n> bytes" without a length,
+// "... before the end of the header"), otherwise the response's status code (400 or more)
+// with its reason phrase as the message. OnRequestDone reports the socket error then.
 class EHttpException : public Exception {
 public:
     EHttpException(std::string message, WORD errorCode) : Exception(std::move(message)), errorCode_(errorCode) {}
@@ -280,6 +286,9 @@ private:
     void PassBufferedBody();
     void NoteNewLocation(const std::string& value);
     void StartRelocation();
+    // Whether the response still misses part of its header or of its announced body (a
+    // body without length misses its end as long as the connection has not ended normally).
+    bool ResponseIncomplete() const;
     // Records a local failure: StatusCode 404, ReasonPhrase text, Get raises with code.
     void MarkFailure(DWORD requestError, WORD code, const std::string& text);
     // Ends the running request at once with a local failure and drops the connection.

@@ -223,9 +223,21 @@ void THttpCli::SocketSessionClosed(WORD error) {
         HandleSessionClosed(error);
 }
 
-void THttpCli::HandleSessionClosed(WORD) {
+void THttpCli::HandleSessionClosed(WORD error) {
     connected_ = false;
     if (RequestEnded()) return;  // the request ended before the connection did
+    // A connection that ends with an error is no end of the document: what arrived is a
+    // cut-off copy, and must not pass for the whole.
+    if (error != 0 && ResponseIncomplete()) {
+        const std::string why = WinsockErrorText(error) + " (Error #" + IntToStr(error) + ")";
+        if (state_ == httpAwaitingHeader)
+            FailRequest(error, 404, why + " before the end of the header");
+        else if (contentLength_ >= 0)
+            FailRequest(error, 404, why + " after " + IntToStr(rcvdBytes_) + " of " + IntToStr(contentLength_) + " bytes");
+        else
+            FailRequest(error, 404, why + " after " + IntToStr(rcvdBytes_) + " bytes");
+        return;
+    }
     if (inHeader_) {
         FireHeaderEnd();
         if (relocating_) {
@@ -249,6 +261,15 @@ void THttpCli::HandleSessionClosed(WORD) {
     }
     if (bodyChunks_ > 0) FireDocEnd();
     FinishRequest();
+}
+
+bool THttpCli::ResponseIncomplete() const {
+    if (statusCode_ >= 400) return false;  // a failure already, with its own status
+    if (state_ == httpAwaitingHeader) return true;
+    if (state_ != httpAwaitingBody) return false;
+    // Only a response that has a body can be cut off in it.
+    if (requestKind_ == httpHEAD || statusCode_ == 204 || statusCode_ == 304) return false;
+    return contentLength_ < 0 || rcvdBytes_ < contentLength_;
 }
 
 void THttpCli::MarkFailure(DWORD requestError, WORD code, const std::string& text) {

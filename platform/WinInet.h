@@ -45,7 +45,12 @@ constexpr DWORD INTERNET_SERVICE_HTTP = 3;
 // "Cache-Control: no-cache" (HTTP/1.1 caches). Other flags are accepted and ignored.
 constexpr DWORD INTERNET_FLAG_RELOAD = 0x80000000;
 // Redirections (301, 302, 303, 307, 308 to an http address) are followed, at most 10 in a
-// row, unless this flag is given; the handle then answers for the last place.
+// row, unless this flag is given; the handle then answers for the last place. Without the
+// flag a redirection that cannot be followed fails HttpSendRequestA: one without Location
+// or to an address this client cannot fetch (another scheme than http) with
+// ERROR_HTTP_REDIRECT_FAILED, an 11th in a row with ERROR_HTTP_TOO_MANY_REDIRECTS. The
+// head of that answer can still be queried; reading its body fails with the same code.
+// With the flag every answer is handed back as it is.
 constexpr DWORD INTERNET_FLAG_NO_AUTO_REDIRECT = 0x00200000;
 
 // Info levels of HttpQueryInfoA (the value is given as text unless FLAG_NUMBER is added,
@@ -79,6 +84,9 @@ constexpr DWORD ERROR_INTERNET_CONNECTION_RESET = 12031;
 constexpr DWORD ERROR_HTTP_HEADER_NOT_FOUND = 12150;
 constexpr DWORD ERROR_HTTP_INVALID_SERVER_RESPONSE = 12152;
 constexpr DWORD ERROR_HTTP_INVALID_HEADER = 12153;
+constexpr DWORD ERROR_HTTP_REDIRECT_FAILED = 12156;     // a redirection it cannot follow
+// More redirections in a row than it follows (a code of this interface's own).
+constexpr DWORD ERROR_HTTP_TOO_MANY_REDIRECTS = 12190;
 
 // agent: the User-Agent text; null or empty sends none. proxy/proxyBypass are read only
 // with INTERNET_OPEN_TYPE_PROXY. flags: none are defined.
@@ -104,8 +112,9 @@ HINTERNET HttpOpenRequestA(HINTERNET connection, const char* verb, const char* o
 // headers: extra header lines separated by CR LF (headersLength (DWORD)-1 = up to the NUL);
 // body: optional bytes sent after the head. A request with a body, or a POST or PUT, gets
 // a Content-Length line unless the extra headers hold one. Once per request handle.
-// Fails with NAME_NOT_RESOLVED, CANNOT_CONNECT, TIMEOUT, CONNECTION_RESET/ABORTED or
-// INVALID_SERVER_RESPONSE; on success the status line and headers have been read
+// Fails with NAME_NOT_RESOLVED, CANNOT_CONNECT, TIMEOUT, CONNECTION_RESET/ABORTED,
+// INVALID_SERVER_RESPONSE, or a redirection error (see INTERNET_FLAG_NO_AUTO_REDIRECT; the
+// head stays queryable then); on success the status line and headers have been read
 // (interim 1xx answers are skipped).
 bool HttpSendRequestA(HINTERNET request, const char* headers, DWORD headersLength,
                       const void* body, DWORD bodyLength);

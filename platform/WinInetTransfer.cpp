@@ -106,16 +106,22 @@ DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DW
     return 0;
 }
 
-// Prepares the request for the place a redirection answer names; false when the answer
-// is to be handed to the caller as it is. A 303, and a 301 or 302 to a POST, continue as a
-// GET without the body; a request that moves to another server leaves its credentials.
-bool FollowRedirect(Request& r, bool& keepBody) {
+bool IsRedirectFailure(DWORD code) { return code == ERROR_HTTP_REDIRECT_FAILED || code == ERROR_HTTP_TOO_MANY_REDIRECTS; }
+
+// Prepares the request for the place a redirection answer names: 0 when it goes on there,
+// when the answer is to be handed to the caller as it is (not a redirection, or the caller
+// follows them itself) with handBack set, else why it cannot go on. A 303, and a 301 or 302
+// to a POST, continue as a GET without the body; a request that moves to another server
+// leaves its credentials. lastHop: no further redirection may be followed.
+DWORD FollowRedirect(Request& r, bool& keepBody, bool lastHop, bool& handBack) {
     const int s = r.head.status;
-    if ((r.flags & INTERNET_FLAG_NO_AUTO_REDIRECT) || (s != 301 && s != 302 && s != 303 && s != 307 && s != 308))
-        return false;
+    handBack = (r.flags & INTERNET_FLAG_NO_AUTO_REDIRECT) || (s != 301 && s != 302 && s != 303 && s != 307 && s != 308);
+    if (handBack) return 0;
     const std::string* location = r.head.Find("Location");
     Location to;
-    if (!location || !ResolveLocation(*location, Location{r.server, r.port, r.target}, to)) return false;
+    if (!location || !ResolveLocation(*location, Location{r.server, r.port, r.target}, to))
+        return ERROR_HTTP_REDIRECT_FAILED;  // no address, or one this client cannot fetch
+    if (lastHop) return ERROR_HTTP_TOO_MANY_REDIRECTS;
     if (LowerCase(to.server) != LowerCase(r.server) || to.port != r.port) {
         r.userName.clear();
         r.password.clear();
@@ -133,7 +139,7 @@ bool FollowRedirect(Request& r, bool& keepBody) {
     r.pendingAt = 0;
     r.atEnd = false;
     r.bodyLeft.reset();
-    return true;
+    return 0;
 }
 
 DWORD Exchange(Request& r, const char* headers, DWORD headersLength, const void* body, DWORD bodyLength) {
@@ -142,7 +148,9 @@ DWORD Exchange(Request& r, const char* headers, DWORD headersLength, const void*
     bool keepBody = true;
     for (int hop = 0;; ++hop) {
         if (const DWORD err = SendOnce(r, extra, keepBody ? body : nullptr, keepBody ? bodyLength : 0)) return err;
-        if (hop == kMaxRedirects || !FollowRedirect(r, keepBody)) return 0;
+        bool handBack = false;
+        if (const DWORD err = FollowRedirect(r, keepBody, hop == kMaxRedirects, handBack)) return err;
+        if (handBack) return 0;
         if (!keepBody) extra.clear();  // the body's Content-Type goes with the body
     }
 }
@@ -179,6 +187,14 @@ bool HttpSendRequestA(HINTERNET request, const char* headers, DWORD headersLengt
     if (r->state != Request::State::Opened) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
     r->state = Request::State::Sending;
     const DWORD err = Exchange(*r, headers, headersLength, body, bodyLength);
+    if (IsRedirectFailure(err)) {
+        // The answer that was not followed stays open to questions (where it points); its
+        // body is not the document asked for.
+        r->state = Request::State::Answered;
+        r->readError = err;
+        r->socket.Close();
+        return Fail(err);
+    }
     if (err) {
         r->state = Request::State::Failed;
         r->socket.Close();

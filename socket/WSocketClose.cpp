@@ -94,7 +94,7 @@ void TCustomWSocket::DrainUntilClosed() {
         ProcessPendingMessages();
         std::uint32_t waiting = 0;
         if (WSocket_ioctlsocket(SocketHandle, WS_FIONREAD, &waiting) == SOCKET_ERROR) break;
-        if (waiting > 0) FireDataAvailable(0);
+        if (waiting > 0 || KeptCount() > 0) FireDataAvailable(0);
         if (SocketHandle == INVALID_SOCKET) break;
         char none;
         if (RawReceive(&none, 0, 0) < 0) {
@@ -110,7 +110,7 @@ void TCustomWSocket::DrainUntilClosed() {
             // A zero-length read succeeds on waiting data and on the end of the stream. At
             // the end, the close notification that follows it closes the socket.
             if (WSocket_ioctlsocket(SocketHandle, WS_FIONREAD, &waiting) == SOCKET_ERROR) break;
-            if (waiting == 0) {
+            if (waiting == 0 && KeptCount() == 0) {
                 FLastError = 0;
                 if (!NotificationsFlow()) break;
                 WaitForPendingMessages();

@@ -225,6 +225,10 @@ protected:
     virtual void ResetToDefaults();
     virtual void InternalClose(bool Graceful, WORD Error);
     virtual int GetRcvdCount();
+    // Received bytes this socket keeps itself, in front of what the network holds: a read
+    // hands them out first, and they count as unread data for the receive loop, the drain
+    // and the close. None here.
+    virtual int KeptCount() const { return 0; }
     virtual void BindSocket();
     virtual int RawSend(const void* Data, int Len);
     virtual void ReportErrorFmt(const char* Fmt, ...) __attribute__((format(printf, 2, 3)));

@@ -42,6 +42,7 @@ void TCustomWSocket::ReceiveLoop(WORD Error, TWSocketOptions Options) {
     try {
         for (;;) {
             FLastError = 0;
+            const int readBefore = FReadCount;
             if (!FireDataAvailable(Error)) {
                 // Nobody reads: discard so that the connection keeps flowing.
                 char junk[1024];
@@ -50,8 +51,16 @@ void TCustomWSocket::ReceiveLoop(WORD Error, TWSocketOptions Options) {
                     break;
                 }
             }
-            if (Options.Contains(wsoNoReceiveLoop)) break;
+            if (Options.Contains(wsoNoReceiveLoop)) {
+                // One delivery per notification. The network announces what is left after a
+                // read; kept bytes have nobody to announce them but the socket itself.
+                if (FReadCount != readBefore && SocketHandle != INVALID_SOCKET && KeptCount() > 0)
+                    PostMessage(NotifyWindow, MSG_SOCKET_EVENT, SocketHandle, MakeLParam(FD_READ, 0));
+                break;
+            }
             if (FLastError != 0) break;  // the handler's read failed (or would block)
+            if (SocketHandle == INVALID_SOCKET) break;
+            if (KeptCount() > 0) continue;  // the network is asked once these are gone
             std::uint32_t waiting = 0;
             if (WSocket_ioctlsocket(SocketHandle, WS_FIONREAD, &waiting) == SOCKET_ERROR) {
                 FLastError = WSocket_WSAGetLastError();

@@ -12,7 +12,9 @@
 //    that does not resolve is reported with OnSocksError and closes the socket with that
 //    code, without OnSessionConnected.)
 //  - Version 5 reports authentication progress with OnSocksAuthState.
-//  - Bytes the proxy sent behind its final reply are the first bytes the application reads.
+//  - Bytes the proxy sent behind its final reply are the first bytes the application reads;
+//    OnDataAvailable is raised again while any of them is unread, as for bytes at the
+//    network, and they are offered before the close.
 //  - SocksServer, SocksPort and SocksLevel are per-session: every close resets them (empty,
 //    empty, "5"), so the proxy is set again before each Connect. SocksUsercode,
 //    SocksPassword and SocksAuthentication persist.
@@ -88,6 +90,7 @@ protected:
     // The bytes left behind the proxy's reply come first.
     int GetRcvdCount() override;
     int RawReceive(void* Buffer, int Len, int Flags) override;
+    int KeptCount() const override { return SocksLeftoverCount; }
     // During the handshake: one handshake step; false after a receive or internal error.
     bool FireDataAvailable(WORD Error) override;
     // In socksWaitMethod: reports the proxy connection and starts the handshake.

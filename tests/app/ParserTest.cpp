@@ -73,6 +73,17 @@ TEST_F(ParserTest, GetPageReadsEveryLineBreakBackAsCrLfAndStopsAtNul) {
     EXPECT_TRUE(FileExists(file));
 }
 
+TEST_F(ParserTest, GetPageCallsACutOffTransferIncomplete) {
+    // A reset in the middle of a body without length, then the same body closed normally.
+    peer.Accept().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n\r\n" + std::string(1000, 'm')).Delay(50).Reset();
+    peer.Accept().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n\r\n" + std::string(1000, 'm')).Close();
+    peer.Start();
+    const std::string url = "http://127.0.0.1:" + std::to_string(peer.Port()) + "/background.mp3";
+    std::string page;
+    EXPECT_FALSE(TBaseAlbumParser::GetPage(url, scratch.File("cut.mp3"), page));
+    EXPECT_TRUE(TBaseAlbumParser::GetPage(url, scratch.File("whole.mp3"), page));
+}
+
 TEST_F(ParserTest, AnUnreachableServerGivesAnEmptyAlbum) {
     T6cnAlbumParser parser;
     auto photos = parser.Parse("http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/cgi-bin/common/cgi_load_flash?x");

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "FetchTestSupport.h"
+#include "platform/WinInet.h"
 #include "support/Loopback.h"
 
 namespace {
@@ -64,6 +65,8 @@ TEST_F(HTTPGetLifecycle, CancelDuringTheReadsKeepsThePartAndFails) {
     EXPECT_EQ(ReadAll(dir.Path("c.jpg")), Body(1025));
     EXPECT_FALSE(get.Busy());
     EXPECT_FALSE(get.LastOutcome());
+    EXPECT_EQ(get.LastErrorCode(), ERROR_INTERNET_OPERATION_CANCELLED);
+    EXPECT_EQ(get.LastErrorText(), "stopped");
 }
 
 TEST_F(HTTPGetLifecycle, CancelWithoutProgressHandlerKeepsEveryByteReceived) {

@@ -169,6 +169,48 @@ TEST(WinInet, FollowsRedirections) {
     InternetCloseHandle(session);
 }
 
+TEST(WinInet, RedirectionsItDoesNotFollowFailUnlessAskedNotTo) {
+    ClearProxyEnvironment();
+    ScriptedPeer peer("127.0.6.36", 80);
+    const std::string again = "HTTP/1.0 302 Found\r\nLocation: /again\r\nContent-Length: 5\r\n\r\nmoved";
+    for (int i = 0; i < 11; ++i) peer.Accept().ReadUntil(kHeadEnd).Send(again).Close();
+    peer.Accept().ReadUntil(kHeadEnd).Send("HTTP/1.0 301 Moved\r\nLocation: https://127.0.6.36/s\r\n\r\n").Close();
+    peer.Accept().ReadUntil(kHeadEnd).Send("HTTP/1.0 307 Temporary Redirect\r\n\r\n").Close();
+    peer.Accept().ReadUntil(kHeadEnd).Send(again).Close();
+    peer.Start();
+    char buf[16];
+    DWORD read = 0;
+    {
+        Exchange loop("127.0.6.36", "/start");
+        EXPECT_FALSE(HttpSendRequestA(loop.request, nullptr, 0, nullptr, 0));
+        EXPECT_EQ(GetLastError(), ERROR_HTTP_TOO_MANY_REDIRECTS);
+        // The answer that was not followed can be asked about, not read.
+        EXPECT_EQ(loop.Query(HTTP_QUERY_STATUS_CODE), "302");
+        EXPECT_EQ(loop.Query(HTTP_QUERY_LOCATION), "/again");
+        EXPECT_FALSE(InternetReadFile(loop.request, buf, sizeof buf, &read));
+        EXPECT_EQ(GetLastError(), ERROR_HTTP_TOO_MANY_REDIRECTS);
+    }
+    for (const char* location : {"https://127.0.6.36/s", "error 12150"}) {  // another scheme, no Location at all
+        Exchange elsewhere("127.0.6.36", "/secure");
+        EXPECT_FALSE(HttpSendRequestA(elsewhere.request, nullptr, 0, nullptr, 0));
+        EXPECT_EQ(GetLastError(), ERROR_HTTP_REDIRECT_FAILED);
+        EXPECT_EQ(elsewhere.Query(HTTP_QUERY_LOCATION), location);
+    }
+    // Asked not to follow, it hands the answer back as it is.
+    HINTERNET session = InternetOpenA(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    HINTERNET connection = InternetConnectA(session, "127.0.6.36", 0, "", "", INTERNET_SERVICE_HTTP, 0, 0);
+    HINTERNET request =
+        HttpOpenRequestA(connection, "GET", "/own", nullptr, nullptr, nullptr, INTERNET_FLAG_NO_AUTO_REDIRECT, 0);
+    EXPECT_TRUE(HttpSendRequestA(request, nullptr, 0, nullptr, 0));
+    EXPECT_TRUE(InternetReadFile(request, buf, sizeof buf, &read));
+    EXPECT_EQ(std::string(buf, read), "moved");
+    InternetCloseHandle(request);
+    InternetCloseHandle(connection);
+    InternetCloseHandle(session);
+    peer.Join();
+    EXPECT_EQ(peer.Connections(), 14u);
+}
+
 TEST(WinInet, ProxyBypassList) {
     using wininet::ProxyFromText;
     using wininet::UsesProxy;

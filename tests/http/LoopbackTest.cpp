@@ -246,6 +246,37 @@ TEST(HttpLoopback, NotFoundRaisesAfterOneRequest) {
     EXPECT_EQ(c.State(), httpIdle);
 }
 
+TEST(HttpLoopback, AResetBeforeTheDocumentIsCompleteFailsTheRequest) {
+    const std::string body(1000, 'm');
+    struct Case {
+        std::string sent;   // before the reset
+        std::string error;  // empty: a complete document
+    };
+    const std::vector<Case> cases = {
+        {"HTTP/1.0 200 OK\r\nContent-Length: 3000\r\n\r\n" + body,
+         "Connection reset by peer (Error #10054) after 1000 of 3000 bytes"},
+        {"HTTP/1.0 200 OK\r\n\r\n" + body, "Connection reset by peer (Error #10054) after 1000 bytes"},
+        {"HTTP/1.0 200 OK\r\nContent-Ty", "Connection reset by peer (Error #10054) before the end of the header"},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\n" + body, ""},
+    };
+    ScriptedPeer peer;
+    for (const Case& k : cases) peer.Accept().ReadUntil("\r\n\r\n").Send(k.sent).Delay(50).Reset();
+    peer.Start();
+    THttpCli c;
+    EventLog log(c);
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.sent.substr(0, k.sent.find_first_of("m\r")) + "...");
+        TStringStream doc;
+        c.SetDocStream(&doc);
+        c.SetURL(Url(peer, "/background.mp3"));
+        log.events.clear();
+        EXPECT_EQ(GetResult(c), std::make_pair(k.error, k.error.empty() ? 0 : 404));
+        EXPECT_EQ(log.events.back(), k.error.empty() ? "done:1/0" : "done:1/10054");
+        EXPECT_EQ(doc.DataString(), k.sent.find("\r\n\r\n") == std::string::npos ? "" : body);
+    }
+    peer.Join();
+}
+
 TEST(HttpLoopback, GetFromDocDataIsRefusedAndTheTransferGoesOn) {
     ScriptedPeer peer;
     peer.Accept().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n\r\npart one").Delay(30).Send(", part two").Close();

@@ -104,6 +104,57 @@ TEST(WSocketSocks, Version4SendsTheResolvedAddressAnd4ATheName) {
     EXPECT_EQ(c4a.Story(), (Events{"socksconnected:0", "connected:0", "closed:0"}));
 }
 
+// The final reply and 11 bytes of data arrive in one segment and the application reads 1
+// or 3 bytes per call: every byte reaches it while the connection stays open (in line
+// mode every complete line), and what is left at the close, with or without the receive
+// loop.
+TEST(WSocketSocks, BytesThatCameWithTheReplyReachAReaderThatTakesFewAtATime) {
+    const std::string payload = "one\r\ntwo\r\nx";
+    struct Level {
+        const char* level;
+        const char* addr;
+        size_t requestBytes;  // greeting and connect request with the user id "user"
+        std::string reply;
+    };
+    const Level levels[] = {{"5", "server", 3 + 13, kReply5}, {"4", "127.0.0.2", 13, kReply4}, {"4A", "server", 20, kReply4}};
+    enum Mode { kPlain, kNoReceiveLoop, kLineMode };
+    for (const Level& l : levels)
+        for (int readSize : {1, 3})
+            for (Mode mode : {kPlain, kNoReceiveLoop, kLineMode})
+                for (bool closeAtOnce : {false, true}) {
+                    SCOPED_TRACE(std::string(l.level) + " read " + std::to_string(readSize) + " mode " +
+                                 std::to_string(mode) + (closeAtOnce ? " closing" : " open"));
+                    ScriptedPeer proxy;
+                    proxy.Accept();
+                    if (l.level[0] == '5') proxy.ReadCount(3).Send(Bytes({5, 0}));
+                    proxy.ReadCount(l.requestBytes).Send(l.reply + payload);
+                    if (!closeAtOnce) proxy.ReadUntil("seen");
+                    proxy.Close();
+                    proxy.Start();
+                    TSocksClient c;
+                    c.Log.ReadSize = readSize;
+                    if (mode == kNoReceiveLoop) c.S.ComponentOptions.Include(wsoNoReceiveLoop);
+                    if (mode == kLineMode) {
+                        TSessionConnected logged = c.S.OnSessionConnected;
+                        c.S.OnSessionConnected = [&c, logged](TObject* s, WORD e) {
+                            logged(s, e);
+                            c.S.SetLineMode(true);
+                        };
+                    }
+                    c.Connect(proxy.Port(), l.level, l.addr, "80");
+                    if (!closeAtOnce) {
+                        const std::string whileOpen = mode == kLineMode ? "one\r\ntwo\r\n" : payload;
+                        EXPECT_TRUE(PumpUntil([&] { return c.Log.Data == whileOpen; }, 2000)) << c.Log.Data;
+                        EXPECT_FALSE(c.Log.Closed);
+                        c.S.SendText("seen");
+                    }
+                    ASSERT_TRUE(c.Run());
+                    proxy.Join();
+                    EXPECT_EQ(c.Log.Data, payload);
+                    EXPECT_EQ(proxy.Failure(), "");
+                }
+}
+
 TEST(WSocketSocks, EveryFailureIsReportedThenConnectedWithTheCodeThenClosed) {
     struct Case {
         std::string level;

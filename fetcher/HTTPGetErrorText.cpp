@@ -1,0 +1,48 @@
+#include "fetcher/HTTPGetErrorText.h"
+
+#include "base/SysUtils.h"
+#include "platform/WinInet.h"
+
+namespace {
+
+// "after 1000 of 3000 bytes", or "after 1000 bytes" when no length was announced.
+std::string After(std::int64_t got, std::int64_t total) {
+    return "after " + IntToStr(got) + (total >= 0 ? " of " + IntToStr(total) : std::string()) + " bytes";
+}
+
+// Texts from the server go into a line that may end up on a terminal.
+std::string Printable(const std::string& s) {
+    std::string r = s;
+    for (char& c : r)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return r;
+}
+
+}  // namespace
+
+std::string InternetErrorText(DWORD code, const std::string& host, bool inBody, std::int64_t got, std::int64_t total,
+                              const std::string& location) {
+    switch (code) {
+        case ERROR_INTERNET_NAME_NOT_RESOLVED:
+            return host.empty() ? "no host name in the address" : "cannot resolve host name " + Printable(host);
+        case ERROR_INTERNET_CANNOT_CONNECT: return "connection refused or host unreachable";
+        case ERROR_INTERNET_TIMEOUT: return inBody ? "timed out " + After(got, total) : "timed out before the response";
+        case ERROR_INTERNET_CONNECTION_RESET:
+            return inBody ? "connection reset " + After(got, total) : "connection reset before the response";
+        case ERROR_INTERNET_CONNECTION_ABORTED:
+            return inBody ? "connection closed " + After(got, total) : "connection closed before the response";
+        case ERROR_HTTP_INVALID_SERVER_RESPONSE: return "invalid response";
+        case ERROR_INTERNET_OPERATION_CANCELLED: return "stopped";
+        case ERROR_HTTP_TOO_MANY_REDIRECTS: return "too many redirects";
+        case ERROR_HTTP_REDIRECT_FAILED:
+            return location.empty() ? "cannot follow a redirect without a location"
+                                    : "cannot follow a redirect to " + Printable(location);
+        case ERROR_HTTP_HEADER_NOT_FOUND: return "no content length in the response";
+        case ERROR_HTTP_INVALID_HEADER: return "invalid content length in the response";
+        default: return "Internet error " + IntToStr(code);
+    }
+}
+
+std::string HttpStatusText(std::int32_t status, const std::string& reason) {
+    return "HTTP " + IntToStr(status) + (reason.empty() ? std::string() : " " + Printable(reason));
+}
