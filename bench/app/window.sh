@@ -5,7 +5,9 @@
 #    mapped and painted, seen from outside (window_probe), over STARTS starts (default 10);
 #  - idle: the CPU of the program's whole process tree (the browser's helper processes
 #    included) over IDLE seconds (default 30) once the information page has loaded, with
-#    a screenshot of the screen taken just before (SHOT, default /tmp/fotaviq-window.png).
+#    a screenshot of the screen taken just before (SHOT, default /tmp/fotaviq-window.png);
+#  - download: a 200-photo album through that window (address typed in, download button
+#    clicked), timed until the usage report arrives, with the CPU of the process tree.
 #   bench/app/window.sh [build dir]
 # Needs root: it runs in a network namespace of its own (port 80, and the display's
 # abstract socket stays private). DISPLAY_NUM=N uses display :N instead of a free one.
@@ -21,6 +23,7 @@ SERVER=$BUILD/tools/album-server/album-server
 STARTS=${STARTS:-10}
 IDLE=${IDLE:-30}
 SHOT=${SHOT:-/tmp/fotaviq-window.png}
+command -v xdotool >/dev/null || { echo "xdotool is needed (scripts/setup.sh)" >&2; exit 1; }
 for f in "$APP" "$PROBE" "$SERVER"; do [ -x "$f" ] || { echo "missing $f (build with -DFOTAVIQ_BENCH=ON)" >&2; exit 1; }; done
 [ ! -e "$BUILD/app/fotaviq.ini" ] || { echo "$BUILD/app/fotaviq.ini would point the program elsewhere" >&2; exit 1; }
 
@@ -76,9 +79,11 @@ done
 read -r median min max < <(printf '%s\n' "${times[@]}" | sort -n | awk '
   { v[NR] = $1 } END { m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; print m, v[1], v[NR] }')
 
-# Idle, with the information page loaded.
+# Idle, with the information page loaded. The program runs from a copy beside which the
+# album is saved, so that the build folder stays clean.
+mkdir "$DIR/app" && cp "$APP" "$DIR/app/"
 lines=$(wc -l <"$DIR/server.log")
-setsid "$APP" >"$DIR/app.log" 2>&1 &
+setsid "$DIR/app/fotaviq" >"$DIR/app.log" 2>&1 &
 app=$!; pids+=("-$app")
 for _ in $(seq 200); do tail -n +"$((lines + 1))" "$DIR/server.log" | grep -q app_info.php && break; sleep 0.05; done
 tail -n +"$((lines + 1))" "$DIR/server.log" | grep -q app_info.php || { echo "the information page was not requested" >&2; exit 1; }
@@ -91,6 +96,18 @@ sleep "$IDLE"
 read -r t1 _ < <(tree_ticks "$app"); read -r x1 _ < <(tree_ticks "$xvfb")
 awk -v a="$t0" -v b="$t1" -v xa="$x0" -v xb="$x1" -v hz="$hz" -v s="$IDLE" -v n="$p0" 'BEGIN {
   printf "idle %d s: program tree %.2f s cpu (%d processes), display server %.2f s\n", s, (b - a) / hz, n, (xb - xa) / hz }'
+# An album through the window, as a user downloads one.
+win=$(xdotool search --onlyvisible --pid "$app" | head -n1)
+xdotool mousemove --window "$win" 380 24 click 1 key ctrl+a type "http://127.0.0.1/album/client/photo/swf/vphoto.swf?uin=20000&fid=200"
+lines=$(wc -l <"$DIR/server.log")
+read -r d0 _ < <(tree_ticks "$app"); s0=$(date +%s.%N)
+xdotool mousemove --window "$win" 680 26 click 1
+for _ in $(seq 1200); do tail -n +"$((lines + 1))" "$DIR/server.log" | grep -q log.php && break; sleep 0.05; done
+read -r d1 _ < <(tree_ticks "$app"); s1=$(date +%s.%N)
+tail -n +"$((lines + 1))" "$DIR/server.log" | grep -q log.php || { echo "the album did not finish" >&2; exit 1; }
+photos=$(find "$DIR/app" -name '*.jpg' | wc -l)
+awk -v n="$photos" -v a="$s0" -v b="$s1" -v c="$d0" -v d="$d1" -v hz="$hz" 'BEGIN {
+  printf "download: %d photos in %.2f s, program tree %.2f s cpu\n", n, b - a, (d - c) / hz }'
 awk -v m="$median" -v lo="$min" -v hi="$max" -v n="$STARTS" -v a="$t0" -v b="$t1" -v hz="$hz" -v s="$IDLE" 'BEGIN {
   printf "window: start-to-window median %.0f ms (min %.0f, max %.0f, %d starts; goal <= 300 ms), idle cpu %.2f%% of a core over %d s (goal < 0.2%%)\n",
          m, lo, hi, n, 100 * (b - a) / hz / s, s }'
