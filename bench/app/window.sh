@@ -47,7 +47,7 @@ if command -v evilwm >/dev/null; then
   for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.05; done
 fi
 
-"$SERVER" --bind 127.0.0.1 --port 80 --verbose >"$DIR/server.log" 2>&1 & pids+=($!)
+"$SERVER" --bind 127.0.0.1 --port 80 --pregenerate --verbose >"$DIR/server.log" 2>&1 & pids+=($!)
 for _ in $(seq 100); do grep -q listening "$DIR/server.log" && break; sleep 0.05; done
 grep -q listening "$DIR/server.log" || { echo "album service did not start" >&2; exit 1; }
 
