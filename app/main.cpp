@@ -16,7 +16,9 @@ int main(int argc, char** argv) {
     if (WantsCommandLine(argc, argv)) return RunCommandLine(argc, argv);
     PrepareEnvironment();
     QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName("Fotaviq");  // the title
+    // The application title: the error dialog's title and the windows' class, under which a
+    // task bar groups them. Not the display name: the platform would append that to every
+    // window caption, and the captions are the windows' own texts alone.
     QApplication::setApplicationName("Fotaviq");
     InstallErrorDialog();
 

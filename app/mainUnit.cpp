@@ -11,10 +11,10 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
-#include <QWebEngineView>
 
 #include "app/commonDefine.h"
 #include "app/mediaPlayer.h"
+#include "app/webBrowser.h"
 #include "http/HttpProt.h"
 #include "base/Exception.h"
 #include "platform/Encoding.h"
@@ -81,7 +81,7 @@ void TMainForm::CreateControls() {
     cbbPhotos = Place(new QComboBox(this), "cbbPhotos", 48, 224, 145, 21);
     cbbPhotos->setVisible(false);
     chkAutoDownMusic = Place(new QCheckBox(Q(sAutoDownMusic), this), "chkAutoDownMusic", 8, 256, 169, 17);
-    wb1 = Place(new QWebEngineView(this), "wb1", 8, 280, 177, 185);
+    wb1 = Place(new TWebBrowser(this), "wb1", 8, 280, 177, 185);
     btn2 = Place(new QPushButton(Q(sStopButton), this), "btn2", 16, 480, 161, 25);
 
     Panel1 = Place(new TPanel(this), "Panel1", 192, 48, 553, 457);

@@ -22,13 +22,13 @@ class QAction;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
-class QWebEngineView;
 class TImage;
 class TMediaPlayer;
 class THttpCli;
 class TPanel;
 class TStatusBar;
 class TStatusPanel;
+class TWebBrowser;
 
 class TMainForm : public QWidget {
 public:
@@ -47,7 +47,7 @@ public:
     QPlainTextEdit* mmStatus;
     QComboBox* cbbPhotos;  // invisible; its items are PhotoList
     QCheckBox* chkAutoDownMusic;
-    QWebEngineView* wb1;
+    TWebBrowser* wb1;  // the information page; its engine starts once the window is drawn
     QPushButton* btn2;
     TPanel* Panel1;
     std::array<TImage*, ThumbnailCount> Image;  // Image[0] is Image1

@@ -5,7 +5,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   qt6-base-dev qt6-webengine-dev qt6-multimedia-dev libgl-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-  fonts-wqy-microhei xvfb xauth x11-apps imagemagick
+  qt6-declarative-dev fonts-wqy-microhei xvfb xauth x11-apps x11-utils imagemagick evilwm xdotool libx11-dev
   libjpeg62-turbo-dev libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libpcre2-dev
   nginx microsocks dante-server tinyproxy curl wget sox lame
   desktop-file-utils appstream man-db

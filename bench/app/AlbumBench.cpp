@@ -11,7 +11,6 @@
 #include <QEventLoop>
 #include <QLineEdit>
 #include <QTimer>
-#include <QWebEngineView>
 
 #include <algorithm>
 #include <chrono>
@@ -24,6 +23,7 @@
 #include "app/jpegLoader.h"
 #include "app/mainUnit.h"
 #include "app/preview.h"
+#include "app/webBrowser.h"
 #include "platform/Encoding.h"
 #include "platform/ErrorGuard.h"
 #include "widgets/Image.h"
@@ -72,7 +72,8 @@ int main(int argc, char** argv) {
     // A user presses the button once the window is up: let the information page finish
     // loading first, so that the browser's start-up is not counted as the album's.
     QEventLoop settle;
-    QObject::connect(form.wb1, &QWebEngineView::loadFinished, &settle, &QEventLoop::quit);
+    form.wb1->OnLoadFinished = [&](bool) { settle.quit(); };
+    form.show();
     QTimer::singleShot(10000, &settle, &QEventLoop::quit);
     settle.exec();
     QTimer::singleShot(300, &settle, &QEventLoop::quit);

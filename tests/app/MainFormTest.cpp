@@ -7,13 +7,13 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
-#include <QWebEngineView>
 #include <QtTest>
 
 #include "app/commonDefine.h"
 #include "app/commonFunc.h"
 #include "app/mainUnit.h"
 #include "app/mediaPlayer.h"
+#include "app/webBrowser.h"
 #include "base/Exception.h"
 #include "platform/Encoding.h"
 #include "platform/ErrorGuard.h"

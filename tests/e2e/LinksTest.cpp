@@ -10,6 +10,7 @@
 #include "AlbumServiceProcess.h"
 #include "app/commonDefine.h"
 #include "app/mainUnit.h"
+#include "app/webBrowser.h"
 #include "platform/Encoding.h"
 #include "platform/ErrorGuard.h"
 #include "support/QtGuiTestMain.h"
@@ -50,9 +51,14 @@ private slots:
         QCOMPARE(form.statusLink->Text(), AnsiToQString((*LinkList)[2]));
         QVERIFY(!form.statusLink->Text().isEmpty());
 
-        QSignalSpy loaded(form.wb1, &QWebEngineView::loadFinished);
-        QVERIFY(loaded.wait(30000) || loaded.count() > 0);
-        QCOMPARE(loaded.first().first().toBool(), true);
+        // The browser starts once the window has been drawn.
+        QList<bool> loads;
+        form.wb1->OnLoadFinished = [&](bool ok) { loads << ok; };
+        QVERIFY(!form.wb1->View());
+        form.show();
+        QTRY_VERIFY_WITH_TIMEOUT(!loads.isEmpty(), 30000);
+        QCOMPARE(loads.first(), true);
+        QCOMPARE(form.wb1->View()->geometry(), form.wb1->rect());
         QTRY_VERIFY_WITH_TIMEOUT(form.wb1->title().contains("Fotaviq"), 10000);
         MainForm = nullptr;
     }

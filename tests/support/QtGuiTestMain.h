@@ -20,7 +20,7 @@ inline void PointServersNowhere() {
     int main(int argc, char** argv) {              \
         PrepareEnvironment();                      \
         QApplication app(argc, argv);              \
-        QApplication::setApplicationDisplayName("Fotaviq"); \
+        QApplication::setApplicationName("Fotaviq"); \
         PointServersNowhere();                     \
         TestObject tc;                             \
         return QTest::qExec(&tc, argc, argv);      \
