@@ -20,6 +20,8 @@ int main(int argc, char** argv) {
     // task bar groups them. Not the display name: the platform would append that to every
     // window caption, and the captions are the windows' own texts alone.
     QApplication::setApplicationName("Fotaviq");
+    // Lets the desktop match the window to its launcher entry and icon.
+    QGuiApplication::setDesktopFileName("example.quellan.Fotaviq");
     InstallErrorDialog();
 
     auto mainForm = std::make_unique<TMainForm>();  // its creation handler runs now
