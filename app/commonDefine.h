@@ -24,7 +24,8 @@ extern std::uint8_t StopRequested;
 extern std::unique_ptr<TStringList> LinkList;
 // The link pair shown in the status bar, 0..4.
 extern std::int32_t LinkIndex;
-inline constexpr char AppVersion[] = "ZK1.0";
+inline constexpr char AppVersion[] = "ZK1.0";  // as the usage report names it
+inline constexpr char ProgramVersion[] = "1.0";   // as --version and the package name it
 
 extern TMainForm* MainForm;
 extern TPreviewForm* PreviewForm;

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/Environment.h"
+#include "app/commandLine.h"
 #include "app/commonDefine.h"
 #include "app/dao.h"
 #include "app/mainUnit.h"
@@ -12,12 +13,15 @@
 
 int main(int argc, char** argv) {
     auto dao = std::make_unique<TCommonDao>();
+    if (WantsCommandLine(argc, argv)) return RunCommandLine(argc, argv);
     PrepareEnvironment();
     QApplication app(argc, argv);
     // The application title: the error dialog's title and the windows' class, under which a
     // task bar groups them. Not the display name: the platform would append that to every
     // window caption, and the captions are the windows' own texts alone.
     QApplication::setApplicationName("Fotaviq");
+    // Lets the desktop match the window to its launcher entry and icon.
+    QGuiApplication::setDesktopFileName("example.quellan.Fotaviq");
     InstallErrorDialog();
 
     auto mainForm = std::make_unique<TMainForm>();  // its creation handler runs now

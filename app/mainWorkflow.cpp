@@ -1,25 +1,47 @@
-// The album workflow of the main window: from a viewer address to a folder of photos,
-// thumbnails, a usage report and the background music.
+// The album workflow as the main window runs it: the download button, the stop button and
+// the music button.
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "app/albumFolder.h"
+#include "app/Locations.h"
+#include "app/albumWorkflow.h"
 #include "app/commonDefine.h"
 #include "app/commonFunc.h"
 #include "app/jpegLoader.h"
 #include "app/mainUnit.h"
 #include "app/mediaPlayer.h"
-#include "app/parser.h"
-#include "base/SysUtils.h"
 #include "platform/Encoding.h"
-#include "platform/Files.h"
-#include "regex/RegExpr.h"
 #include "widgets/Image.h"
 
 namespace {
-constexpr char kViewerPattern[] = R"(vphoto.swf\?(.*?)$)";
+
+// The window's side of the workflow: the memo, the hidden photo list, the thumbnails and
+// the music field.
+class TWindowAlbumView : public TAlbumView {
+public:
+    explicit TWindowAlbumView(TMainForm& form) : form_(form) {}
+
+    void AddStatusLine(const std::string& ansiText) override { form_.AddStatusLine(ansiText); }
+    void ClearPhotos() override { form_.ClearPhotos(); }
+    void AddPhoto(const std::string& url) override { form_.AddPhoto(url); }
+    // The first 30 photos fill the thumbnails; a photo that is missing or cannot be decoded
+    // raises here, which ends the album with the error shown.
+    void PhotoDone(int n, int, const std::string& file, bool, const std::string&) override {
+        if (n >= TMainForm::ThumbnailCount) return;
+        TImage* thumb = form_.FindImage("image" + std::to_string(n + 1));
+        thumb->SetPicture(LoadPictureFile(file, thumb->size()));
+        thumb->SetPopupMenu(form_.popup1);
+    }
+    bool AutoDownloadMusic() const override { return form_.chkAutoDownMusic->isChecked(); }
+    void ShowMusic(const std::string& ansiText) override { form_.edtBgmusic->setText(AnsiToQString(ansiText)); }
+    std::string SourceUrl() const override { return form_.SourceUrl; }
+
+private:
+    TMainForm& form_;
+};
+
 }  // namespace
 
 void TMainForm::btnDownloadClick() {
@@ -36,64 +58,22 @@ void TMainForm::btnDownloadClick() {
 }
 
 void TMainForm::StartAlbum(const std::string& viewerAddress) {
-    TRegExpr re;
-    re.SetExpression(kViewerPattern);
-    if (re.Exec(viewerAddress))
-        DownloadAlbum("", re.SubMatch(1));
+    std::string query;
+    if (ViewerQuery(viewerAddress, query))
+        DownloadAlbum("", query);
     else
         btnDownload->setEnabled(true);  // not an album address: nothing started
 }
 
 void TMainForm::DownloadAlbum(const std::string& titleArg, const std::string& viewerQuery) {
-    StopRequested = 0;  // a stop pressed for an earlier album does not stop this one
-    T6cnAlbumParser parser;
-    std::unique_ptr<TPhotoList> photos = parser.Parse(AlbumDataUrl(viewerQuery));
-    ClearPhotos();
-    const std::string title = titleArg.empty() ? parser.Title : titleArg;
-    AlbumDir = AppDir + AlbumFolderName(title) + "/";
-    if (!DirectoryExists(AlbumDir)) ForceDirectories(AlbumDir);
-
-    const int count = static_cast<int>(photos->size());
-    for (int n = 0; n < count; ++n) {
-        const TPhotoObject& photo = *(*photos)[static_cast<size_t>(n)];
-        AddPhoto(photo.Url);
-        const std::string file = AlbumDir + std::to_string(n) + ".jpg";
-        ShowStatus(Format(sDownloadingFmt, n + 1, count, std::to_string(n).c_str()));
-        if (StopRequested) break;
-        if (!FileExists(file)) TBaseAlbumParser::DownloadFile(photo.Url, file, "");
-        if (n < ThumbnailCount) {
-            TImage* thumb = FindImage("image" + std::to_string(n + 1));
-            thumb->SetPicture(LoadPictureFile(file, thumb->size()));
-            thumb->SetPopupMenu(popup1);
-        }
-    }
-    AddStatusLine(sPhotosDone);
-    ShowStatus(sPhotosDone);
-
-    const std::string report = "source_url=" + UrlEncode(SourceUrl, true) + "&music=" +
-                               UrlEncode(parser.MusicUrl, true) + "&title=" + UrlEncode(title, true) +
-                               "&version=" + AppVersion;
-    TBaseAlbumParser::DownloadFile(ReportUrl(), TempPageFile(), report);
-
-    if (!parser.MusicUrl.empty()) {
-        edtBgmusic->setText(AnsiToQString(parser.MusicUrl));
-        const std::string musicFile = AlbumDir + "background.mp3";
-        if (chkAutoDownMusic->isChecked() && !FileExists(musicFile)) {
-            ShowStatus(sMusicDownloading);
-            // Fetched under a temporary name: a cut-off file must not pass for the music.
-            const std::string partial = musicFile + ".part";
-            std::string discarded;
-            if (TBaseAlbumParser::GetPage(parser.MusicUrl, partial, discarded))
-                RenameFile(partial, musicFile);
-            else
-                DeleteFile(partial);
-            ShowStatus(sMusicDone);
-        }
-    } else {
-        edtBgmusic->setText(AnsiToQString(sNoMusic));
-    }
-    AddStatusLine(sAllDone);
-    ShowStatus(sAllDone);
+    // Settings that were not taken as written are told once, with the first album.
+    static bool notesShown = false;
+    const TDownloadSettings& settings = DownloadSettings();
+    if (!notesShown)
+        for (const std::string& note : settings.Notes) AddStatusLine(note);
+    notesShown = true;
+    TWindowAlbumView view(*this);
+    RunAlbumWorkflow(view, AlbumBaseDir(), titleArg, viewerQuery, settings);
     btnDownload->setEnabled(true);
 }
 

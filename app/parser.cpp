@@ -31,7 +31,8 @@ std::string ReadLines(const std::string& fileName) {
 
 }  // namespace
 
-bool TBaseAlbumParser::GetPage(const std::string& url, const std::string& fileName, std::string& page) {
+bool TBaseAlbumParser::GetPage(const std::string& url, const std::string& fileName, std::string& page,
+                               std::string* error) {
     page.clear();
     const std::string target = fileName.empty() ? TempPageFile() : fileName;
     bool complete = false;
@@ -43,8 +44,12 @@ bool TBaseAlbumParser::GetPage(const std::string& url, const std::string& fileNa
         try {
             client.Get();
             complete = client.ContentLength() < 0 || client.RcvdBytes() == client.ContentLength();
-        } catch (const Exception&) {
+            if (!complete && error)
+                *error = "cut off after " + std::to_string(client.RcvdBytes()) + " of " +
+                         std::to_string(client.ContentLength()) + " bytes";
+        } catch (const Exception& e) {
             // A failed transfer leaves in the file whatever body arrived.
+            if (error) *error = e.Message();
         }
     }
     page = ReadLines(target);
@@ -74,7 +79,8 @@ bool TBaseAlbumParser::DownloadFile(const std::string& url, const std::string& f
 }
 
 void T6cnAlbumParser::FetchDocument(const std::string& url, const std::string& fileName, std::string& page) {
-    GetPage(url, fileName, page);
+    DocumentError.clear();
+    GetPage(url, fileName, page, &DocumentError);
 }
 
 std::unique_ptr<TPhotoList> T6cnAlbumParser::Parse(const std::string& url) {

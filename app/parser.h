@@ -15,8 +15,10 @@ public:
     // break (CR LF, CR or LF) turned into CR LF. A failed transfer is not raised: page is
     // whatever body reached the file. Failing to create the file raises.
     // Returns whether the whole document arrived (no transfer error, and as many body
-    // bytes as announced when a length was announced).
-    static bool GetPage(const std::string& url, const std::string& fileName, std::string& page);
+    // bytes as announced when a length was announced); when it did not and error is given,
+    // *error says why in one line.
+    static bool GetPage(const std::string& url, const std::string& fileName, std::string& page,
+                        std::string* error = nullptr);
 
     // Fetches url into the file with the threaded fetcher (postBody not empty: a form
     // POST), dispatching messages until it is over. The body goes to a temporary file
@@ -31,6 +33,8 @@ class T6cnAlbumParser : public TBaseAlbumParser {
 public:
     std::string MusicUrl;  // empty when the document names none
     std::string Title;     // empty when the document names none
+    // Why the last document did not arrive whole (one line); empty when it did.
+    std::string DocumentError;
 
     void FetchDocument(const std::string& url, const std::string& fileName, std::string& page);
 

@@ -44,6 +44,10 @@ void THTTPGet::Cancel() {
     if (worker_) worker_->Cancel();
 }
 
+void THTTPGet::Abort() {
+    if (worker_) worker_->Abort();
+}
+
 void THTTPGet::WorkerFinished(THTTPGetThread* worker) {
     const std::weak_ptr<int> alive = alive_;
     finishing_ = true;

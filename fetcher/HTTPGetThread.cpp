@@ -58,6 +58,11 @@ void THTTPGetThread::Cancel() {
     success_ = false;
 }
 
+void THTTPGetThread::Abort() {
+    Cancel();
+    if (const HINTERNET request = request_.exchange(nullptr)) InternetCloseHandle(request);
+}
+
 void THTTPGetThread::Detach() {
     OnTerminate = nullptr;
     detached_ = true;
@@ -137,6 +142,8 @@ void THTTPGetThread::Transfer() {
     const char* acceptTypes[] = {accept.c_str(), nullptr};
     h.request = HttpOpenRequestA(h.connection, verb, path.c_str(), "HTTP/1.0", Referer_.c_str(), acceptTypes,
                                  UseCache_ ? 0 : INTERNET_FLAG_RELOAD, 0);
+    request_ = h.request;
+    if (Terminated()) return;  // an Abort that came before the handle was there
     note(h.request != nullptr);
     const bool answered =
         PostQuery_.empty()

@@ -15,6 +15,7 @@
 #include "base/Component.h"
 #include "fetcher/HTTPGetEvents.h"
 #include "platform/Thread.h"
+#include "platform/WinInet.h"
 #include "platform/WinTypes.h"
 
 class THTTPGetThread : public TThread, public TObject {
@@ -44,6 +45,9 @@ public:
     // The stop request: the body ends at its next stop test and the transfer fails, even
     // when the request comes after the last test.
     void Cancel();
+    // Cancel, and the request's connection is closed now (from the main thread), so that a
+    // blocking call of the body returns at once.
+    void Abort();
     // The component is going away: the completion handler and the progress handler are not
     // called any more.
     void Detach();
@@ -76,4 +80,7 @@ private:
     DWORD errorCode_ = 0;
     std::string errorText_;
     bool inProgressHandler_ = false;  // an exception now comes from the progress handler
+    // The open request while the body runs, for Abort; the body closes it again at its end,
+    // which a handle closed already survives (handles are never reused).
+    std::atomic<HINTERNET> request_{nullptr};
 };

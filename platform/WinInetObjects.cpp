@@ -10,6 +10,7 @@ namespace {
 struct Registry {
     std::mutex mu;
     std::unordered_map<HINTERNET, std::shared_ptr<InternetObject>> open;
+    std::uintptr_t next = 0x10000;
     Timeouts defaults;
 };
 
@@ -35,9 +36,11 @@ void SetDefaultTimeout(DWORD option, DWORD ms) {
 }
 
 HINTERNET Register(std::shared_ptr<InternetObject> object) {
-    const HINTERNET h = object.get();
     Registry& r = TheRegistry();
     std::lock_guard lock(r.mu);
+    // Handle values are never given out twice: a thread that closes a handle another
+    // thread still holds (to cut its transfer short) can never reach a newer object.
+    const HINTERNET h = reinterpret_cast<HINTERNET>(r.next += 4);
     r.open.emplace(h, std::move(object));
     return h;
 }

@@ -1,10 +1,10 @@
 #pragma once
 // The objects behind the Internet handles (private to the WinInet stand-in).
 //
-// A handle value is the address of its object. The registry keeps every open object alive
-// through a shared pointer; each call takes its own reference for as long as it runs, so
-// a handle closed by another thread in the middle of a call is freed only when the call
-// has returned.
+// A handle value names its object and is never given out again. The registry keeps every
+// open object alive through a shared pointer; each call takes its own reference for as long
+// as it runs, so a handle closed by another thread in the middle of a call is freed only
+// when the call has returned.
 #include <atomic>
 #include <memory>
 #include <optional>

@@ -130,4 +130,16 @@ user_settings "$host"
 
 # From here on: the installed program, as the test user, with every server on $host.
 
+step "installed copy: an album from the command line lands in the user's pictures folder"
+out=$("${as_user[@]}" "$prefix/bin/fotaviq" --download "http://$host/flash/vphoto.swf?uin=20000&fid=3" 2>"$work/cli.err") ||
+  fail "the download failed: $(cat "$work/cli.err")"
+album="$home/Pictures/Fotaviq/三张照片 Trip"
+[ "$(printf '%s\n' "$out" | tail -n 1)" = "$album/" ] || fail "the album folder printed is not $album/: $out"
+for k in 0 1 2; do
+  cmp -s "$album/$k.jpg" <(curl -s "http://$host/photos/three/$k.jpg") || fail "$album/$k.jpg differs from the service's"
+done
+[ "$(stat -c %U "$album/0.jpg")" = "$user" ] || fail "the photos do not belong to the user"
+[ -z "$(find "$prefix" -newer "$prefix/bin/fotaviq" -name '*.txt' -o -newer "$prefix/bin/fotaviq" -name '*.part')" ] ||
+  fail "files were written beside the installed program"
+
 echo "install test passed"

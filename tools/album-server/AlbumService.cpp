@@ -68,7 +68,7 @@ void AlbumService::Install(httplib::Server& server)
         return httplib::Server::HandlerResponse::Unhandled;
     });
     // The library calls its logger once per request, after the response was written or
-    // its writing failed: the end of a photo's time in flight.
+    // its writing failed: the end of a photo's time in flight (a whole photo ends it earlier).
     server.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
         photosInFlight_.End(&req);
         if (options_.verbose) {
@@ -168,7 +168,16 @@ void AlbumService::ServePhoto(const httplib::Request& req, httplib::Response& re
         SetPacedContent(res, jpeg, "image/jpeg", options_.slowRate, stop_);
         break;
     default:
-        SetBody(res, jpeg, "image/jpeg");
+        if (options_.throttle > 0)
+            return SetBody(res, jpeg, "image/jpeg");
+        // The photo stops counting as in flight before its bytes leave: a client that has
+        // them and starts its next request is never counted twice, however late this
+        // thread runs again after writing.
+        res.set_content_provider(jpeg->size(), "image/jpeg",
+                                 [this, jpeg, &req](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                                     photosInFlight_.End(&req);
+                                     return sink.write(jpeg->data() + offset, length);
+                                 });
         break;
     }
 }

@@ -1,0 +1,33 @@
+// The [download] settings: what a user may write there, and what is taken.
+#include <gtest/gtest.h>
+
+#include "app/downloadSettings.h"
+
+TEST(DownloadSettings, ValuesOutsideTheRangeAreClampedAndTextsReplacedOnceEach) {
+    struct Case {
+        const char* connections;
+        const char* retries;
+        int wantConnections, wantRetries;
+        size_t notes;
+    };
+    const Case cases[] = {
+        {"", "", 4, 2, 0},          // absent or empty: the defaults, silently
+        {"1", "0", 1, 0, 0},        // the values that keep one photo at a time and no retries
+        {" 16 ", "+10", 16, 10, 0},
+        {"0", "11", 1, 10, 2},      // clamped
+        {"17", "-1", 16, 0, 2},
+        {"abc", "2x", 4, 2, 2},     // not numbers: the defaults
+        {"4.5", "99999999999999999999", 4, 10, 2},
+    };
+    for (const Case& c : cases) {
+        const TDownloadSettings s = ParseDownloadSettings(c.connections, c.retries);
+        EXPECT_EQ(s.Connections, c.wantConnections) << c.connections;
+        EXPECT_EQ(s.Retries, c.wantRetries) << c.retries;
+        EXPECT_EQ(s.Notes.size(), c.notes) << c.connections << " " << c.retries;
+    }
+    // The note names the key, the value written and the value taken.
+    const TDownloadSettings bad = ParseDownloadSettings("abc", "");
+    ASSERT_EQ(bad.Notes.size(), 1u);
+    EXPECT_NE(bad.Notes[0].find("connections=abc"), std::string::npos);
+    EXPECT_NE(bad.Notes[0].find(" 4"), std::string::npos);
+}
