@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The main job as a user meets it: a 200-photo album through the real window (on a virtual
 # display with a window manager, the information page loaded and live), against the same
-# photo list fetched by wget -i (one at a time, a connection per file) and by
-# curl --parallel --parallel-max 4, in interleaved rounds; once from a service on loopback and
+# photo list fetched by wget -i (one at a time) and by curl --parallel --parallel-max 4 (both
+# with their defaults, which keep connections alive), in interleaved rounds; once from a service on loopback and
 # once from a service that starts every answer 50 ms late, as a distant server would.
 # Figures are medians of ROUNDS rounds (default 5). cpu-ratio is the CPU of the whole program
 # (the browser's helper processes included) over curl's.
@@ -68,9 +68,8 @@ album() {
     rm -rf "$DIR/app" "$DIR/wget" "$DIR/curl"; mkdir -p "$DIR/app" "$DIR/wget" "$DIR/curl"
     read -r wall cpu main count failures decode < <("$BENCH" "$addr" "uin=20000&fid=200" "$DIR/app" ${CONNECTIONS:-} 2>"$DIR/bench.err")
     [ "$failures" = 0 ] && [ "$count" = 200 ] || { echo "round $r: $count photos, $failures failures: $(cat "$DIR/bench.err")" >&2; exit 1; }
-    # One connection per file, as the photo fetcher makes.
-    wg=$( { time wget -q --no-http-keep-alive -i "$DIR/list.txt" -P "$DIR/wget"; } 2>&1 )
-    cu=$( { time curl -s --parallel --parallel-max 4 --output-dir "$DIR/curl" --remote-name-all $(cat "$DIR/list.txt"); } 2>&1 )
+    wg=$( { time wget -q -i "$DIR/list.txt" -P "$DIR/wget" 2>/dev/null; } 2>&1 )
+    cu=$( { time curl -s --parallel --parallel-max 4 --output-dir "$DIR/curl" --remote-name-all $(cat "$DIR/list.txt") 2>/dev/null; } 2>&1 )
     [ "$(ls "$DIR/curl" | wc -l)" = 200 ] && [ "$(ls "$DIR/wget" | wc -l)" = 200 ] || { echo "round $r: a peer missed photos" >&2; exit 1; }
     read -r wg_wall _ _ <<<"$wg"; read -r cu_wall cu_user cu_sys <<<"$cu"
     cu_cpu=$(awk -v u="$cu_user" -v s="$cu_sys" 'BEGIN { print u + s }')
