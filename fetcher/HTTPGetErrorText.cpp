@@ -7,7 +7,10 @@ namespace {
 
 // "after 1000 of 3000 bytes", or "after 1000 bytes" when no length was announced.
 std::string After(std::int64_t got, std::int64_t total) {
-    return "after " + IntToStr(got) + (total >= 0 ? " of " + IntToStr(total) : std::string()) + " bytes";
+    std::string s = "after ";  // appended piece by piece: GCC 12 warns falsely on operator+ chains here
+    s.append(IntToStr(got));
+    if (total >= 0) s.append(" of ").append(IntToStr(total));
+    return s.append(" bytes");
 }
 
 // Texts from the server go into a line that may end up on a terminal.
@@ -44,5 +47,8 @@ std::string InternetErrorText(DWORD code, const std::string& host, bool inBody, 
 }
 
 std::string HttpStatusText(std::int32_t status, const std::string& reason) {
-    return "HTTP " + IntToStr(status) + (reason.empty() ? std::string() : " " + Printable(reason));
+    std::string s = "HTTP ";
+    s.append(IntToStr(status));
+    if (!reason.empty()) s.append(1, ' ').append(Printable(reason));
+    return s;
 }

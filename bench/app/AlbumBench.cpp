@@ -1,11 +1,16 @@
 // Runs one album through the main window's download button, as a user would, and prints
-// the wall time, the process's CPU time and the main thread's CPU time.
-//   album_bench HOST QUERY APPDIR
+//   WALL CPU MAIN COUNT FAILURES DECODE
+// WALL: seconds from the click to the end of the album; CPU: the CPU seconds of the whole
+// program meanwhile (this process and the browser's helper processes); MAIN: the main
+// thread's CPU seconds; COUNT: photos listed; FAILURES: errors shown; DECODE: the time the
+// first 30 thumbnails take to decode again afterwards, on the saved photos, so that a run
+// can be split into that part and the rest.
+//   album_bench HOST QUERY APPDIR [CONNECTIONS]
 // HOST is the album service (on port 80), QUERY the viewer query ("uin=..&fid=.."),
-// APPDIR the folder the album goes into. A sixth number follows: the time the thumbnails'
-// decoding alone takes, measured again afterwards on the saved photos, so that a run can
-// be split into that part and the rest.
-#include <sys/resource.h>
+// APPDIR the folder the album goes into; CONNECTIONS overrides the [download] setting
+// (default 4). The window uses the display it is given (DISPLAY), offscreen without one.
+#include <dirent.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QEventLoop>
@@ -16,10 +21,14 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 
 #include "app/Environment.h"
 #include "app/commonDefine.h"
+#include "app/downloadSettings.h"
 #include "app/jpegLoader.h"
 #include "app/mainUnit.h"
 #include "app/preview.h"
@@ -30,12 +39,38 @@
 
 namespace {
 
-double Seconds(const timeval& tv) { return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) / 1e6; }
-
-double ProcessCpu() {
-    rusage ru;
-    getrusage(RUSAGE_SELF, &ru);
-    return Seconds(ru.ru_utime) + Seconds(ru.ru_stime);
+// CPU seconds used so far by this process and every process below it (the browser's
+// helpers); children already reaped count through their parent's totals.
+double TreeCpu() {
+    std::map<long, long> parent;
+    std::map<long, double> ticks;
+    DIR* proc = opendir("/proc");
+    while (dirent* e = proc ? readdir(proc) : nullptr) {
+        char* end;
+        const long pid = std::strtol(e->d_name, &end, 10);
+        if (*end) continue;
+        std::ifstream f(std::string("/proc/") + e->d_name + "/stat");
+        std::string stat((std::istreambuf_iterator<char>(f)), {});
+        const auto close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(stat.substr(close + 2));
+        std::string state;
+        long ppid, skip;
+        double utime, stime, cutime, cstime;
+        rest >> state >> ppid;
+        for (int k = 0; k < 9; ++k) rest >> skip;
+        rest >> utime >> stime >> cutime >> cstime;
+        parent[pid] = ppid;
+        ticks[pid] = utime + stime + cutime + cstime;
+    }
+    if (proc) closedir(proc);
+    double sum = 0;
+    for (const auto& [pid, t] : ticks) {
+        long p = pid;
+        while (p > 1 && p != getpid()) p = parent.count(p) ? parent[p] : 0;
+        if (p == getpid()) sum += t;
+    }
+    return sum / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 double ThreadCpu() {
@@ -47,13 +82,13 @@ double ThreadCpu() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: album_bench HOST QUERY APPDIR\n");
+    if (argc != 4 && argc != 5) {
+        std::fprintf(stderr, "usage: album_bench HOST QUERY APPDIR [CONNECTIONS]\n");
         return 2;
     }
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
     PrepareEnvironment();
     QApplication app(argc, argv);
+    QApplication::setApplicationName("Fotaviq");
     int failures = 0;
     SetExceptionHandler([&](const std::string& text) {
         ++failures;
@@ -67,10 +102,15 @@ int main(int argc, char** argv) {
     TPreviewForm preview;
     PreviewForm = &preview;
     AppDir = Utf8ToAnsi(argv[3]) + "/";
+    if (argc == 5) {
+        TDownloadSettings settings;
+        settings.Connections = std::atoi(argv[4]);
+        SetDownloadSettings(settings);
+    }
     form.edtUrl->setText(QString("http://%1/album/client/photo/swf/vphoto.swf?%2").arg(argv[1], argv[2]));
 
-    // A user presses the button once the window is up: let the information page finish
-    // loading first, so that the browser's start-up is not counted as the album's.
+    // A user presses the button once the window is up and the information page has loaded,
+    // so the browser's start-up is not counted as the album's; the page stays live.
     QEventLoop settle;
     form.wb1->OnLoadFinished = [&](bool) { settle.quit(); };
     form.show();
@@ -79,11 +119,11 @@ int main(int argc, char** argv) {
     QTimer::singleShot(300, &settle, &QEventLoop::quit);
     settle.exec();
 
+    const double cpu0 = TreeCpu(), main0 = ThreadCpu();
     const auto start = std::chrono::steady_clock::now();
-    const double cpu0 = ProcessCpu(), main0 = ThreadCpu();
     GuardedCall([&] { form.btnDownloadClick(); });
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double cpu = ProcessCpu() - cpu0, mainCpu = ThreadCpu() - main0;
+    const double cpu = TreeCpu() - cpu0, mainCpu = ThreadCpu() - main0;
 
     const auto decodeStart = std::chrono::steady_clock::now();
     for (int n = 0; n < std::min(form.PhotoCount(), TMainForm::ThumbnailCount); ++n)

@@ -63,6 +63,9 @@ int main(int argc, char** argv)
     httplib::Server server;
     const int threads = options.threads;
     server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
+    // A kept-alive connection answers at once: without this, the response's last small
+    // write waits for the client's delayed acknowledgement of the one before (tens of ms).
+    server.set_tcp_nodelay(true);
     // The library listens with a backlog of 5: a burst of parallel connects overflows it,
     // and the dropped ones are retried by the client only a second later. Listening
     // again on the same socket just raises the backlog.
