@@ -4,7 +4,7 @@
 // every kind of header value and reads the body the way the fetcher does. Whatever the
 // server sends: every call returns, no memory it does not own is touched, a body read to
 // its end has exactly the announced length, a failed read stays failed, and no socket
-// descriptor is left behind.
+// is left behind.
 //
 // Option bits: 0-1 verb (GET, POST, HEAD, GET), 2 no automatic redirection, 3 through a
 // proxy, 4-5 read buffer size (1025, 1, 7, 65536).
@@ -12,6 +12,7 @@
 #include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -67,6 +68,7 @@ public:
         if (::listen(listenFd_, 16) != 0 || ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
             Fail("cannot listen on 127.0.0.1");
         port_ = ntohs(sa.sin_port);
+        wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         thread_ = std::thread([this] { Run(); });
     }
     ~TServerThread() {
@@ -76,6 +78,7 @@ public:
         }
         cv_.notify_all();
         thread_.join();
+        ::close(wakeFd_);
         ::close(listenFd_);
     }
 
@@ -93,7 +96,11 @@ public:
     void Finish() {
         std::unique_lock lock(mu_);
         clientDone_ = true;
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
         cv_.wait(lock, [&] { return !playing_; });
+        std::uint64_t count;
+        [[maybe_unused]] const ssize_t m = ::read(wakeFd_, &count, sizeof count);
     }
 
 private:
@@ -115,7 +122,7 @@ private:
                 if (!Play(c)) break;
             // Connections beyond the script are closed at once.
             while (!ClientDone()) {
-                const int fd = AcceptWithin(10);
+                const int fd = AcceptWithin(1000);
                 if (fd >= 0) ::close(fd);
             }
             std::lock_guard lock(mu_);
@@ -124,9 +131,10 @@ private:
         }
     }
 
+    // A connection, or -1 when none came within ms or the client is done.
     int AcceptWithin(int ms) {
-        pollfd p{listenFd_, POLLIN, 0};
-        if (::poll(&p, 1, ms) <= 0) return -1;
+        pollfd p[2] = {{listenFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        if (::poll(p, 2, ms) <= 0 || !(p[0].revents & POLLIN)) return -1;
         return ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
     }
 
@@ -186,7 +194,7 @@ private:
         int conn = -1;
         while (conn < 0) {
             if (ClientDone()) return false;
-            conn = AcceptWithin(10);
+            conn = AcceptWithin(1000);
         }
         ReadRequest(conn);
         const int clientFd = ClientEnd(conn);
@@ -203,6 +211,7 @@ private:
     }
 
     int listenFd_ = -1;
+    int wakeFd_ = -1;  // readable once the client is done
     std::uint16_t port_ = 0;
     std::thread thread_;
     std::mutex mu_;
@@ -213,10 +222,15 @@ private:
     bool quit_ = false;
 };
 
-int OpenDescriptors() {
+// Sockets only: the fuzzer's own helpers (the symbolizer's pipes) come and go.
+int OpenSockets() {
     int n = 0;
     if (DIR* d = ::opendir("/proc/self/fd")) {
-        while (::readdir(d)) ++n;
+        while (const dirent* e = ::readdir(d)) {
+            char target[64] = {};
+            const std::string link = std::string("/proc/self/fd/") + e->d_name;
+            if (::readlink(link.c_str(), target, sizeof target - 1) > 0 && std::strncmp(target, "socket:", 7) == 0) ++n;
+        }
         ::closedir(d);
     }
     return n;
@@ -244,7 +258,7 @@ void QueryText(HINTERNET request, DWORD level, const std::string& customName = {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static TServerThread server;
-    static const int descriptors = OpenDescriptors();
+    static const int sockets = OpenSockets();
     const TPeerScript script = ParsePeerScript(std::string_view(reinterpret_cast<const char*>(data), size), 4);
     static const char* const verbs[] = {"GET", "POST", "HEAD", "GET"};
     const std::string verb = verbs[script.options & 3];
@@ -311,6 +325,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     InternetCloseHandle(connection);
     InternetCloseHandle(session);
     server.Finish();
-    if (OpenDescriptors() != descriptors) Fail("a descriptor outlived its request");
+    if (OpenSockets() != sockets) Fail("a socket outlived its request");
     return 0;
 }
