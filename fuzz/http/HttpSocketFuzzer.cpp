@@ -3,9 +3,12 @@
 // and ends each connection with a close or a reset. Complements http_response_fuzzer,
 // which replaces the socket: here the socket layer's reads, notifications and close
 // handling run under the client. The request must end, never touch memory it does not
-// own, keep the document and its byte count in step, and leave no socket behind.
+// own, keep the document and its byte count in step, and leave no socket or look-up
+// behind.
 //
 // Option bits: 0-1 kind (GET, POST, HEAD, GET), 2 through a proxy, 3-4 the address.
+#include <arpa/inet.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +32,15 @@ public:
 
 constexpr std::size_t kMaxConnections = 4;
 
+// Names (from relocations) are not resolved: the run stays on loopback, and the system's
+// resolver leaves no state on the look-up threads.
+void ResolveAddressesOnly() {
+    WinsockSetLookupHook([](const std::string& query) {
+        in_addr a;
+        return ::inet_pton(AF_INET, query.c_str(), &a) == 1 ? 0 : WSAHOST_NOT_FOUND;
+    });
+}
+
 [[noreturn]] void Fail(const char* what) {
     std::fprintf(stderr, "http_socket_fuzzer: %s\n", what);
     std::abort();
@@ -38,6 +50,8 @@ constexpr std::size_t kMaxConnections = 4;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static TFuzzPeer peer;
+    static const bool hooked = (ResolveAddressesOnly(), true);
+    (void)hooked;
     const TPeerScript script =
         ParsePeerScript(std::string_view(reinterpret_cast<const char*>(data), size), kMaxConnections);
     static const THttpRequest kinds[] = {httpGET, httpPOST, httpHEAD, httpGET};
@@ -70,13 +84,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         client.BeginRequest(kind);
         for (const TPeerConnection& connection : script.connections) {
             if (!peer.Accept(5000, ended)) break;
-            // The answer follows the whole request, as from a server.
+            // The answer follows the whole request (head and announced body), as from a server.
             peer.PumpUntil(
                 [&] {
                     const std::string& r = peer.Received();
                     const std::size_t head = r.find("\r\n\r\n");
                     if (head == std::string::npos) return ended();
-                    return kind != httpPOST || r.size() >= head + 4 + post.Size() || ended();
+                    const std::size_t length = r.find("\r\nContent-Length: ");
+                    const std::size_t body =
+                        length < head ? std::strtoul(r.c_str() + length + 18, nullptr, 10) : 0;
+                    return r.size() >= head + 4 + body || ended();
                 },
                 2000);
             for (const std::string& piece : connection.pieces) {
@@ -101,5 +118,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     peer.CloseWaiting();
     if (WinsockOpenSocketCount() != 0 || LiveSocketCount() != 0) Fail("a socket outlived its client");
+    if (!peer.PumpUntil([] { return WinsockLookupsInFlight() == 0; }, 5000)) Fail("a look-up outlived its client");
     return 0;
 }
