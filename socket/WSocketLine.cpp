@@ -259,8 +259,9 @@ void TCustomLineWSocket::ApplyLineEditing(int& Got) {
 
     for (const char c : incoming) {
         if (c == '\b') {
-            if (LineEcho && w > floor) SendText(std::string("\b \b"));
+            // Copied before the echo: a failing echo closes the session and frees the buffer.
             makeCopy();
+            if (LineEcho && w > floor) SendText(std::string("\b \b"));
             if (w > floor) {
                 --w;
                 low = std::min(low, w);

@@ -268,6 +268,23 @@ TEST(WSocketLine, ClosingHandsOutWhatIsBuffered) {
     EXPECT_EQ(Join(t.Got), last + "(closed)");
 }
 
+TEST(WSocketLine, AnEchoThatFailsWhileEditingEndsTheSession) {
+    // The server is gone before the client reads "x\b": the echo of x draws a reset, the
+    // echo of the backspace fails and closes the session in the middle of the editing.
+    ScriptedPeer peer;
+    peer.Accept().Send("x\b").Close();
+    peer.Start();
+    TLineClient c;
+    c.S.LineEdit = true;
+    c.S.LineEcho = true;
+    c.S.SetAddr("127.0.0.1");
+    c.S.SetPort(std::to_string(peer.Port()));
+    c.S.Connect();
+    peer.Join();  // bytes and close are there before the client reads
+    ASSERT_TRUE(PumpUntil([&] { return c.Closed; }));
+    EXPECT_EQ(c.Got.back(), "(closed)");
+}
+
 TEST(WSocketLine, ResumingEndsWhenNothingCanBeHandedOut) {
     ScriptedPeer peer;
     peer.Accept().Send("abc").ReadUntil("go").Send("def\r\n").Close();
