@@ -1,12 +1,12 @@
 #include "app/parser.h"
 
+#include "app/albumDocument.h"
 #include "app/commonDefine.h"
 #include "app/commonFunc.h"
 #include "base/Exception.h"
 #include "fetcher/HTTPGet.h"
 #include "http/HttpProt.h"
 #include "platform/Files.h"
-#include "regex/RegExpr.h"
 
 namespace {
 
@@ -88,25 +88,20 @@ std::unique_ptr<TPhotoList> T6cnAlbumParser::Parse(const std::string& url) {
     std::string document;
     FetchDocument(url, "", document);
     auto photos = std::make_unique<TPhotoList>();
-    TRegExpr re;
-    re.SetExpression(R"re("name":"(.*?)")re");
-    if (re.Exec(document)) {
-        Title = re.SubMatch(1);
+    const TAlbumDocument found = ReadAlbumDocument(document);
+    if (found.Title) {
+        Title = *found.Title;
         ShowStatus(sGotTitle);
     }
-    re.SetExpression(R"re("mp3":"(.*?)")re");
-    if (re.Exec(document)) {
-        MusicUrl = re.SubMatch(1);
+    if (found.MusicUrl) {
+        MusicUrl = *found.MusicUrl;
         ShowStatus(sGotMusic);
     }
-    re.SetExpression(R"re("url":"(.*?)")re");
-    if (re.Exec(document)) {
-        do {
-            auto photo = std::make_unique<TPhotoObject>();
-            photo->Url = re.SubMatch(1);
-            photos->push_back(std::move(photo));
-            ShowStatus(sGotPhoto);
-        } while (re.ExecNext());
+    for (const std::string& url : found.PhotoUrls) {
+        auto photo = std::make_unique<TPhotoObject>();
+        photo->Url = url;
+        photos->push_back(std::move(photo));
+        ShowStatus(sGotPhoto);
     }
     return photos;
 }

@@ -259,8 +259,9 @@ void TCustomLineWSocket::ApplyLineEditing(int& Got) {
 
     for (const char c : incoming) {
         if (c == '\b') {
-            if (LineEcho && w > floor) SendText(std::string("\b \b"));
+            // Copied before the echo: a failing echo closes the session and frees the buffer.
             makeCopy();
+            if (LineEcho && w > floor) SendText(std::string("\b \b"));
             if (w > floor) {
                 --w;
                 low = std::min(low, w);
@@ -340,20 +341,26 @@ void TCustomLineWSocket::FireSessionClosed(WORD Error) {
                 EndDelivery();
                 if (FLineMode && !LineClearData) DeliverLines(0);
             }
-            if (generation == BufferGeneration && FLineMode && LineBufferCount > 0 && !LineClearData) {
-                // The partial line goes out without a line end.
-                LineLength = LineBufferCount;
-                DeliveryEnd = LineLength;
-                Delivering = true;
-                while (FLineMode && LineLength > 0 && generation == BufferGeneration)
-                    if (!TCustomSocksWSocket::FireDataAvailable(0)) break;
-                if (generation == BufferGeneration) EndDelivery();
+            // The partial line goes out without a line end; bytes left buffered by switching
+            // line mode off go out as plain data, while the connection still exists to answer
+            // the handler's questions. A handler that switches the mode meanwhile gets the
+            // rest the other way; the hand-out ends when a pass takes nothing.
+            while (generation == BufferGeneration && LineBufferCount > 0 && !LineClearData) {
+                const int before = LineBufferCount;
+                if (FLineMode) {
+                    LineLength = LineBufferCount;
+                    DeliveryEnd = LineLength;
+                    Delivering = true;
+                    while (FLineMode && LineLength > 0 && generation == BufferGeneration)
+                        if (!TCustomSocksWSocket::FireDataAvailable(0)) break;
+                    if (generation == BufferGeneration) EndDelivery();
+                } else if (SocketHandle != INVALID_SOCKET) {
+                    HandOutPlainData();
+                } else {
+                    break;
+                }
+                if (LineBufferCount >= before) break;
             }
-            // Bytes left buffered by switching line mode off go out before the end too, while
-            // the connection still exists to answer the handler's questions.
-            if (generation == BufferGeneration && !FLineMode && LineBufferCount > 0 && !LineClearData &&
-                SocketHandle != INVALID_SOCKET)
-                HandOutPlainData();
         } catch (...) {
             if (generation == BufferGeneration) ReleaseLineBuffer();
             throw;

@@ -250,6 +250,39 @@ TEST(WSocketLine, ClosingHandsOutWhatIsBuffered) {
     };
     ASSERT_TRUE(p.Run(plain.Port()));
     EXPECT_EQ(Join(p.Got), "HEAD\r\n" + body + "(closed)");
+
+    // The last line, read 7 bytes at a time: the second read switches line mode off, the
+    // plain read after it switches it back on; the rest is still handed out.
+    const std::string last = "no line end in 27 bytes ...";
+    ScriptedPeer toggled;
+    toggled.Accept().Send(last).Close();
+    toggled.Start();
+    TLineClient t;
+    t.ReadSize = 7;
+    int reads = 0;
+    t.After = [&](const std::string&) {
+        if (++reads == 2) t.S.SetLineMode(false);
+        if (reads == 3) t.S.SetLineMode(true);
+    };
+    ASSERT_TRUE(t.Run(toggled.Port()));
+    EXPECT_EQ(Join(t.Got), last + "(closed)");
+}
+
+TEST(WSocketLine, AnEchoThatFailsWhileEditingEndsTheSession) {
+    // The server is gone before the client reads "x\b": the echo of x draws a reset, the
+    // echo of the backspace fails and closes the session in the middle of the editing.
+    ScriptedPeer peer;
+    peer.Accept().Send("x\b").Close();
+    peer.Start();
+    TLineClient c;
+    c.S.LineEdit = true;
+    c.S.LineEcho = true;
+    c.S.SetAddr("127.0.0.1");
+    c.S.SetPort(std::to_string(peer.Port()));
+    c.S.Connect();
+    peer.Join();  // bytes and close are there before the client reads
+    ASSERT_TRUE(PumpUntil([&] { return c.Closed; }));
+    EXPECT_EQ(c.Got.back(), "(closed)");
 }
 
 TEST(WSocketLine, ResumingEndsWhenNothingCanBeHandedOut) {
