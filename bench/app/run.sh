@@ -22,27 +22,9 @@ LATENCY=50
 for f in "$BENCH" "$SERVER"; do [ -x "$f" ] || { echo "missing $f (build with -DFOTAVIQ_BENCH=ON)" >&2; exit 1; }; done
 # Downloads go to memory when it can hold them, so that disk write-back does not decide.
 SCRATCH=/tmp; [ -d /dev/shm ] && [ -w /dev/shm ] && SCRATCH=/dev/shm
-DIR=$(mktemp -d $SCRATCH/album-bench-XXXXXX)
-pids=()
-cleanup() {
-  for ((k = ${#pids[@]} - 1; k >= 0; k--)); do kill -- "${pids[k]}" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$DIR"
-}
-trap cleanup EXIT
-
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$DIR/display" 2>"$DIR/xvfb.log" & pids+=($!)
-for _ in $(seq 100); do [ -s "$DIR/display" ] && break; sleep 0.05; done
-[ -s "$DIR/display" ] || { echo "Xvfb did not start: $(cat "$DIR/xvfb.log")" >&2; exit 1; }
-export DISPLAY=":$(head -n1 "$DIR/display")"
-if command -v evilwm >/dev/null; then evilwm >/dev/null 2>&1 & pids+=($!); fi
-
-start_server() {  # addr log args...
-  local addr=$1 log=$2; shift 2
-  "$SERVER" --bind "$addr" --port 80 --pregenerate "$@" >"$log" 2>&1 & pids+=($!)
-  for _ in $(seq 100); do grep -q listening "$log" 2>/dev/null && return; sleep 0.1; done
-  echo "album service on $addr did not start" >&2; exit 1
-}
+. "$(dirname "$0")/session.sh"
+bench_session "$(mktemp -d $SCRATCH/album-bench-XXXXXX)"
+start_display
 NEAR=127.0.7.1; FAR=127.0.7.3; PACED=127.0.7.2
 start_server $NEAR "$DIR/near.log"
 start_server $FAR "$DIR/far.log" --latency $LATENCY

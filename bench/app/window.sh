@@ -27,29 +27,10 @@ command -v xdotool >/dev/null || { echo "xdotool is needed (scripts/setup.sh)" >
 for f in "$APP" "$PROBE" "$SERVER"; do [ -x "$f" ] || { echo "missing $f (build with -DFOTAVIQ_BENCH=ON)" >&2; exit 1; }; done
 [ ! -e "$BUILD/app/fotaviq.ini" ] || { echo "$BUILD/app/fotaviq.ini would point the program elsewhere" >&2; exit 1; }
 
-DIR=$(mktemp -d /tmp/window-bench-XXXXXX)
-pids=()
-cleanup() {
-  for ((k = ${#pids[@]} - 1; k >= 0; k--)); do kill -- "${pids[k]}" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$DIR"
-}
-trap cleanup EXIT
-
-# The display: the given number, or the first free one (Xvfb writes it once it is ready).
-Xvfb ${DISPLAY_NUM:+":$DISPLAY_NUM"} -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$DIR/display" 2>"$DIR/xvfb.log" &
-xvfb=$!; pids+=($xvfb)
-for _ in $(seq 100); do [ -s "$DIR/display" ] && break; sleep 0.05; done
-[ -s "$DIR/display" ] || { echo "Xvfb did not start: $(cat "$DIR/xvfb.log")" >&2; exit 1; }
-export DISPLAY=":$(head -n1 "$DIR/display")"
-if command -v evilwm >/dev/null; then
-  evilwm >/dev/null 2>&1 & pids+=($!)
-  for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.05; done
-fi
-
-"$SERVER" --bind 127.0.0.1 --port 80 --pregenerate --verbose >"$DIR/server.log" 2>&1 & pids+=($!)
-for _ in $(seq 100); do grep -q listening "$DIR/server.log" && break; sleep 0.05; done
-grep -q listening "$DIR/server.log" || { echo "album service did not start" >&2; exit 1; }
+. "$(dirname "$0")/session.sh"
+bench_session "$(mktemp -d /tmp/window-bench-XXXXXX)"
+start_display "${DISPLAY_NUM:-}"
+start_server 127.0.0.1 "$DIR/server.log" --verbose
 
 # CPU ticks of a process and all its descendants; children already reaped count through
 # their parent's cutime and cstime.

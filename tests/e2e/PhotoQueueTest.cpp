@@ -9,7 +9,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "AlbumServiceProcess.h"
+#include "AlbumWindowTest.h"
 #include "app/commonDefine.h"
 #include "app/downloadSettings.h"
 #include "app/mainUnit.h"
@@ -35,7 +35,7 @@ TDownloadSettings Settings(int connections, int retries) {
 
 }  // namespace
 
-class PhotoQueueTest : public QObject {
+class PhotoQueueTest : public AlbumWindowTest {
     Q_OBJECT
 
 private slots:
@@ -44,37 +44,17 @@ private slots:
         // Every answer 100 ms late; xihu's first four photos finish in reverse order;
         // huangshan's photos fail in the ways a retry should or should not overcome;
         // gulangyu's photo 2 fails late, after the photos behind it have arrived.
-        service = std::make_unique<AlbumServiceProcess>(
-            kHost, QStringList{"--latency", "100", "--delay", "xihu/0:450", "--delay", "xihu/1:300", "--delay",
+        QVERIFY2(StartWindow(kHost, {"--latency", "100", "--delay", "xihu/0:450", "--delay", "xihu/1:300", "--delay",
                                "xihu/2:150", "--fail", "huangshan/1:1:cut", "--fail", "huangshan/2:2:reset",
                                "--fail", "huangshan/0:1:503", "--fail", "huangshan/3:always", "--delay",
-                               "gulangyu/2:400", "--fail", "gulangyu/2:always"});
-        QVERIFY2(service->Started(), "the album service did not start");
-        TServerSettings servers;
-        servers.AlbumHost = servers.ViewerHost = servers.ReportHost = servers.LinkHost = servers.InfoHost = kHost;
-        SetServers(servers);
-        SetExceptionHandler([this](const std::string& text) { errors << TextToQString(text); });
-        form = std::make_unique<TMainForm>();
-        MainForm = form.get();
-        form->status1->OnTextChange = [this](TStatusPanel* p) {
-            statuses << p->Text();
-            if (onStatus) onStatus(p->Text());
-        };
+                               "gulangyu/2:400", "--fail", "gulangyu/2:always"}),
+                 "the album service did not start");
     }
 
-    void cleanupTestCase() {
-        SetExceptionHandler(nullptr);
-        MainForm = nullptr;
-        form.reset();
-        service.reset();
-    }
+    void cleanupTestCase() { StopWindow(); }
 
     void init() {
-        FreshFolder();
-        statuses.clear();
-        errors.clear();
-        onStatus = nullptr;
-        service->Reset();
+        FreshTest();
         SetDownloadSettings(Settings(4, 2));
     }
 
@@ -100,6 +80,7 @@ private slots:
         };
         for (TImage* img : form->Image) img->SetPicture(QImage());
         Run("uin=10001&fid=1");
+        onStatus = nullptr;
         QVERIFY2(errors.isEmpty(), qPrintable(errors.join('|')));
         QVERIFY2(seen.isEmpty(), qPrintable(seen.join(" | ")));
         QCOMPARE(statuses.filter(U("正在下载")), QStringList({Dl(0, 12), Dl(1, 12), Dl(2, 12), Dl(3, 12), Dl(4, 12), Dl(5, 12), Dl(6, 12), Dl(7, 12), Dl(8, 12), Dl(9, 12), Dl(10, 12), Dl(11, 12)}));
@@ -159,13 +140,10 @@ private slots:
         QCOMPARE(QDir(appDir->path() + "/" + U("黄山日出")).entryList(QDir::Files), QStringList({"0.jpg", "1.jpg", "2.jpg"}));
 
         // A photo that is not there is not asked for again; nor is anything without retries.
-        service->Reset();
-        errors.clear();
+        FreshTest();
         Run("uin=20000&fid=7");
         QCOMPARE(service->Requests().count("GET /photos/missing/1.jpg"), 1);
-        service->Reset();
-        errors.clear();
-        FreshFolder();
+        FreshTest();
         SetDownloadSettings(Settings(4, 0));
         Run("uin=10001&fid=2");
         QCOMPARE(errors.size(), 1);
@@ -173,23 +151,8 @@ private slots:
     }
 
 private:
-    void FreshFolder() {
-        appDir = std::make_unique<QTemporaryDir>();
-        AppDir = QStringToAnsi(appDir->path()) + "/";
-    }
-    void Run(const QString& query) {
-        form->edtUrl->setText(QString("http://%1/album/client/photo/swf/vphoto.swf?%2").arg(kHost, query));
-        QTest::mouseClick(form->btnDownload, Qt::LeftButton);
-    }
     // The most photo requests the service had in progress at once since the last reset.
     int MaxInFlight() const { return QString::fromLatin1(service->Get("/_test/inflight")).section('\n', 0, 0).section(' ', 1).toInt(); }
-
-    std::unique_ptr<AlbumServiceProcess> service;
-    std::unique_ptr<TMainForm> form;
-    std::unique_ptr<QTemporaryDir> appDir;
-    QStringList statuses;
-    QStringList errors;
-    std::function<void(const QString&)> onStatus;
 };
 
 FOTAVIQ_QTEST_MAIN(PhotoQueueTest)

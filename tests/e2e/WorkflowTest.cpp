@@ -11,7 +11,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "AlbumServiceProcess.h"
+#include "AlbumWindowTest.h"
 #include "app/commonDefine.h"
 #include "app/mainUnit.h"
 #include "app/preview.h"
@@ -36,44 +36,20 @@ QByteArray ReadFile(const QString& path) {
 
 }  // namespace
 
-class WorkflowTest : public QObject {
+class WorkflowTest : public AlbumWindowTest {
     Q_OBJECT
 
 private slots:
     void initTestCase() {
         if (::geteuid() != 0) QSKIP("the photo fetcher needs the service on port 80 (run as root)");
-        service = std::make_unique<AlbumServiceProcess>(kHost, QStringList{"--slow-rate", "40000"});
-        QVERIFY2(service->Started(), "the album service did not start");
-        TServerSettings servers;
-        servers.AlbumHost = servers.ViewerHost = servers.ReportHost = servers.LinkHost = servers.InfoHost = kHost;
-        SetServers(servers);
-        SetExceptionHandler([this](const std::string& text) { errors << TextToQString(text); });
-        form = std::make_unique<TMainForm>();
-        MainForm = form.get();
-        preview = std::make_unique<TPreviewForm>();
-        PreviewForm = preview.get();
-        form->status1->OnTextChange = [this](TStatusPanel* p) {
-            statuses << p->Text();
-            if (onStatus) onStatus(p->Text());
-        };
+        QVERIFY2(StartWindow(kHost, {"--slow-rate", "40000"}), "the album service did not start");
     }
 
-    void cleanupTestCase() {
-        SetExceptionHandler(nullptr);
-        PreviewForm = nullptr;
-        preview.reset();
-        MainForm = nullptr;
-        form.reset();
-        service.reset();
-    }
+    void cleanupTestCase() { StopWindow(); }
 
     void init() {
-        appDir = std::make_unique<QTemporaryDir>();
-        AppDir = QStringToAnsi(appDir->path()) + "/";
-        statuses.clear();
-        errors.clear();
+        FreshTest();
         form->chkAutoDownMusic->setChecked(false);
-        service->Reset();
     }
 
     void threePhotoAlbumWithMusic() {
@@ -268,20 +244,6 @@ private slots:
         QCOMPARE(form->PhotoCount(), 0);  // "URL" in capitals is not "url"
     }
 
-private:
-    void Run(const QString& query) {
-        form->edtUrl->setText(QString("http://%1/album/client/photo/swf/vphoto.swf?%2").arg(kHost, query));
-        QTest::mouseClick(form->btnDownload, Qt::LeftButton);
-    }
-    QString AlbumPath(const QString& title) const { return appDir->path() + "/" + title; }
-
-    std::unique_ptr<AlbumServiceProcess> service;
-    std::unique_ptr<TMainForm> form;
-    std::unique_ptr<TPreviewForm> preview;
-    std::unique_ptr<QTemporaryDir> appDir;
-    QStringList statuses;
-    QStringList errors;
-    std::function<void(const QString&)> onStatus;
 };
 
 FOTAVIQ_QTEST_MAIN(WorkflowTest)
