@@ -1,11 +1,15 @@
 #pragma once
 // The album title comes from the network and names a folder under the album base folder
-// (AlbumBaseDir): it must never lead outside it.
+// (AlbumBaseDir): it must never
+// lead outside it, and every album gets its own folder inside it.
 #include <string>
 
-// The title as a single folder name: path separators, control characters and leading dots
-// become '_', so "..", "a/b" or "\x01" cannot climb out of the album base folder and the
-// folder is never hidden. GBK double-byte characters stay whole
-// (their second byte may equal '\'), so Chinese titles remain readable. The empty title
-// stays empty (the album then goes into the album base folder itself).
+// The title as a single folder name. A GBK double-byte character stays whole (its second
+// byte may equal '\', so Chinese titles remain readable) when it is a lead byte 0x81-0xFE
+// with a trail byte 0x40-0x7E or 0x80-0xFE and its file-system form is one printable
+// character. Everything else that could change the path becomes '_': separators, control
+// characters, 0x80, 0xFF, a lead byte without a valid trail (its next byte is then read
+// on its own), a pair the code page does not map, and leading dots (no "." or "..", no
+// hidden folder). A non-empty title never gives an empty name; the empty title stays
+// empty (the album then goes into the album base folder itself).
 std::string AlbumFolderName(const std::string& title);

@@ -10,6 +10,7 @@ constexpr UINT kWakeMessage = WM_USER + 0x7F01;  // only wakes a WaitFor
 
 struct SyncRequest {
     const std::function<void()>* call;
+    const std::function<void()>* afterCall = nullptr;  // runs after call, before the worker goes on
     std::exception_ptr error;
     std::mutex mu;
     std::condition_variable cv;
@@ -24,6 +25,7 @@ void RunSync(TMessage& m) {
     } catch (...) {
         req->error = std::current_exception();
     }
+    if (req->afterCall) (*req->afterCall)();
     std::lock_guard lock(req->mu);
     req->done = true;
     req->cv.notify_all();
@@ -70,10 +72,15 @@ void TThread::Run() {
     } catch (...) {
         fatal_ = std::current_exception();
     }
+    // After the completion the body only releases and frees: its thread may take the next
+    // body as soon as the completion is over, which may start that body at once.
+    const std::function<void()> returning = ParkReturnNotice();
     try {
-        Synchronize([this] {
-            if (OnTerminate) OnTerminate(this);
-        });
+        Synchronize(
+            [this] {
+                if (OnTerminate) OnTerminate(this);
+            },
+            &returning);
     } catch (...) {
     }
     // What the body left in this thread's queue goes now, while the application that owns
@@ -99,13 +106,22 @@ bool TThread::Finished() {
     return finished_;
 }
 
-void TThread::Synchronize(const std::function<void()>& call) {
+void TThread::Synchronize(const std::function<void()>& call) { Synchronize(call, nullptr); }
+
+void TThread::Synchronize(const std::function<void()>& call, const std::function<void()>* afterCall) {
     if (std::this_thread::get_id() == creator_) {
-        call();
+        try {
+            call();
+        } catch (...) {
+            if (afterCall) (*afterCall)();
+            throw;
+        }
+        if (afterCall) (*afterCall)();
         return;
     }
     SyncRequest req;
     req.call = &call;
+    req.afterCall = afterCall;
     if (!PostMessage(syncWindow_, kSyncMessage, reinterpret_cast<WPARAM>(&req), 0)) return;
     std::unique_lock lock(req.mu);
     req.cv.wait(lock, [&] { return req.done; });

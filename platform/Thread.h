@@ -5,7 +5,9 @@
 //  - Synchronize(call) hands call to the creating thread and blocks the worker until that
 //    thread has run it (the creating thread runs it while it dispatches messages);
 //  - after Execute() returns, OnTerminate runs on the creating thread (through Synchronize),
-//    and then, with FreeOnTerminate, the object deletes itself on the worker thread.
+//    and then, with FreeOnTerminate, the object deletes itself on the worker thread. From
+//    the end of OnTerminate the worker's thread counts as free for the next body started
+//    (ThreadPark.h), so the destructor of a self-freeing thread must not wait on others.
 // The creating thread must dispatch messages (event loop or the waits in Messages.h) for
 // Synchronize and OnTerminate to make progress.
 // The body runs on an operating-system thread of its own, which may have run an earlier
@@ -51,6 +53,9 @@ protected:
     void Synchronize(const std::function<void()>& call);
 
 private:
+    // Synchronize, then afterCall on the creating thread before the worker goes on (also
+    // when call raised, and also when the worker is the creating thread).
+    void Synchronize(const std::function<void()>& call, const std::function<void()>* afterCall);
     void Run();
     bool Finished();
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/albumFolder.h"
+#include "platform/Paths.h"
 
 TEST(AlbumFolderName, NothingLeadsOutOfTheApplicationFolder) {
     EXPECT_EQ(AlbumFolderName(".."), "__");
@@ -18,6 +19,31 @@ TEST(AlbumFolderName, ReadableTitlesStayAsTheyAre) {
     EXPECT_EQ(AlbumFolderName("\xCE\xF7\xBA\xFE\xB4\xBA\xD3\xCE"), "\xCE\xF7\xBA\xFE\xB4\xBA\xD3\xCE");  // 西湖春游
     // A GBK character whose second byte is '\' stays whole.
     EXPECT_EQ(AlbumFolderName("\x95\x5C" "a"), "\x95\x5C" "a");
-    // A lone lead byte at the end is kept as it is (the file system shows it as unknown).
-    EXPECT_EQ(AlbumFolderName("a\x95"), "a\x95");
+    // A lone lead byte at the end is not a character.
+    EXPECT_EQ(AlbumFolderName("a\x95"), "a_");
+}
+
+// A lead byte takes its next byte along only when the two are one character of the code
+// page; otherwise the next byte is read on its own, and a '/' or '\\' there must not
+// become a separator of the converted path.
+TEST(AlbumFolderName, OnlyWholeGbkCharactersPass) {
+    const struct {
+        std::string title, name;
+    } cases[] = {
+        {"x\x81/y", "x__y"},                                 // lead byte with a separator
+        {"z\xA1\\..", "z__.."},                              // unmapped pair ending in '\\'
+        {"a\xFF" "b", "a_b"},                                 // 0xFF is never a lead byte
+        {"a\x80" "b", "a_b"},                                 // nor is 0x80
+        {"\x81\x7F" "c", "__c"},                             // 0x7F is no trail byte
+        {"\xA1\x40" "d", "_@d"},                              // well-formed but unmapped
+        {"\xCE\xF7\x81\x01\xBA\xFE\x81\x81\xD5", "\xCE\xF7__\xBA\xFE\x81\x81_"},  // mixed
+    };
+    for (const auto& c : cases) {
+        const std::string name = AlbumFolderName(c.title);
+        EXPECT_EQ(name, c.name);
+        const std::string fs = FsPath(name);
+        EXPECT_EQ(fs.find('/'), std::string::npos) << fs;
+        EXPECT_TRUE(fs != "." && fs != ".." && !fs.empty()) << fs;
+        for (char ch : fs) EXPECT_FALSE(static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F) << fs;
+    }
 }

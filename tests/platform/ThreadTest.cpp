@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -225,4 +226,29 @@ TEST(Thread, WaitForReturnsAfterTheBodyEnded) {
     t.Terminate();
     t.WaitFor();
     EXPECT_TRUE(ended);
+}
+
+// A self-freeing worker whose completion leads to the start of the next one, as the
+// fetcher's photos follow each other: the next body takes the finishing worker's thread
+// instead of starting one more thread each time the start wins the race against the
+// worker's last steps.
+TEST(Thread, WorkersStartedOneAfterAnotherShareOneThread) {
+    const int before = ParkedThreadCount();
+    class Step : public TThread {
+    public:
+        Step() : TThread(true) { SetFreeOnTerminate(true); }
+
+    protected:
+        void Execute() override {}
+    };
+    for (int i = 0; i < 100; ++i) {
+        bool done = false;
+        auto* t = new Step;
+        t->OnTerminate = [&](TThread*) { done = true; };
+        t->Start();
+        while (!done) WaitAndProcessMessages();
+    }
+    ASSERT_TRUE(WaitUntilParked(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // stragglers park by now
+    EXPECT_LE(ParkedThreadCount(), std::max(before, 1));
 }
