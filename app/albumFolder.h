@@ -1,7 +1,6 @@
 #pragma once
 // The album title comes from the network and names a folder under the album base folder
-// (AlbumBaseDir): it must never
-// lead outside it, and every album gets its own folder inside it.
+// (AlbumBaseDir): it must never lead outside it, and every album gets its own folder inside it.
 #include <string>
 
 // The title as a single folder name. A GBK double-byte character stays whole (its second
