@@ -1,6 +1,5 @@
 #include "app/Environment.h"
 
-#include <malloc.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -14,24 +13,7 @@
 #include "platform/Encoding.h"
 #include "platform/ErrorGuard.h"
 
-namespace {
-
-// Every repaint of the main window copies the window's image (762 x 561 x 4 bytes) or
-// parts of it: the window holds the browser control, so the toolkit composes it through
-// OpenGL. malloc's adaptive threshold rises to the size of the first such block freed from
-// a mapping; from then on the copies come from the heap, where smaller blocks allocated in
-// between split their holes, and the heap grows by a megabyte now and then, shrinking only
-// seldom. A fixed threshold keeps blocks this large in mappings of their own, unmapped when
-// freed, so the resident size stays flat over a long run. The price: each copy
-// faults fresh pages in, about 2 ms of CPU per photo on a shown window here.
-constexpr int kMmapThresholdBytes = 512 * 1024;
-
-}  // namespace
-
 void PrepareEnvironment() {
-#ifdef __GLIBC__
-    mallopt(M_MMAP_THRESHOLD, kMmapThresholdBytes);
-#endif
     if (::geteuid() == 0) setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
     const char* flags = std::getenv("QTWEBENGINE_CHROMIUM_FLAGS");
     if (!flags || std::string(flags).find("--disable-gpu") == std::string::npos)
@@ -45,6 +27,8 @@ void PrepareEnvironment() {
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     // Nothing then draws through OpenGL; without this the display connection would still load
     // the emulation and its shader compiler at start-up, about 100 ms before the window shows.
+    // Composing the window through OpenGL also copied its whole image on every repaint, which
+    // fragmented the heap over a long run (bench/app/soak.sh).
     setenv("QT_XCB_GL_INTEGRATION", "none", 0);
 }
 

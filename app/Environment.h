@@ -1,6 +1,5 @@
 #pragma once
-// Process set-up that must happen before the application object exists: a fixed malloc
-// mapping threshold (large temporary images go back to the system when freed), the browser
+// Process set-up that must happen before the application object exists: the browser
 // control's sandbox and GPU switches (it runs as root and without a GPU here), its page
 // drawn by the software scene graph and no OpenGL in the process, the media back end that
 // works without a sound card, and the offscreen platform when there is no display.

@@ -22,7 +22,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
-#include <QWebEngineView>
 
 #include <chrono>
 #include <cstdio>
@@ -36,6 +35,7 @@
 #include "app/commonDefine.h"
 #include "app/mainUnit.h"
 #include "app/preview.h"
+#include "app/webBrowser.h"
 #include "platform/Encoding.h"
 #include "platform/ErrorGuard.h"
 
@@ -120,16 +120,14 @@ int main(int argc, char** argv) {
     PreviewForm = &preview;
     AppDir = Utf8ToAnsi(argv[3]) + "/";
     form.edtUrl->setText(QString("http://%1/album/client/photo/swf/vphoto.swf?%2").arg(argv[1], argv[2]));
+    if (!page) form.wb1->hide();  // a browser control never shown never starts its engine
     form.show();
 
     QEventLoop settle;  // the information page loads before the first album
     if (page) {
-        QObject::connect(form.wb1, &QWebEngineView::loadFinished, &settle, &QEventLoop::quit);
+        form.wb1->OnLoadFinished = [&](bool) { settle.quit(); };
         QTimer::singleShot(10000, &settle, &QEventLoop::quit);
         settle.exec();
-    } else {
-        delete form.wb1;
-        form.wb1 = nullptr;
     }
     QTimer::singleShot(500, &settle, &QEventLoop::quit);
     settle.exec();

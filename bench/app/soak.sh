@@ -5,31 +5,28 @@
 # growth per 10 albums from album 10 to the end.
 #   bench/app/soak.sh [build dir] [albums] [--no-page]
 # --no-page runs without the information page's browser view. SOAK_DISPLAY picks the
-# display number for Xvfb (default :99); SOAK_WRAP is put before the driver's command line
-# (a heap profiler, for example). Needs root (the photo fetcher always uses port 80).
+# display number for Xvfb (default: the first free one); SOAK_WRAP is put before the
+# driver's command line (a heap profiler, for example). Needs root: it runs in a network
+# namespace of its own (the photo fetcher always uses port 80).
 set -euo pipefail
 BUILD=${1:-build-bench}
+if [ "${FOTAVIQ_SOAK_NS:-}" != 1 ]; then
+  exec unshare -n env FOTAVIQ_SOAK_NS=1 "$0" "$@"
+fi
+ip link set lo up
 ALBUMS=${2:-300}
 NOPAGE=${3:-}
 BENCH=$BUILD/bench/app/soak_bench
 SERVER=$BUILD/tools/album-server/album-server
-SCREEN=${SOAK_DISPLAY:-:99}
 ADDR=127.0.7.3
 SCRATCH=/tmp; [ -d /dev/shm ] && [ -w /dev/shm ] && SCRATCH=/dev/shm
-DIR=$(mktemp -d $SCRATCH/soak-XXXXXX)
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$DIR"; }
-trap cleanup EXIT
-
-"$SERVER" --bind $ADDR --port 80 --pregenerate >"$DIR/server.log" 2>&1 & pids+=($!)
-Xvfb "$SCREEN" -nolisten tcp -screen 0 1024x768x24 >"$DIR/xvfb.log" 2>&1 & xvfb=$!; pids+=($xvfb)
-for _ in $(seq 100); do grep -q listening "$DIR/server.log" 2>/dev/null && break; sleep 0.1; done
-grep -q listening "$DIR/server.log" || { echo "album service did not start" >&2; exit 1; }
-for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X${SCREEN#:}" ] && break; sleep 0.1; done
-kill -0 $xvfb 2>/dev/null || { echo "Xvfb $SCREEN did not start:" >&2; cat "$DIR/xvfb.log" >&2; exit 1; }
+. "$(dirname "$0")/session.sh"
+bench_session "$(mktemp -d $SCRATCH/soak-XXXXXX)"
+start_display "${SOAK_DISPLAY:+${SOAK_DISPLAY#:}}"
+start_server $ADDR "$DIR/server.log"
 
 mkdir -p "$DIR/app"
-DISPLAY=$SCREEN QT_QPA_PLATFORM=xcb ${SOAK_WRAP:-} "$BENCH" $ADDR "uin=20000&fid=31" "$DIR/app" "$ALBUMS" $NOPAGE \
+QT_QPA_PLATFORM=xcb ${SOAK_WRAP:-} "$BENCH" $ADDR "uin=20000&fid=31" "$DIR/app" "$ALBUMS" $NOPAGE \
   2>"$DIR/bench.log" | tee "$DIR/lines" || true
 grep -q "^failures 0$" "$DIR/lines" || { echo "the soak failed:" >&2; tail -20 "$DIR/bench.log" >&2; exit 1; }
 awk -v page="$([ -n "$NOPAGE" ] && echo "no page" || echo "page")" '
