@@ -128,6 +128,15 @@ TEST(RegExprLimits, LongPatterns) {
     re.SetExpression(alternatives + "$");
     ASSERT_TRUE(re.Exec("..x4999"));
     EXPECT_EQ(re.MatchPos(0), 3);
+
+    // Many alternatives inside nested groups: every one is linked to the next and the last
+    // to the group's end.
+    std::string inner = "x0";
+    for (int i = 1; i < 20000; ++i) inner += "|x" + std::to_string(i);
+    re.SetExpression("((" + inner + ")y)");
+    ASSERT_TRUE(re.Exec("x19999x19998y"));
+    EXPECT_EQ(re.MatchPos(0), 7);
+    EXPECT_EQ(re.SubMatch(2), "x19998");
 }
 
 }  // namespace
