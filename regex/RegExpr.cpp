@@ -8,6 +8,7 @@
 #include "regex/RegExprDump.h"
 #include "regex/RegExprMatcher.h"
 #include "regex/RegExprProgram.h"
+#include "regex/RegExprSearch.h"
 
 namespace {
 
@@ -15,6 +16,15 @@ namespace {
 std::string_view UpToNul(std::string_view text) {
     const std::size_t nul = text.find('\0');
     return nul == std::string_view::npos ? text : text.substr(0, nul);
+}
+
+std::array<std::uint8_t, 32> SetOf(std::string_view chars) {
+    std::array<std::uint8_t, 32> set{};
+    for (char ch : chars) {
+        const auto c = static_cast<unsigned char>(ch);
+        set[c >> 3] |= static_cast<std::uint8_t>(1u << (c & 7));
+    }
+    return set;
 }
 
 }  // namespace
@@ -25,7 +35,8 @@ unsigned char FlipCase(unsigned char c) {
     return c;
 }
 
-TRegExpr::TRegExpr() : matcher_(std::make_unique<RegExprMatcher>(*this)) {
+TRegExpr::TRegExpr()
+    : matcher_(std::make_unique<RegExprMatcher>(*this)), search_(std::make_unique<RegExprSearch>(*this, *matcher_)) {
     SetModifierFlag(1, TRegExprDefaults::ModifierI);
     SetModifierFlag(2, TRegExprDefaults::ModifierR);
     SetModifierFlag(3, TRegExprDefaults::ModifierS);
@@ -33,7 +44,9 @@ TRegExpr::TRegExpr() : matcher_(std::make_unique<RegExprMatcher>(*this)) {
     SetModifierFlag(5, TRegExprDefaults::ModifierM);
     spaceChars_ = TRegExprDefaults::SpaceChars;
     wordChars_ = TRegExprDefaults::WordChars;
+    wordSet_ = SetOf(wordChars_);
     lineSeparators_ = TRegExprDefaults::LineSeparators;
+    sepSet_ = SetOf(lineSeparators_);
     SetCaseFlipper(FlipCase);
     SetLinePairedSeparator(TRegExprDefaults::LinePairedSeparator);
     ClearSlots();
@@ -83,12 +96,14 @@ void TRegExpr::SetSpaceCharList(std::string_view chars) {
 void TRegExpr::SetWordCharList(std::string_view chars) {
     if (chars == wordChars_) return;
     wordChars_.assign(chars);
+    wordSet_ = SetOf(wordChars_);
     DropProgram();
 }
 
 void TRegExpr::SetLineSeparatorList(std::string_view chars) {
     if (chars == lineSeparators_) return;
     lineSeparators_.assign(chars);
+    sepSet_ = SetOf(lineSeparators_);
     DropProgram();
 }
 
@@ -135,13 +150,35 @@ const std::string& TRegExpr::InputString() const {
 
 void TRegExpr::SetInputString(std::string_view text) {
     ClearSlots();
-    subject_.assign(UpToNul(text));
+    if (!hasSubject_ || !OverwriteSubject(text)) subject_.assign(UpToNul(text));
     hasSubject_ = true;
+    ++subjectVersion_;
+}
+
+// A text as long as the stored subject (the same document searched for several values, as a
+// rule) overwrites it block by block, and only the blocks that differ: reading both is cheaper
+// than copying, and an equal block holds no NUL because the stored subject holds none.
+bool TRegExpr::OverwriteSubject(std::string_view text) {
+    if (text.size() != subject_.size()) return false;
+    constexpr std::size_t kBlock = 16 * 1024;
+    for (std::size_t at = 0; at < text.size(); at += kBlock) {
+        const std::string_view block = text.substr(at, kBlock);
+        if (std::memcmp(subject_.data() + at, block.data(), block.size()) == 0) continue;
+        const std::size_t nul = block.find('\0');
+        if (nul != std::string_view::npos) {
+            subject_.resize(at);
+            subject_.append(block.substr(0, nul));
+            return true;
+        }
+        std::memcpy(subject_.data() + at, block.data(), block.size());
+    }
+    return true;
 }
 
 void TRegExpr::ClearSlots() noexcept {
-    startp_.fill(-1);
-    endp_.fill(-1);
+    // -1 is all bits set.
+    std::memset(startp_.data(), 0xFF, sizeof startp_);
+    std::memset(endp_.data(), 0xFF, sizeof endp_);
 }
 
 std::string TRegExpr::SubMatch(int n) const {
@@ -165,6 +202,8 @@ int TRegExpr::CompilePos() const noexcept { return compileCursor_ ? static_cast<
 
 void TRegExpr::DropProgram() noexcept {
     program_.clear();
+    ++programVersion_;
+    prefixLiteral_ = 0;
     firstChars_.fill(0);
     startChar_ = 0;
     anchored_ = false;
@@ -216,7 +255,9 @@ bool TRegExpr::BuildProgram(const std::string& pattern) {
         anchored_ = analysis.anchored;
         mustString_ = analysis.mustString;
         mustLength_ = analysis.mustLength;
+        prefixLiteral_ = analysis.prefixLiteral;
         jumpBackNodes_ = std::move(analysis.jumpBacks);
+        ++programVersion_;
     } catch (const regexpr::Failure& failure) {
         DropProgram();
         compiled_ = false;
@@ -266,34 +307,7 @@ bool TRegExpr::ExecPrim(std::ptrdiff_t offset) {
     const auto* start = reinterpret_cast<const unsigned char*>(subject_.data());
     const unsigned char* s = start + offset - 1;
 
-    if (mustString_ != 0) {
-        const std::string_view must(reinterpret_cast<const char*>(&program_[mustString_]),
-                                    static_cast<std::size_t>(mustLength_));
-        if (std::string_view(subject_).find(must, static_cast<std::size_t>(offset - 1)) == std::string_view::npos)
-            return false;
-    }
-
-    if (Search(s)) return true;
+    if (search_->Run(s)) return true;
     ClearSlots();
-    return false;
-}
-
-// Tries start positions from `s` on, skipping those the analysis rules out.
-bool TRegExpr::Search(const unsigned char* s) {
-    RegExprMatcher& m = *matcher_;
-    m.Begin();
-    const auto* end = reinterpret_cast<const unsigned char*>(subject_.data()) + subject_.size();
-    if (anchored_) return m.TryAt(s);
-    if (startChar_ != 0) {
-        for (const unsigned char* p = s; p < end; ++p) {
-            p = static_cast<const unsigned char*>(std::memchr(p, startChar_, static_cast<std::size_t>(end - p)));
-            if (p == nullptr) return false;
-            if (m.TryAt(p)) return true;
-        }
-        return false;
-    }
-    for (const unsigned char* p = s; p <= end; ++p) {
-        if (regexpr::InSet(firstChars_.data(), *p) && m.TryAt(p)) return true;
-    }
     return false;
 }

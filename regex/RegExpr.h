@@ -21,6 +21,7 @@
 #include "base/Exception.h"
 
 class RegExprMatcher;  // the backtracking machine (RegExprMatcher.h)
+class RegExprSearch;   // the choice of start positions (RegExprSearch.h)
 
 // The engine's exception. ErrorId is the error code; ErrorPos is CompilePos when it was raised
 // (the parse cursor for compile errors, 0 otherwise).
@@ -148,9 +149,14 @@ public:
 
     // --- limits of a search ----------------------------------------------------------------
 
-    // The backtracking state a search may keep (choice points plus undo records). A search
-    // that needs more raises 1016 instead of exhausting memory. Default 4,000,000 (about
-    // 100 MB at most).
+    // Bounds a search's backtracking in memory and in time; a search that goes past either
+    // bound raises 1016 (the object stays usable):
+    //  - the backtracking state it keeps at once (choice points plus undo records) stays below
+    //    the limit: at the default of 4,000,000 about 100 MB at most;
+    //  - it resumes at most limit + 16 x (positions from its offset to the subject's end)
+    //    choice points. Exponential backtracking (such as (a|aa)*$ on a run of a's) thus ends
+    //    after about the limit's number of resumes - well under a second at the default -
+    //    while a search that backtracks a few times per character runs to its end.
     std::size_t BacktrackLimit() const noexcept { return backtrackLimit_; }
     void SetBacktrackLimit(std::size_t entries) noexcept { backtrackLimit_ = entries; }
     // The number of nodes one search may visit; 0 (the default) means no limit. At the limit a
@@ -168,11 +174,13 @@ public:
 
 private:
     friend class RegExprMatcher;
+    friend class RegExprSearch;
 
     bool BuildProgram(const std::string& pattern);
     bool EnsureProgram();
     bool ExecPrim(std::ptrdiff_t offset);
-    bool Search(const unsigned char* s);
+    // Writes a text of the stored subject's length over it; false for another length.
+    bool OverwriteSubject(std::string_view text);
     void DropProgram() noexcept;
     void ClearSlots() noexcept;
     // Raises through RaiseError; if an override returns, raises the plain ERegExpr anyway.
@@ -182,6 +190,7 @@ private:
     std::string expression_;
     bool compiled_ = false;
     std::vector<std::uint8_t> program_;
+    std::uint64_t programVersion_ = 1;  // changes with every program built or dropped
     int programModifiers_ = 0;
     int modifiers_ = 0;
     const std::size_t* compileCursor_ = nullptr;  // set while a compile runs
@@ -192,6 +201,7 @@ private:
     bool anchored_ = false;
     int mustString_ = 0;  // program offset of the literal's first character, 0 = none
     int mustLength_ = 0;
+    int prefixLiteral_ = 0;           // literal node every match starts with, 0 = none
     std::vector<int> jumpBackNodes_;  // OpJumpBack nodes, for the matcher's empty-loop guard
 
     // Lists and case folding.
@@ -203,10 +213,14 @@ private:
     unsigned char pairedTail_ = 0;
     TCaseFlipper caseFlipper_;
     std::array<unsigned char, 256> flipTable_{};
+    // The lists as 256-bit sets, kept up to date by their writers.
+    std::array<std::uint8_t, 32> sepSet_{};
+    std::array<std::uint8_t, 32> wordSet_{};
 
     // Subject and result.
     bool hasSubject_ = false;
     std::string subject_;
+    std::uint64_t subjectVersion_ = 1;  // changes with every InputString write
     std::array<std::ptrdiff_t, 15> startp_{};  // offsets into subject_, -1 = not set
     std::array<std::ptrdiff_t, 15> endp_{};
 
@@ -215,4 +229,5 @@ private:
     int lastErrorCode_ = 0;
 
     std::unique_ptr<RegExprMatcher> matcher_;  // kept between searches to reuse its stacks
+    std::unique_ptr<RegExprSearch> search_;    // kept between searches for what it learnt
 };

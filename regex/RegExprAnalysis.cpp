@@ -170,6 +170,25 @@ Analysis Analyse(const std::vector<std::uint8_t>& bytes, int flags, const Analys
         }
     }
 
+    // The mandatory path from the start to the first node that consumes. Links on it only
+    // point forward, so the walk ends; the bound keeps a corrupt program finite.
+    for (int node = 1, steps = 0; node != 0 && program.Contains(node) && steps < 64; ++steps) {
+        const std::uint8_t op = program.Op(node);
+        const int next = program.Next(node);
+        if (op == OpAlt) {
+            if (next != 0 && program.Contains(next) && program.Op(next) == OpAlt) break;
+            node = program.Operand(node);
+        } else if (op == OpLiteral || op == OpLiteralNoCase) {
+            if (program.OperandPtr(node)[0] != 0) result.prefixLiteral = node;
+            break;
+        } else if (IsOpen(op) || IsClose(op) || op == OpRemark || op == OpPass || op == OpInputStart ||
+                   op == OpLineStart || op == OpWordEdge || op == OpNotWordEdge) {
+            node = next;
+        } else {
+            break;
+        }
+    }
+
     for (int node = 1; node > 0 && static_cast<std::size_t>(node) < bytes.size();) {
         const int size = NodeSize(program, node);
         if (size < 0) break;

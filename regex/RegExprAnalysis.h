@@ -1,7 +1,7 @@
 #pragma once
 // What the search learns from a program once, after compiling: the characters a match can
-// start with, a literal start character, anchoring, a literal every match contains, and the
-// loop nodes the matcher guards against empty iterations.
+// start with, a literal start character, anchoring, a literal every match contains, a literal
+// every match starts with, and the loop nodes the matcher guards against empty iterations.
 #include <array>
 #include <cstdint>
 #include <string_view>
@@ -22,6 +22,11 @@ struct Analysis {
     bool anchored = false;
     int mustString = 0;                          // program offset of the literal's text, 0 = none
     int mustLength = 0;
+    // An OpLiteral or OpLiteralNoCase node (not of character 0) that every match starts with:
+    // the only nodes before it are ones that consume nothing and always go on (group
+    // boundaries, remarks, passes, a single alternative's head) or that test the position
+    // (anchors, word edges). 0 = none.
+    int prefixLiteral = 0;
     std::vector<int> jumpBacks;                  // offsets of the OpJumpBack nodes
 };
 

@@ -119,22 +119,27 @@ int Compiler::ParseReg(bool inGroup, int& flags) {
         ret = EmitOp(OpOpen(group));
     }
 
+    // `last` is the chain's last node. An OpAlt keeps a link of 0 until the next alternative
+    // is linked to it, and nothing parsed later moves it, so linking from `last` writes what a
+    // walk from `ret` would, without walking every earlier alternative again.
     int altFlags = 0;
     int alt = ParseAlternative(altFlags);
     if (ret != 0) LinkTail(ret, alt);
     else ret = alt;
+    int last = alt;
     if (!(altFlags & FlagWidth)) flags &= ~FlagWidth;
     flags |= altFlags & FlagLeadRepeat;
     while (Ch() == '|' && !AtEnd()) {
         ++p_;
         alt = ParseAlternative(altFlags);
-        LinkTail(ret, alt);
+        LinkTail(last, alt);
+        last = alt;
         if (!(altFlags & FlagWidth)) flags &= ~FlagWidth;
         flags |= altFlags & FlagLeadRepeat;
     }
 
     const int ender = EmitOp(inGroup ? OpClose(group) : static_cast<std::uint8_t>(OpEnd));
-    LinkTail(ret, ender);
+    LinkTail(last, ender);
     if (!measuring_) {
         for (int br = ret; br != 0; br = NextNode(br)) LinkBranchTail(br, ender);
     }

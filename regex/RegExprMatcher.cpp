@@ -3,8 +3,12 @@
 #include <cstring>
 
 #include "regex/RegExpr.h"
+#include "regex/RegExprScan.h"
 
 using namespace regexpr;
+
+bool RegExprMatcher::InSep(unsigned char c) const { return InSet(owner_.sepSet_.data(), c); }
+bool RegExprMatcher::IsWord(unsigned char c) const { return InSet(owner_.wordSet_.data(), c); }
 
 void RegExprMatcher::Fail(int code) { owner_.Error(code); }
 
@@ -20,15 +24,12 @@ void RegExprMatcher::Undo(std::size_t height) {
     }
 }
 
-void RegExprMatcher::Begin() {
+void RegExprMatcher::Bind() {
+    program_ = owner_.programVersion_;
     prog_ = owner_.program_.data();
     progSize_ = owner_.program_.size();
-    start_ = reinterpret_cast<const unsigned char*>(owner_.subject_.data());
-    end_ = start_ + owner_.subject_.size();
-    sepSet_.fill(0);
-    for (char c : owner_.lineSeparators_) sepSet_[static_cast<unsigned char>(c) >> 3] |= 1u << (c & 7);
-    wordSet_.fill(0);
-    for (char c : owner_.wordChars_) wordSet_[static_cast<unsigned char>(c) >> 3] |= 1u << (c & 7);
+    continuation_.assign(progSize_, -1);
+    loopHeadJump_.clear();
     if (!owner_.jumpBackNodes_.empty()) {
         if (jumpBackLast_.size() < progSize_) jumpBackLast_.resize(progSize_, -1);
         loopHeadJump_.assign(progSize_, 0);
@@ -37,18 +38,26 @@ void RegExprMatcher::Begin() {
             if (head > 0 && static_cast<std::size_t>(head) < progSize_) loopHeadJump_[head] = jump;
         }
     }
-    steps_ = 0;
+    // Where a match goes on after a prefix literal that is the program's first node: the top
+    // alternative's head and the literal would just pass. Neither is ever a loop's head.
+    const int head = 1;
+    const int literal = owner_.prefixLiteral_;
+    afterPrefix_ = 0;
+    if (literal == head + NodeHeaderSize && ReadInt32(prog_ + literal + 1) != 0 &&
+        (loopHeadJump_.empty() || (loopHeadJump_[head] == 0 && loopHeadJump_[literal] == 0)))
+        afterPrefix_ = literal + ReadInt32(prog_ + literal + 1);
+    PlanStraight();
 }
 
-bool RegExprMatcher::TryAt(const unsigned char* p) {
+void RegExprMatcher::ClearMarks() {
     owner_.ClearSlots();
-    loopLevel_ = 0;
-    for (int node : owner_.jumpBackNodes_) jumpBackLast_[node] = -1;
-    cur_ = p;
-    if (!MatchPrim(1)) return false;
-    owner_.startp_[0] = p - start_;
-    owner_.endp_[0] = cur_ - start_;
-    return true;
+    for (int jump : owner_.jumpBackNodes_) jumpBackLast_[jump] = -1;
+    dirty_ = false;
+}
+
+void RegExprMatcher::CountPassed(int passed) {
+    steps_ += static_cast<std::uint64_t>(passed);
+    if (steps_ > owner_.stepLimit_) Fail(1017);
 }
 
 int RegExprMatcher::LoopExit(int jump) const {
@@ -70,18 +79,6 @@ std::ptrdiff_t RegExprMatcher::CaptureLength(int n) const {
     return len < 0 ? 0 : len;
 }
 
-void RegExprMatcher::RepeatBounds(int node, int& repeated, std::int64_t& min, std::int64_t& max) const {
-    const std::uint8_t op = prog_[node];
-    if (op == OpCountSimple || op == OpCountSimpleLazy) {
-        min = ReadInt32(prog_ + node + NodeHeaderSize);
-        max = ReadInt32(prog_ + node + NodeHeaderSize + 4);
-        repeated = node + NodeHeaderSize + CountOperandsSize;
-    } else {
-        min = (op == OpPlusSimple || op == OpPlusSimpleLazy) ? 1 : 0;
-        max = MaxSimpleCount;
-        repeated = node + NodeHeaderSize;
-    }
-}
 
 int RegExprMatcher::Hint(int node) const {
     // Only nodes that always continue, without consuming, are looked through; what they
@@ -90,42 +87,61 @@ int RegExprMatcher::Hint(int node) const {
         const std::uint8_t op = prog_[node];
         const std::int32_t link = ReadInt32(prog_ + node + 1);
         const int next = link == 0 ? 0 : node + link;
-        if (op == OpLiteral) return prog_[node + NodeHeaderSize];
+        if (op == OpLiteral) return node;
         if (op == OpRemark || op == OpPass || IsOpen(op) || IsClose(op)) {
             node = next;
         } else if (op == OpAlt && (next == 0 || prog_[next] != OpAlt)) {
             node += NodeHeaderSize;
         } else {
-            return -1;
+            return 0;
         }
     }
-    return -1;
+    return 0;
+}
+
+bool RegExprMatcher::Certain(int node) const {
+    for (int i = 0; i < 16 && node != 0 && static_cast<std::size_t>(node) < progSize_; ++i) {
+        const std::uint8_t op = prog_[node];
+        const std::int32_t link = ReadInt32(prog_ + node + 1);
+        const int next = link == 0 ? 0 : node + link;
+        if (op == OpEnd) return true;
+        if (op == OpRemark || op == OpPass || IsOpen(op) || IsClose(op)) {
+            node = next;
+        } else if (op == OpAlt && (next == 0 || prog_[next] != OpAlt)) {
+            node += NodeHeaderSize;
+        } else {
+            return false;
+        }
+    }
+    return false;
+}
+
+std::int32_t RegExprMatcher::WorkOutContinuation(int next) const {
+    const int literal = Hint(next);
+    const std::int32_t link = literal != 0 ? ReadInt32(prog_ + literal + 1) : 0;
+    const bool certain = literal != 0 && link != 0 && Certain(literal + link);
+    return literal | (certain ? kCertainBit : 0);
 }
 
 std::int64_t RegExprMatcher::NextGreedy(const unsigned char* save, std::int64_t from, std::int64_t min,
-                                        std::ptrdiff_t unit, int hint) const {
-    if (hint < 0) return from;
+                                        std::ptrdiff_t unit, int literal) const {
+    if (literal == 0) return from;
     if (unit == 1) {
-        for (std::int64_t k = from; k >= min; --k)
-            if (save[k] == hint) return k;
+        const unsigned char first = prog_[literal + NodeHeaderSize];
+        const unsigned char* low = save + min;
+        for (const unsigned char* high = save + from + 1; high > low;) {
+            const unsigned char* hit = FindByteBackward(low, high, first);
+            if (hit == nullptr) break;
+            if (LiteralAt(hit, literal)) return hit - save;
+            high = hit;
+        }
         return min - 1;
     }
     for (std::int64_t k = from; k >= min; --k)
-        if (save[k * unit] == hint) return k;
+        if (LiteralAt(save + k * unit, literal)) return k;
     return min - 1;
 }
 
-std::int64_t RegExprMatcher::NextLazy(const unsigned char* save, std::int64_t from, std::int64_t max,
-                                      std::ptrdiff_t unit, int hint) const {
-    if (hint < 0 || from > max) return from;
-    if (unit == 1) {
-        const void* hit = std::memchr(save + from, hint, static_cast<std::size_t>(max - from + 1));
-        return hit ? static_cast<const unsigned char*>(hit) - save : max + 1;
-    }
-    for (std::int64_t k = from; k <= max; ++k)
-        if (save[k * unit] == hint) return k;
-    return max + 1;
-}
 
 std::int64_t RegExprMatcher::RegRepeat(int node, std::int64_t max, const unsigned char*& pos) {
     const std::uint8_t op = prog_[node];
@@ -211,6 +227,7 @@ bool RegExprMatcher::MatchPrim(int node) {
             // starts here.
             const int jump = loopHeadJump_[node];
             if (jump != 0 && !viaJumpBack) {
+                dirty_ = true;
                 Save(jumpBackLast_[jump]);
                 jumpBackLast_[jump] = pos - start_;
             }
@@ -374,6 +391,7 @@ bool RegExprMatcher::MatchPrim(int node) {
                 node = LoopExit(node);
                 continue;
             }
+            dirty_ = true;
             Save(last);
             last = pos - start_;
             node = next;
@@ -402,19 +420,28 @@ bool RegExprMatcher::MatchPrim(int node) {
                     continue;
                 }
             }
-            n = RegRepeat(repeated, max, pos);
+            if (repOp == OpAnyChar) {  // the usual case, without the call
+                const std::int64_t left = end_ - pos;
+                n = max < left ? max : left;
+                pos += n;
+            } else {
+                n = RegRepeat(repeated, max, pos);
+            }
             if (n < min) goto fail;
-            const int hint = Hint(next);
+            const Continuation cont = ContinuationOf(node, next);
+            const int literal = cont.literal;
             const bool lazy = op == OpStarSimpleLazy || op == OpPlusSimpleLazy || op == OpCountSimpleLazy;
+            // When the continuation succeeds wherever its literal occurs, the other counts are
+            // never tried: no choice point for them.
             if (!lazy) {
-                const std::int64_t k = NextGreedy(save, n, min, unit, hint);
+                const std::int64_t k = NextGreedy(save, n, min, unit, literal);
                 if (k < min) goto fail;
-                if (k > min) Push(ChoiceGreedy, node, save, k - 1, min, hint);
+                if (k > min && !cont.certain) Push(ChoiceGreedy, node, save, k - 1, min, literal);
                 pos = save + k * unit;
             } else {
-                const std::int64_t k = NextLazy(save, min, n, unit, hint);
+                const std::int64_t k = NextLazy(save, min, n, unit, literal);
                 if (k > n) goto fail;
-                if (k < n) Push(ChoiceLazy, node, save, k + 1, n, hint);
+                if (k < n && !cont.certain) Push(ChoiceLazy, node, save, k + 1, n, literal);
                 pos = save + k * unit;
             }
             node = next;
@@ -471,6 +498,7 @@ bool RegExprMatcher::MatchPrim(int node) {
         default:
             if (IsOpen(op)) {
                 const int n = op - OpOpenFirst + 1;
+                dirty_ = true;
                 Save(startp[n]);
                 startp[n] = pos - start_;
                 node = next;
@@ -478,6 +506,7 @@ bool RegExprMatcher::MatchPrim(int node) {
             }
             if (IsClose(op)) {
                 const int n = op - OpCloseFirst + 1;
+                dirty_ = true;
                 Save(endp[n]);
                 endp[n] = pos - start_;
                 node = next;
@@ -490,6 +519,7 @@ bool RegExprMatcher::MatchPrim(int node) {
         // Resume the latest choice point that still has something to try.
         for (;;) {
             if (choices_.empty()) return false;
+            if (++resumes_ > resumeBudget_) Fail(1016);
             const Choice c = choices_.back();
             choices_.pop_back();
             Undo(c.trail);
@@ -513,13 +543,13 @@ bool RegExprMatcher::MatchPrim(int node) {
                 if (stepLimit != 0 && ++steps_ > stepLimit) Fail(1017);
                 std::int64_t k;
                 if (c.kind == ChoiceGreedy) {
-                    k = NextGreedy(c.pos, c.a, c.b, unit, c.hint);
+                    k = NextGreedy(c.pos, c.a, c.b, unit, c.literal);
                     if (k < c.b) continue;
-                    if (k > c.b) Push(ChoiceGreedy, c.node, c.pos, k - 1, c.b, c.hint);
+                    if (k > c.b) Push(ChoiceGreedy, c.node, c.pos, k - 1, c.b, c.literal);
                 } else {
-                    k = NextLazy(c.pos, c.a, c.b, unit, c.hint);
+                    k = NextLazy(c.pos, c.a, c.b, unit, c.literal);
                     if (k > c.b) continue;
-                    if (k < c.b) Push(ChoiceLazy, c.node, c.pos, k + 1, c.b, c.hint);
+                    if (k < c.b) Push(ChoiceLazy, c.node, c.pos, k + 1, c.b, c.literal);
                 }
                 pos = c.pos + k * unit;
                 const std::int32_t repLink = ReadInt32(prog_ + c.node + 1);

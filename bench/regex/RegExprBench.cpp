@@ -1,21 +1,59 @@
-// The album parser's extraction: the title, the music address and every photo address of a
-// data document (Exec, then ExecNext to the end), over generated documents from 1 KB to
-// 10 MB, against PCRE2's interpreter (no JIT) doing the same work in the same run. After the
-// usual table it prints, per size, the time ratio engine / PCRE2 and the time per byte (flat
-// when the time is linear in the document's size).
+// The engine's costs in one run:
+//  - compiling a pattern of 100,000 alternatives, at the top level and inside nested groups;
+//  - an exponential search stopped by the backtrack limit;
+//  - the album parser's extraction (the title, the music address and every photo address of a
+//    data document: Exec, then ExecNext to the end) over generated documents from 1 KB to
+//    10 MB, against PCRE2 with its JIT and PCRE2's interpreter doing the same work, compiling
+//    included. Times are the process's CPU time (the machine is shared: time spent waiting
+//    for a core does not count), medians of interleaved repetitions; the table also shows the
+//    wall-clock medians and the time per byte (flat when the time is linear in the document's
+//    size). The last line is the 10 MB document.
+// Usage: regex_bench [REPETITIONS]   (default 9, at least 5)
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
-#include <benchmark/benchmark.h>
-
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
-#include <map>
+#include <ctime>
+#include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "regex/RegExpr.h"
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double MsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// --- compiling ---------------------------------------------------------------------------
+
+std::string Alternatives(int count) {
+    std::string p = "x0";
+    for (int i = 1; i < count; ++i) p += "|x" + std::to_string(i);
+    return p;
+}
+
+double CompileMs(const std::string& pattern) {
+    TRegExpr re;
+    re.SetExpression(pattern);
+    const Clock::time_point start = Clock::now();
+    re.Prepare();
+    return MsSince(start);
+}
+
+// --- extraction --------------------------------------------------------------------------
 
 const char* const kPatterns[3] = {"\"name\":\"(.*?)\"", "\"mp3\":\"(.*?)\"", "\"url\":\"(.*?)\""};
 
@@ -35,19 +73,11 @@ std::string MakeDocument(std::size_t size) {
     return doc;
 }
 
-const std::vector<std::size_t> kSizes = {1 << 10, 16 << 10, 256 << 10, 1 << 20, 4 << 20, 10 << 20};
-
-const std::string& Document(std::size_t size) {
-    static std::map<std::size_t, std::string> docs;
-    auto it = docs.find(size);
-    if (it == docs.end()) it = docs.emplace(size, MakeDocument(size)).first;
-    return it->second;
-}
-
 struct Extracted {
     std::string title;
     std::string music;
     std::vector<std::string> urls;
+    bool operator==(const Extracted&) const = default;
 };
 
 Extracted ExtractEngine(const std::string& doc) {
@@ -66,19 +96,28 @@ Extracted ExtractEngine(const std::string& doc) {
     return out;
 }
 
-Extracted ExtractPcre(const std::string& doc) {
+// The same with PCRE2: DOTALL because the engine's '.' takes line breaks too. With `jit` each
+// pattern is compiled by the JIT and run through its fast entry.
+Extracted ExtractPcre(const std::string& doc, bool jit) {
     Extracted out;
     std::string* single[2] = {&out.title, &out.music};
     const auto* subject = reinterpret_cast<PCRE2_SPTR>(doc.data());
     for (int p = 0; p < 3; ++p) {
         int error = 0;
         PCRE2_SIZE errorOffset = 0;
-        // DOTALL: the engine's '.' takes line breaks too.
         pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(kPatterns[p]), PCRE2_ZERO_TERMINATED,
                                          PCRE2_DOTALL, &error, &errorOffset, nullptr);
+        if (jit && pcre2_jit_compile(code, PCRE2_JIT_COMPLETE) != 0) {
+            std::fprintf(stderr, "PCRE2 has no JIT here\n");
+            std::exit(1);
+        }
         pcre2_match_data* data = pcre2_match_data_create_from_pattern(code, nullptr);
         PCRE2_SIZE offset = 0;
-        while (offset <= doc.size() && pcre2_match(code, subject, doc.size(), offset, 0, data, nullptr) >= 0) {
+        for (;;) {
+            if (offset > doc.size()) break;
+            const int rc = jit ? pcre2_jit_match(code, subject, doc.size(), offset, 0, data, nullptr)
+                               : pcre2_match(code, subject, doc.size(), offset, 0, data, nullptr);
+            if (rc < 0) break;
             const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(data);
             std::string value(doc, ov[2], ov[3] - ov[2]);
             if (p < 2) {
@@ -94,83 +133,112 @@ Extracted ExtractPcre(const std::string& doc) {
     return out;
 }
 
-void BM_Engine(benchmark::State& state) {
-    const std::string& doc = Document(static_cast<std::size_t>(state.range(0)));
-    std::size_t urls = 0;
-    for (auto _ : state) {
-        Extracted e = ExtractEngine(doc);
-        urls = e.urls.size();
-        benchmark::DoNotOptimize(e);
-    }
-    state.counters["urls"] = static_cast<double>(urls);
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * doc.size()));
+struct SizeCase {
+    std::size_t size;
+    const char* label;
+};
+
+const SizeCase kSizes[] = {{1 << 10, "1 KB"},   {16 << 10, "16 KB"}, {256 << 10, "256 KB"},
+                           {1 << 20, "1 MB"},   {4 << 20, "4 MB"},   {10 << 20, "10 MB"}};
+
+double CpuMsSince(std::clock_t start) {
+    return 1000.0 * static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
 }
 
-void BM_Pcre2(benchmark::State& state) {
-    const std::string& doc = Document(static_cast<std::size_t>(state.range(0)));
-    std::size_t urls = 0;
-    for (auto _ : state) {
-        Extracted e = ExtractPcre(doc);
-        urls = e.urls.size();
-        benchmark::DoNotOptimize(e);
-    }
-    state.counters["urls"] = static_cast<double>(urls);
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * doc.size()));
-}
+struct Timing {
+    double engine = 0, jit = 0, interp = 0;  // CPU ms per extraction (medians)
+    double wall[3] = {};                      // the same in wall-clock ms
+};
 
-void Sizes(benchmark::internal::Benchmark* b) {
-    for (std::size_t size : kSizes) b->Arg(static_cast<std::int64_t>(size));
-    b->Unit(benchmark::kMicrosecond);
-}
-
-BENCHMARK(BM_Engine)->Apply(Sizes);
-BENCHMARK(BM_Pcre2)->Apply(Sizes);
-
-// Keeps the per-run real times so that main can print the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-            const std::string name = run.benchmark_name();
-            const std::size_t slash = name.find('/');
-            const double seconds = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-            times[name.substr(0, slash)][std::stoul(name.substr(slash + 1))] = seconds;
+// Runs the three extractions `loops` times each per repetition, interleaved, so that a noisy
+// neighbour slows all three alike; returns the median times of one extraction.
+Timing TimeExtraction(const std::string& doc, int repetitions) {
+    const std::function<void()> work[3] = {
+        [&] { volatile std::size_t n = ExtractEngine(doc).urls.size(); (void)n; },
+        [&] { volatile std::size_t n = ExtractPcre(doc, true).urls.size(); (void)n; },
+        [&] { volatile std::size_t n = ExtractPcre(doc, false).urls.size(); (void)n; },
+    };
+    // Enough loops that the PCRE2 JIT side runs about 40 ms per repetition.
+    Clock::time_point start = Clock::now();
+    work[1]();
+    const double once = std::max(MsSince(start), 1e-3);
+    const int loops = std::max(1, static_cast<int>(40.0 / once));
+    std::vector<double> cpu[3], wall[3];
+    for (int r = 0; r < repetitions; ++r) {
+        for (int w = 0; w < 3; ++w) {
+            start = Clock::now();
+            const std::clock_t cpuStart = std::clock();
+            for (int i = 0; i < loops; ++i) work[w]();
+            cpu[w].push_back(CpuMsSince(cpuStart) / loops);
+            wall[w].push_back(MsSince(start) / loops);
         }
     }
-    std::map<std::string, std::map<std::size_t, double>> times;
-};
+    return {Median(cpu[0]), Median(cpu[1]), Median(cpu[2]), {Median(wall[0]), Median(wall[1]), Median(wall[2])}};
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Both sides must find the same values before their times mean anything.
-    for (std::size_t size : kSizes) {
-        const Extracted a = ExtractEngine(Document(size));
-        const Extracted b = ExtractPcre(Document(size));
-        if (a.title != b.title || a.music != b.music || a.urls != b.urls) {
-            std::fprintf(stderr, "results differ for the %zu-byte document\n", size);
+    const int repetitions = argc > 1 ? std::max(5, std::atoi(argv[1])) : 9;
+
+    // All three must find the same values before their times mean anything.
+    std::vector<std::string> docs;
+    for (const SizeCase& c : kSizes) {
+        docs.push_back(MakeDocument(c.size));
+        const Extracted engine = ExtractEngine(docs.back());
+        if (!(engine == ExtractPcre(docs.back(), true)) || !(engine == ExtractPcre(docs.back(), false)) ||
+            engine.urls.empty()) {
+            std::fprintf(stderr, "results differ for the %s document\n", c.label);
             return 1;
         }
     }
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
 
-    std::printf("\n%10s %8s %12s %12s %8s %14s %14s\n", "bytes", "urls", "engine us", "pcre2 us", "ratio",
-                "engine ns/B", "pcre2 ns/B");
-    for (std::size_t size : kSizes) {
-        const auto& engine = reporter.times["BM_Engine"];
-        const auto& pcre = reporter.times["BM_Pcre2"];
-        if (!engine.count(size) || !pcre.count(size)) continue;
-        const double e = engine.at(size);
-        const double p = pcre.at(size);
-        const std::size_t bytes = Document(size).size();
-        std::printf("%10zu %8zu %12.1f %12.1f %8.3f %14.3f %14.3f\n", bytes, ExtractEngine(Document(size)).urls.size(),
-                    e * 1e6, p * 1e6, e / p, e * 1e9 / static_cast<double>(bytes),
-                    p * 1e9 / static_cast<double>(bytes));
+    const std::string alternatives = Alternatives(100000);
+    std::vector<double> top, nested;
+    for (int r = 0; r < repetitions; ++r) {
+        top.push_back(CompileMs(alternatives));
+        nested.push_back(CompileMs("((" + alternatives + ")y|(" + alternatives + ")+z)"));
+    }
+    std::printf("regex compile 100000 alternatives: %.1f ms; twice 100000 in nested groups: %.1f ms (goal < 100 ms)\n",
+                Median(top), Median(nested));
+
+    {
+        TRegExpr re;
+        re.SetExpression("(a|aa)*$");
+        const Clock::time_point start = Clock::now();
+        int code = 0;
+        try {
+            re.Exec(std::string(35, 'a') + "c");
+        } catch (const ERegExpr& e) {
+            code = e.ErrorId();
+        }
+        std::printf("regex backtrack limit: (a|aa)*$ on 35 a's and c ends with error %d after %.0f ms (goal < 1000 ms)\n",
+                    code, MsSince(start));
+    }
+
+    std::vector<Timing> timings;
+    std::printf("\n%8s %10s %7s %32s %32s %32s\n", "", "", "", "CPU ms", "CPU ns per byte", "wall-clock ms");
+    std::printf("%8s %10s %7s", "size", "bytes", "urls");
+    for (int i = 0; i < 3; ++i) std::printf(" %10s %10s %10s", "engine", "pcre2-jit", "pcre2");
+    std::printf("\n");
+    for (std::size_t i = 0; i < docs.size(); ++i) {
+        timings.push_back(TimeExtraction(docs[i], repetitions));
+        const Timing& t = timings.back();
+        const double bytes = static_cast<double>(docs[i].size());
+        std::printf("%8s %10zu %7zu %10.3f %10.3f %10.3f %10.3f %10.3f %10.3f %10.3f %10.3f %10.3f\n",
+                    kSizes[i].label, docs[i].size(), ExtractEngine(docs[i]).urls.size(), t.engine, t.jit, t.interp,
+                    t.engine * 1e6 / bytes, t.jit * 1e6 / bytes, t.interp * 1e6 / bytes, t.wall[0], t.wall[1],
+                    t.wall[2]);
+        std::fflush(stdout);
+    }
+    std::printf("\n");
+    for (std::size_t i = 0; i < docs.size(); ++i) {
+        const std::string label = kSizes[i].label;
+        if (label != "16 KB" && label != "1 MB" && label != "10 MB") continue;
+        const Timing& t = timings[i];
+        std::printf("regex extraction %s: engine %.3f ms, pcre2-jit %.3f ms, pcre2 %.3f ms, ratio-jit %.3f, "
+                    "ratio-interp %.3f\n",
+                    label.c_str(), t.engine, t.jit, t.interp, t.engine / t.jit, t.engine / t.interp);
     }
     return 0;
 }

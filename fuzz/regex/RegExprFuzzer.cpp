@@ -1,7 +1,9 @@
 // Input: one byte of modifier bits, then the pattern up to the first NUL byte, then the
 // subject. Compiles, lists the program, runs Exec and the ExecNext chain and checks that every
-// reported position lies inside the subject. The search limits turn exponential patterns into
-// an ERegExpr instead of a timeout.
+// reported position lies inside the subject; then searches another text of the same length and
+// the subject again, which must give the first result again (the subject buffer and what the
+// search learnt are reused). The search limits turn exponential patterns into an ERegExpr
+// instead of a timeout.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -57,6 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     try {
         bool found = re.Exec(subject);
+        const int firstPos = re.MatchPos(0);
+        const int firstLen = re.MatchLen(0);
         const std::size_t length = re.InputString().size();
         Check(length <= subject.size());
         for (int step = 0; found && step < 64; ++step) {
@@ -64,6 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             found = re.ExecNext();
         }
         if (!found) Check(re.MatchPos(0) == -1);
+
+        re.Exec(std::string(subject.rbegin(), subject.rend()));
+        Check(re.Exec(subject) == (firstPos >= 0) && re.MatchPos(0) == firstPos && re.MatchLen(0) == firstLen);
     } catch (const ERegExpr& e) {
         Check(e.ErrorId() == 1014 || e.ErrorId() == 1016 || e.ErrorId() == 1017);
     }

@@ -184,7 +184,7 @@ std::string Describe(const Match& m) {
 
 std::string Visible(const std::string& s) {
     std::string out;
-    for (char c : s) out += c == '\n' ? std::string("\\n") : std::string(1, c);
+    for (char c : s) out += c == '\n' ? std::string("\\n") : c == '\0' ? std::string("\\0") : std::string(1, c);
     return out;
 }
 
@@ -245,6 +245,88 @@ TEST(RegExprDifferential, AgreesWithPcreOnRandomPatterns) {
     RecordProperty("matched", matched);
     EXPECT_GT(compared, 30000);
     EXPECT_GT(matched, 10000);
+}
+
+// Patterns and subjects aimed at the search shortcuts: a literal every match starts with
+// (found through one of its bytes, which moves to a rarer one after many near misses), a
+// repeat followed by a literal (scanned for instead of tried count by count, with no choice
+// point when nothing after it can fail), small first-character sets, the must-have literal,
+// case-insensitive literals, line anchors, NUL bytes (the subject ends at the first) and
+// literals at the subject's end. Subjects are made of the patterns' own pieces, so candidates
+// overlap and nearly match.
+TEST(RegExprDifferential, SearchShortcutsAgreeWithPcre) {
+    const unsigned seed = 20261208;
+    std::mt19937 rng(seed);
+    auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
+    const char* const heads[] = {"ab", "\"k\":\"", "abc", "a", "aab", "b\"a"};
+    const char* const repeats[] = {".*?", ".*", "[^c]*?", "[^c]*", ".+?", "\\w*", "[a-c]{0,3}?", "b*", "\\d+?"};
+    const char* const tails[] = {"c", "cd", "\"", "b", "ab", "\"k\""};
+    const char* const pieces[] = {"ab", "a", "b", "abc", "c", "cd", "\"k\":\"", "\"k\"", ":\"", "x", "AB", "aB", "\n", "d", "1", "\""};
+    int compared = 0;
+    int matched = 0;
+    for (int round = 0; round < 3000 && !HasFailure(); ++round) {
+        const std::string head = heads[pick(6)];
+        const std::string repeat = repeats[pick(9)];
+        const std::string tail = tails[pick(6)];
+        std::string pattern;
+        switch (pick(9)) {
+        case 0: pattern = head + "(" + repeat + ")" + tail; break;
+        case 8: pattern = head + "(" + repeat + ")(" + tail + ")" + (pick(2) ? "b" : "[bd]"); break;  // may fail after it
+        case 1: pattern = "^" + head + repeat + tail; break;
+        case 2: pattern = "\\b" + head + "(" + repeat + ")"; break;
+        case 3: pattern = "(" + head + "|" + tail + ")" + repeat + tail; break;
+        case 4: pattern = "x*" + head + repeat + tail; break;
+        case 5: pattern = head + repeat + "$"; break;
+        case 6: pattern = "[ax]" + repeat + tail; break;
+        default: pattern = head + "(" + repeat + ")(" + tail + ")"; break;
+        }
+        int modifiers = TRegExpr::ModR | TRegExpr::ModS | TRegExpr::ModG;
+        switch (pick(6)) {
+        case 1: modifiers |= TRegExpr::ModI; break;
+        case 2: modifiers |= TRegExpr::ModM; break;
+        case 3: modifiers &= ~TRegExpr::ModG; break;
+        case 4: modifiers &= ~TRegExpr::ModS; break;
+        default: break;
+        }
+        TRegExpr re;
+        for (int index = 1; index <= 6; ++index) re.SetModifierFlag(index, (modifiers >> (index - 1)) & 1);
+        re.SetExpression(pattern);
+        re.Prepare();
+        Pcre pcre(modifiers & TRegExpr::ModG ? pattern : AllLazy(pattern), modifiers);
+        ASSERT_TRUE(pcre.Ok()) << "PCRE2 rejects " << pattern;
+        const int groups = 2;
+
+        for (int s = 0; s < 3; ++s) {
+            // Mostly short subjects; some long enough for the literal's byte to be changed.
+            const std::size_t target = pick(4) == 0 ? 300 + pick(2000) : pick(40);
+            std::string subject;
+            while (subject.size() < target) subject += pieces[pick(16)];
+            if (pick(3) == 0) subject += pick(2) ? head : head + "zz" + tail;  // at the very end
+            if (pick(6) == 0) subject.insert(static_cast<std::size_t>(pick(static_cast<int>(subject.size()) + 1)), 1, '\0');
+            const std::string upToNul = subject.substr(0, subject.find('\0'));
+
+            SCOPED_TRACE("seed " + std::to_string(seed) + " round " + std::to_string(round) + " pattern /" +
+                         pattern + "/ modifiers " + re.ModifierStr() + " subject \"" + Visible(subject) + "\"");
+            bool found = re.Exec(subject);
+            std::size_t offset = 0;
+            for (int step = 0; step < 60; ++step) {
+                const Match expected = pcre.Run(upToNul, offset, groups);
+                const Match actual = Ours(re, found, groups);
+                ++compared;
+                ASSERT_EQ(Describe(actual), Describe(expected)) << "at offset " << offset;
+                if (!found) break;
+                ++matched;
+                offset = static_cast<std::size_t>(actual.slots[0].first + actual.slots[0].second);
+                if (actual.slots[0].second == 0) ++offset;
+                if (offset > upToNul.size()) break;
+                found = re.ExecNext();
+            }
+        }
+    }
+    RecordProperty("compared", compared);
+    RecordProperty("matched", matched);
+    EXPECT_GT(compared, 30000);
+    EXPECT_GT(matched, 20000);
 }
 
 }  // namespace

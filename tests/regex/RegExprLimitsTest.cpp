@@ -78,6 +78,21 @@ TEST(RegExprLimits, BacktrackLimitRaisesAndLeavesTheObjectUsable) {
     EXPECT_EQ(re.SubMatch(1), "a");
 }
 
+TEST(RegExprLimits, BacktrackLimitBoundsTheChoicesResumed) {
+    TRegExpr re;
+    re.SetBacktrackLimit(200000);
+    // Exponential backtracking with a small state: it ends at the limit instead of running on.
+    re.SetExpression("(a|aa)*$");
+    EXPECT_EQ(CodeOf(re, std::string(35, 'a') + "c"), 1016);
+    re.SetExpression("^(a|aa)*b");
+    EXPECT_EQ(CodeOf(re, std::string(35, 'a') + "c"), 1016);
+    // One resume per position, far more than the limit over the subject: no error.
+    re.SetBacktrackLimit(1000);
+    re.SetExpression("(a|b)c");
+    EXPECT_EQ(CodeOf(re, std::string(100000, 'a')), 0);
+    EXPECT_TRUE(re.Exec(std::string(100000, 'a') + "bc"));
+}
+
 TEST(RegExprLimits, StepLimit) {
     TRegExpr re;
     re.SetExpression("(a|a)*[bc]");  // exponential on a run of a's
@@ -128,6 +143,15 @@ TEST(RegExprLimits, LongPatterns) {
     re.SetExpression(alternatives + "$");
     ASSERT_TRUE(re.Exec("..x4999"));
     EXPECT_EQ(re.MatchPos(0), 3);
+
+    // Many alternatives inside nested groups: every one is linked to the next and the last
+    // to the group's end.
+    std::string inner = "x0";
+    for (int i = 1; i < 20000; ++i) inner += "|x" + std::to_string(i);
+    re.SetExpression("((" + inner + ")y)");
+    ASSERT_TRUE(re.Exec("x19999x19998y"));
+    EXPECT_EQ(re.MatchPos(0), 7);
+    EXPECT_EQ(re.SubMatch(2), "x19998");
 }
 
 }  // namespace
