@@ -5,12 +5,15 @@
 TAlbumDocument ReadAlbumDocument(const std::string& document) {
     TAlbumDocument found;
     TRegExpr re;
+    // The document is taken once; each search starts from its beginning, as Exec would,
+    // without copying or comparing the whole document again.
+    re.SetInputString(document);
     re.SetExpression(R"re("name":"(.*?)")re");
-    if (re.Exec(document)) found.Title = re.SubMatch(1);
+    if (re.ExecPos(1)) found.Title = re.SubMatch(1);
     re.SetExpression(R"re("mp3":"(.*?)")re");
-    if (re.Exec(document)) found.MusicUrl = re.SubMatch(1);
+    if (re.ExecPos(1)) found.MusicUrl = re.SubMatch(1);
     re.SetExpression(R"re("url":"(.*?)")re");
-    if (re.Exec(document)) {
+    if (re.ExecPos(1)) {
         do {
             found.PhotoUrls.push_back(re.SubMatch(1));
         } while (re.ExecNext());

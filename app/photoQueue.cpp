@@ -12,8 +12,8 @@ namespace {
 constexpr int kFirstPauseMs = 500;
 constexpr int kLongestPauseMs = 30000;
 
-// A failure that another attempt may not meet: the server or the way to it had trouble.
-// A refusal of the photo itself (4xx), a local error or a stop is final.
+// A failure that may pass: the server or the way to it had trouble, and another attempt
+// may succeed. A refusal of the photo itself (4xx), a local error or a stop is final.
 bool MayPass(const THTTPGet& f) {
     switch (f.LastErrorCode()) {
         case ERROR_INTERNET_CANNOT_CONNECT:

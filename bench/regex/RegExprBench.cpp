@@ -83,12 +83,13 @@ struct Extracted {
 Extracted ExtractEngine(const std::string& doc) {
     Extracted out;
     TRegExpr re;
+    re.SetInputString(doc);  // taken once: each search starts from the beginning of it
     re.SetExpression(kPatterns[0]);
-    if (re.Exec(doc)) out.title = re.SubMatch(1);
+    if (re.ExecPos(1)) out.title = re.SubMatch(1);
     re.SetExpression(kPatterns[1]);
-    if (re.Exec(doc)) out.music = re.SubMatch(1);
+    if (re.ExecPos(1)) out.music = re.SubMatch(1);
     re.SetExpression(kPatterns[2]);
-    if (re.Exec(doc)) {
+    if (re.ExecPos(1)) {
         do {
             out.urls.push_back(re.SubMatch(1));
         } while (re.ExecNext());

@@ -68,7 +68,8 @@ void AlbumService::Install(httplib::Server& server)
         return httplib::Server::HandlerResponse::Unhandled;
     });
     // The library calls its logger once per request, after the response was written or
-    // its writing failed: the end of a photo's time in flight (a whole photo ends it earlier).
+    // its writing failed: the end of a photo's time in flight, unless its answer ended it
+    // earlier (ServePhoto).
     server.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
         photosInFlight_.End(&req);
         if (options_.verbose) {
@@ -144,63 +145,64 @@ void AlbumService::ServeDocument(const httplib::Request& req, httplib::Response&
 
 void AlbumService::ServePhoto(const httplib::Request& req, httplib::Response& res)
 {
+    // Every answer stops counting as in flight right before its last bytes are written: a
+    // client that has them and starts its next request is never counted twice, however
+    // late this thread runs again after writing.
+    const LastWrite ended = [this, &req] { photosInFlight_.End(&req); };
+    const auto text = [&](int status, const std::string& body, const char* type) {
+        res.status = status;
+        SetWholeContent(res, std::make_shared<const std::string>(body), type, ended);
+    };
     const AlbumSpec* album = catalogue_.FindByKey(req.matches[1].str());
     const int index = std::stoi(req.matches[2]);
     if (!album || index >= album->photoCount)
-        return NotFound(res, "no such photo");
+        return text(404, "no such photo\n", kText);
     stop_.SleepFor(faults_.DelayOf(album->key, index));
     if (const auto fault = faults_.Take(album->key, index))
-        return ServeFault(*fault, req, res, *album, index);
+        return ServeFault(*fault, req, res, *album, index, ended);
 
     const PhotoMode mode = album->ModeOf(index);
     if (mode == PhotoMode::Missing)
-        return NotFound(res, "photo removed");
-    if (mode == PhotoMode::Damaged) {
-        res.set_content("this photo was damaged on the server\n", "image/jpeg");
-        return;
-    }
+        return text(404, "photo removed\n", kText);
+    if (mode == PhotoMode::Damaged)
+        return text(200, "this photo was damaged on the server\n", "image/jpeg");
     SharedBytes jpeg = photos_.Get(*album, index);
     switch (mode) {
     case PhotoMode::CutOff:
-        SetCutOffContent(res, jpeg, "image/jpeg", jpeg->size() / 2);
+        SetCutOffContent(res, jpeg, "image/jpeg", jpeg->size() / 2, ended);
         break;
     case PhotoMode::Slow:
-        SetPacedContent(res, jpeg, "image/jpeg", options_.slowRate, stop_);
+        SetPacedContent(res, jpeg, "image/jpeg", options_.slowRate, stop_, ended);
         break;
     default:
         if (options_.throttle > 0)
-            return SetBody(res, jpeg, "image/jpeg");
-        // The photo stops counting as in flight before its bytes leave: a client that has
-        // them and starts its next request is never counted twice, however late this
-        // thread runs again after writing.
-        res.set_content_provider(jpeg->size(), "image/jpeg",
-                                 [this, jpeg, &req](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-                                     photosInFlight_.End(&req);
-                                     return sink.write(jpeg->data() + offset, length);
-                                 });
+            SetPacedContent(res, jpeg, "image/jpeg", options_.throttle, stop_, ended);
+        else
+            SetWholeContent(res, jpeg, "image/jpeg", ended);
         break;
     }
 }
 
 void AlbumService::ServeFault(FaultKind kind, const httplib::Request& req, httplib::Response& res,
-                              const AlbumSpec& album, int index)
+                              const AlbumSpec& album, int index, const LastWrite& ended)
 {
     switch (kind) {
     case FaultKind::Status500:
     case FaultKind::Status503:
         res.status = kind == FaultKind::Status500 ? 500 : 503;
-        res.set_content("failing on purpose\n", kText);
+        SetWholeContent(res, std::make_shared<const std::string>("failing on purpose\n"), kText, ended);
         return;
     case FaultKind::Reset:
         // The library still writes its answer, into the dead end left in the
         // connection's place; the status only shows in the --verbose line.
         res.status = 500;
+        ended();
         if (!ResetConnection(ConnectionOf(req)))
             std::cerr << "album-server: cannot reset the connection of " << req.target << "\n";
         return;
     case FaultKind::Cut: {
         SharedBytes jpeg = photos_.Get(album, index);
-        SetCutOffContent(res, jpeg, "image/jpeg", jpeg->size() / 2);
+        SetCutOffContent(res, jpeg, "image/jpeg", jpeg->size() / 2, ended);
         return;
     }
     case FaultKind::Stall: {

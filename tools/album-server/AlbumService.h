@@ -33,8 +33,9 @@ public:
 private:
     void ServeDocument(const httplib::Request& req, httplib::Response& res);
     void ServePhoto(const httplib::Request& req, httplib::Response& res);
+    // ended: called right before the answer's last bytes are written.
     void ServeFault(FaultKind kind, const httplib::Request& req, httplib::Response& res, const AlbumSpec& album,
-                    int index);
+                    int index, const LastWrite& ended);
     void ServeMusic(const httplib::Request& req, httplib::Response& res);
     void ServeReport(const httplib::Request& req, httplib::Response& res);
     void ServeTestReports(const httplib::Request& req, httplib::Response& res);

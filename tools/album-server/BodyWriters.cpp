@@ -17,18 +17,30 @@ std::size_t PieceSize(std::size_t bytesPerSecond)
 
 }  // namespace
 
+void SetWholeContent(httplib::Response& res, SharedBytes body, const std::string& contentType, LastWrite lastWrite)
+{
+    res.set_content_provider(body->size(), contentType,
+                             [body, lastWrite](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                                 if (lastWrite && offset + length == body->size())
+                                     lastWrite();
+                                 return sink.write(body->data() + offset, length);
+                             });
+}
+
 void SetPacedContent(httplib::Response& res, SharedBytes body, const std::string& contentType,
-                     std::size_t bytesPerSecond, const StopSignal& stop)
+                     std::size_t bytesPerSecond, const StopSignal& stop, LastWrite lastWrite)
 {
     const std::size_t rate = std::max<std::size_t>(1, bytesPerSecond);
     // The provider may be called several times; the schedule starts with the first call.
     auto start = std::make_shared<Clock::time_point>();
     res.set_content_provider(
         body->size(), contentType,
-        [body, rate, start, &stop](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+        [body, rate, start, &stop, lastWrite](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
             if (offset == 0)
                 *start = Clock::now();
             const std::size_t n = std::min(length, PieceSize(rate));
+            if (lastWrite && offset + n == body->size())
+                lastWrite();
             if (!sink.write(body->data() + offset, n))
                 return false;
             // Sleep until the bytes sent so far are due.
@@ -38,12 +50,14 @@ void SetPacedContent(httplib::Response& res, SharedBytes body, const std::string
 }
 
 void SetCutOffContent(httplib::Response& res, SharedBytes body, const std::string& contentType,
-                      std::size_t sent)
+                      std::size_t sent, LastWrite lastWrite)
 {
     sent = std::min(sent, body->size());
     res.set_content_provider(
         body->size(), contentType,
-        [body, sent](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+        [body, sent, lastWrite](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+            if (lastWrite)
+                lastWrite();
             if (offset < sent)
                 sink.write(body->data() + offset, sent - offset);
             // Failing the provider makes the server drop the connection right here.
