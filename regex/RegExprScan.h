@@ -59,7 +59,8 @@ public:
     std::size_t Length() const noexcept { return text_.size(); }
 
     // The first p in [from, last] at which the literal occurs and ends at or before `end`, or
-    // nullptr.
+    // nullptr. The first hit is looked at here, inline, as most searches end there; the loop
+    // over further hits, which also moves the anchor, is FindAfterMiss.
     const unsigned char* Find(const unsigned char* from, const unsigned char* last, const unsigned char* end) {
         const auto length = static_cast<std::ptrdiff_t>(text_.size());
         if (end - from < length) return nullptr;

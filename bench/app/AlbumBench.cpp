@@ -30,6 +30,7 @@
 #include "app/commonDefine.h"
 #include "app/downloadSettings.h"
 #include "app/jpegLoader.h"
+#include "BenchWindow.h"
 #include "app/mainUnit.h"
 #include "app/preview.h"
 #include "app/webBrowser.h"
@@ -89,35 +90,16 @@ int main(int argc, char** argv) {
     PrepareEnvironment();
     QApplication app(argc, argv);
     QApplication::setApplicationName("Fotaviq");
-    int failures = 0;
-    SetExceptionHandler([&](const std::string& text) {
-        ++failures;
-        std::fprintf(stderr, "error: %s\n", text.c_str());
-    });
-    TServerSettings servers;
-    servers.AlbumHost = servers.ViewerHost = servers.ReportHost = servers.LinkHost = servers.InfoHost = argv[1];
-    SetServers(servers);
-    TMainForm form;
-    MainForm = &form;
-    TPreviewForm preview;
-    PreviewForm = &preview;
-    AppDir = Utf8ToAnsi(argv[3]) + "/";
+    TBenchWindow window(argv[1], argv[2], argv[3]);
+    TMainForm& form = window.form;
     if (argc == 5) {
         TDownloadSettings settings;
         settings.Connections = std::atoi(argv[4]);
         SetDownloadSettings(settings);
     }
-    form.edtUrl->setText(QString("http://%1/album/client/photo/swf/vphoto.swf?%2").arg(argv[1], argv[2]));
-
     // A user presses the button once the window is up and the information page has loaded,
     // so the browser's start-up is not counted as the album's; the page stays live.
-    QEventLoop settle;
-    form.wb1->OnLoadFinished = [&](bool) { settle.quit(); };
-    form.show();
-    QTimer::singleShot(10000, &settle, &QEventLoop::quit);
-    settle.exec();
-    QTimer::singleShot(300, &settle, &QEventLoop::quit);
-    settle.exec();
+    window.ShowAndSettle(true, 300);
 
     const double cpu0 = TreeCpu(), main0 = ThreadCpu();
     const auto start = std::chrono::steady_clock::now();
@@ -129,8 +111,6 @@ int main(int argc, char** argv) {
     for (int n = 0; n < std::min(form.PhotoCount(), TMainForm::ThumbnailCount); ++n)
         LoadPictureFile(AlbumDir + std::to_string(n) + ".jpg", form.Image[static_cast<size_t>(n)]->size());
     const double decode = std::chrono::duration<double>(std::chrono::steady_clock::now() - decodeStart).count();
-    std::printf("%.3f %.3f %.3f %d %d %.3f\n", wall, cpu, mainCpu, form.PhotoCount(), failures, decode);
-    MainForm = nullptr;
-    PreviewForm = nullptr;
-    return failures == 0 ? 0 : 1;
+    std::printf("%.3f %.3f %.3f %d %d %.3f\n", wall, cpu, mainCpu, form.PhotoCount(), window.failures, decode);
+    return window.failures == 0 ? 0 : 1;
 }

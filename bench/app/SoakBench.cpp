@@ -33,6 +33,7 @@
 
 #include "app/Environment.h"
 #include "app/commonDefine.h"
+#include "BenchWindow.h"
 #include "app/mainUnit.h"
 #include "app/preview.h"
 #include "app/webBrowser.h"
@@ -106,31 +107,10 @@ int main(int argc, char** argv) {
     const bool page = argc == 5;
     PrepareEnvironment();
     QApplication app(argc, argv);
-    int failures = 0;
-    SetExceptionHandler([&](const std::string& text) {
-        ++failures;
-        std::fprintf(stderr, "error: %s\n", text.c_str());
-    });
-    TServerSettings servers;
-    servers.AlbumHost = servers.ViewerHost = servers.ReportHost = servers.LinkHost = servers.InfoHost = argv[1];
-    SetServers(servers);
-    TMainForm form;
-    MainForm = &form;
-    TPreviewForm preview;
-    PreviewForm = &preview;
-    AppDir = Utf8ToAnsi(argv[3]) + "/";
-    form.edtUrl->setText(QString("http://%1/album/client/photo/swf/vphoto.swf?%2").arg(argv[1], argv[2]));
-    if (!page) form.wb1->hide();  // a browser control never shown never starts its engine
-    form.show();
-
-    QEventLoop settle;  // the information page loads before the first album
-    if (page) {
-        form.wb1->OnLoadFinished = [&](bool) { settle.quit(); };
-        QTimer::singleShot(10000, &settle, &QEventLoop::quit);
-        settle.exec();
-    }
-    QTimer::singleShot(500, &settle, &QEventLoop::quit);
-    settle.exec();
+    TBenchWindow window(argv[1], argv[2], argv[3]);
+    TMainForm& form = window.form;
+    int& failures = window.failures;
+    window.ShowAndSettle(page, 500);
     Print(0);
 
     int done = 0;
@@ -154,7 +134,5 @@ int main(int argc, char** argv) {
     QTimer::singleShot(0, next);
     app.exec();
     std::printf("failures %d\n", failures);
-    MainForm = nullptr;
-    PreviewForm = nullptr;
     return failures == 0 ? 0 : 1;
 }
