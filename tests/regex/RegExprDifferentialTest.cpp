@@ -188,6 +188,27 @@ std::string Visible(const std::string& s) {
     return out;
 }
 
+// Exec on subject, then the ExecNext chain (at most maxSteps searches), each compared with
+// PCRE2 on reference (the subject as PCRE2 must see it) from the same offset. Counts the
+// searches compared and the matches among them.
+void CompareChain(TRegExpr& re, Pcre& pcre, const std::string& subject, const std::string& reference, int groups,
+                  int maxSteps, int& compared, int& matched) {
+    bool found = re.Exec(subject);
+    std::size_t offset = 0;
+    for (int step = 0; step < maxSteps; ++step) {
+        const Match expected = pcre.Run(reference, offset, groups);
+        const Match actual = Ours(re, found, groups);
+        ++compared;
+        ASSERT_EQ(Describe(actual), Describe(expected)) << "at offset " << offset;
+        if (!found) break;
+        ++matched;
+        offset = static_cast<std::size_t>(actual.slots[0].first + actual.slots[0].second);
+        if (actual.slots[0].second == 0) ++offset;
+        if (offset > reference.size()) break;
+        found = re.ExecNext();
+    }
+}
+
 TEST(RegExprDifferential, AgreesWithPcreOnRandomPatterns) {
     const unsigned seed = 20240611;
     std::mt19937 rng(seed);
@@ -224,21 +245,8 @@ TEST(RegExprDifferential, AgreesWithPcreOnRandomPatterns) {
 
             SCOPED_TRACE("seed " + std::to_string(seed) + " round " + std::to_string(round) + " pattern /" +
                          pattern + "/ modifiers " + re.ModifierStr() + " subject \"" + Visible(subject) + "\"");
-            // Exec, then the ExecNext chain, each against PCRE2 from the same offset.
-            bool found = re.Exec(subject);
-            std::size_t offset = 0;
-            for (int step = 0; step < 12; ++step) {
-                const Match expected = pcre.Run(subject, offset, groups);
-                const Match actual = Ours(re, found, groups);
-                ++compared;
-                ASSERT_EQ(Describe(actual), Describe(expected)) << "at offset " << offset;
-                if (!found) break;
-                ++matched;
-                offset = static_cast<std::size_t>(actual.slots[0].first + actual.slots[0].second);
-                if (actual.slots[0].second == 0) ++offset;
-                if (offset > subject.size()) break;
-                found = re.ExecNext();
-            }
+            CompareChain(re, pcre, subject, subject, groups, 12, compared, matched);
+            if (HasFatalFailure()) return;
         }
     }
     RecordProperty("compared", compared);
@@ -307,20 +315,8 @@ TEST(RegExprDifferential, SearchShortcutsAgreeWithPcre) {
 
             SCOPED_TRACE("seed " + std::to_string(seed) + " round " + std::to_string(round) + " pattern /" +
                          pattern + "/ modifiers " + re.ModifierStr() + " subject \"" + Visible(subject) + "\"");
-            bool found = re.Exec(subject);
-            std::size_t offset = 0;
-            for (int step = 0; step < 60; ++step) {
-                const Match expected = pcre.Run(upToNul, offset, groups);
-                const Match actual = Ours(re, found, groups);
-                ++compared;
-                ASSERT_EQ(Describe(actual), Describe(expected)) << "at offset " << offset;
-                if (!found) break;
-                ++matched;
-                offset = static_cast<std::size_t>(actual.slots[0].first + actual.slots[0].second);
-                if (actual.slots[0].second == 0) ++offset;
-                if (offset > upToNul.size()) break;
-                found = re.ExecNext();
-            }
+            CompareChain(re, pcre, subject, upToNul, groups, 60, compared, matched);
+            if (HasFatalFailure()) return;
         }
     }
     RecordProperty("compared", compared);
