@@ -4,12 +4,12 @@
 
 #include <memory>
 
-#include "app/Environment.h"
-#include "app/commandLine.h"
-#include "app/commonDefine.h"
-#include "app/dao.h"
-#include "app/mainUnit.h"
-#include "app/preview.h"
+#include "app/window/environment.h"
+#include "app/cli/commandLine.h"
+#include "app/common/commonDefine.h"
+#include "app/common/dao.h"
+#include "app/window/mainUnit.h"
+#include "app/window/preview.h"
 
 int main(int argc, char** argv) {
     auto dao = std::make_unique<TCommonDao>();

@@ -1,8 +1,10 @@
 #include "fetcher/HTTPGet.h"
 
+#include "fetcher/HTTPGetErrorText.h"
 #include "fetcher/HTTPGetThread.h"
 #include "platform/ErrorGuard.h"
 #include "platform/Messages.h"
+#include "platform/WinInet.h"
 
 THTTPGet::THTTPGet(TComponent* owner) : TComponent(owner) {}
 
@@ -55,6 +57,11 @@ void THTTPGet::WorkerFinished(THTTPGetThread* worker) {
     lastStatus_ = worker->Status();
     lastErrorCode_ = worker->ErrorCode();
     lastErrorText_ = result_ ? std::string() : worker->ErrorText();
+    if (!result_ && lastErrorText_.empty()) {
+        // A stop that came after the body's last stop test: still a stop, and said so.
+        lastErrorCode_ = ERROR_INTERNET_OPERATION_CANCELLED;
+        lastErrorText_ = InternetErrorText(lastErrorCode_, {}, false, 0, -1, {});
+    }
     GuardedCall([&] {
         if (!result_) {
             if (TNotifyEvent handler = OnError) handler(this);
@@ -68,4 +75,16 @@ void THTTPGet::WorkerFinished(THTTPGetThread* worker) {
     if (alive.expired()) return;  // a handler destroyed the component
     finishing_ = false;
     worker_ = nullptr;
+}
+
+bool THTTPGet::LastFailureMayPass() const {
+    if (result_) return false;
+    switch (lastErrorCode_) {
+        case ERROR_INTERNET_CANNOT_CONNECT:
+        case ERROR_INTERNET_CONNECTION_RESET:
+        case ERROR_INTERNET_CONNECTION_ABORTED:
+        case ERROR_INTERNET_TIMEOUT: return true;
+        case 0: return lastStatus_ >= 500 && lastStatus_ <= 599;
+        default: return false;
+    }
 }

@@ -102,6 +102,11 @@ public:
     // "HTTP 404 Not Found", "too many redirects", "cannot follow a redirect to https://...",
     // "stopped", "cannot write <file>: ..."); empty after a success.
     const std::string& LastErrorText() const { return lastErrorText_; }
+    // Whether the failure may pass, so that the same transfer tried again may succeed: the
+    // server or the way to it had trouble (refused or reset connection, a body cut off, a
+    // timeout, status 500-599). A refusal of the address itself (4xx), an answer that was
+    // not followed, a local error or a stop is final. False after a success.
+    bool LastFailureMayPass() const;
 
 private:
     void Start(bool toFile);

@@ -218,6 +218,10 @@ public:
     // The same for any kind: httpPOST sends PostStream as the body, httpHEAD asks for the
     // header only.
     void ExecuteRequest(THttpRequest kind);
+    // Ends the request in progress at once, as a failure: the name look-up or connection is
+    // dropped, OnRequestDone gets 10053 and Get raises EHttpException 404 "aborted". Safe
+    // from a handler that runs inside Get's wait; nothing happens when no request runs.
+    void Abort();
 
 protected:
     // Checks and starts a request, then returns at once.

@@ -9,6 +9,7 @@
 namespace {
 
 constexpr DWORD kTimedOut = 10060;  // WSAETIMEDOUT
+constexpr DWORD kAborted = 10053;   // WSAECONNABORTED
 
 std::string DurationText(int ms) { return ms % 1000 == 0 ? IntToStr(ms / 1000) + " s" : IntToStr(ms) + " ms"; }
 
@@ -288,6 +289,11 @@ void THttpCli::FailRequest(DWORD requestError, WORD code, const std::string& tex
     AbortConnection();  // raises OnSessionClosed when a connection was up
     failing_ = false;
     if (!finishPosted_) HandleSessionClosed(0);
+}
+
+void THttpCli::Abort() {
+    if (state_ == httpIdle) return;
+    FailRequest(kAborted, 404, "aborted");
 }
 
 void THttpCli::StartIdleTimer() {

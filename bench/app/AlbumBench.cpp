@@ -26,14 +26,14 @@
 #include <sstream>
 #include <string>
 
-#include "app/Environment.h"
-#include "app/commonDefine.h"
-#include "app/downloadSettings.h"
-#include "app/jpegLoader.h"
+#include "app/window/environment.h"
+#include "app/common/commonDefine.h"
+#include "app/settings/downloadSettings.h"
+#include "app/window/jpegLoader.h"
 #include "BenchWindow.h"
-#include "app/mainUnit.h"
-#include "app/preview.h"
-#include "app/webBrowser.h"
+#include "app/window/mainUnit.h"
+#include "app/window/preview.h"
+#include "app/window/webBrowser.h"
 #include "platform/Encoding.h"
 #include "platform/ErrorGuard.h"
 #include "widgets/Image.h"

@@ -6,8 +6,9 @@
 
 #include <cstdio>
 
-#include "app/commonDefine.h"
-#include "app/webBrowser.h"
+#include "app/common/commonDefine.h"
+#include "app/settings/commonDefineServers.h"
+#include "app/window/webBrowser.h"
 #include "platform/Encoding.h"
 #include "platform/ErrorGuard.h"
 

@@ -2,8 +2,8 @@
 // The main window as the window benchmarks drive it: every server on one host, albums into
 // a given folder, the viewer address typed in, and errors counted and printed instead of
 // shown. The application object must exist first (PrepareEnvironment before it).
-#include "app/mainUnit.h"
-#include "app/preview.h"
+#include "app/window/mainUnit.h"
+#include "app/window/preview.h"
 
 class TBenchWindow {
 public:

@@ -31,12 +31,12 @@
 #include <functional>
 #include <string>
 
-#include "app/Environment.h"
-#include "app/commonDefine.h"
+#include "app/window/environment.h"
+#include "app/common/commonDefine.h"
 #include "BenchWindow.h"
-#include "app/mainUnit.h"
-#include "app/preview.h"
-#include "app/webBrowser.h"
+#include "app/window/mainUnit.h"
+#include "app/window/preview.h"
+#include "app/window/webBrowser.h"
 #include "platform/Encoding.h"
 #include "platform/ErrorGuard.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/albumDocument.h"
+#include "app/core/albumDocument.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/linkList.h"
+#include "app/window/linkList.h"
 #include "base/StringList.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/albumFolder.h"
+#include "app/core/albumFolder.h"
 #include "platform/Paths.h"
 
 TEST(AlbumFolderName, NothingLeadsOutOfTheApplicationFolder) {

@@ -1,7 +1,7 @@
 // The [download] settings: what a user may write there, and what is taken.
 #include <gtest/gtest.h>
 
-#include "app/downloadSettings.h"
+#include "app/settings/downloadSettings.h"
 
 TEST(DownloadSettings, ValuesOutsideTheRangeAreClampedAndTextsReplacedOnceEach) {
     struct Case {

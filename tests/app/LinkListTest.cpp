@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/linkList.h"
+#include "app/window/linkList.h"
 #include "base/StringList.h"
 #include "platform/Encoding.h"
 

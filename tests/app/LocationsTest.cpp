@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/Locations.h"
-#include "app/commonDefine.h"
+#include "app/settings/locations.h"
+#include "app/common/commonDefine.h"
 #include "platform/Files.h"
 #include "support/ChildProcess.h"
 

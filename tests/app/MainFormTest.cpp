@@ -9,11 +9,13 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "app/commonDefine.h"
-#include "app/commonFunc.h"
-#include "app/mainUnit.h"
-#include "app/mediaPlayer.h"
-#include "app/webBrowser.h"
+#include "app/common/commonDefine.h"
+#include "app/window/commonFuncStatus.h"
+#include "app/settings/commonDefineServers.h"
+#include "app/common/commonFunc.h"
+#include "app/window/mainUnit.h"
+#include "app/window/mediaPlayer.h"
+#include "app/window/webBrowser.h"
 #include "base/Exception.h"
 #include "platform/Encoding.h"
 #include "platform/ErrorGuard.h"

@@ -5,8 +5,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/commonDefine.h"
-#include "app/parser.h"
+#include "app/common/commonDefine.h"
+#include "app/settings/locations.h"
+#include "app/core/parser.h"
 #include "base/Exception.h"
 #include "platform/Files.h"
 #include "support/ChildProcess.h"

@@ -4,11 +4,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "app/commonDefine.h"
-#include "app/jpegLoader.h"
-#include "app/mainUnit.h"
-#include "app/preview.h"
-#include "app/shellOpen.h"
+#include "app/common/commonDefine.h"
+#include "app/window/jpegLoader.h"
+#include "app/window/mainUnit.h"
+#include "app/window/preview.h"
+#include "app/window/shellOpen.h"
 #include "platform/Encoding.h"
 #include "support/QtGuiTestMain.h"
 #include "widgets/Image.h"

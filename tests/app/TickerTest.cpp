@@ -1,9 +1,9 @@
 // The sponsored-link pane: rotation order and clicks.
 #include <QtTest>
 
-#include "app/commonDefine.h"
-#include "app/mainUnit.h"
-#include "app/shellOpen.h"
+#include "app/common/commonDefine.h"
+#include "app/window/mainUnit.h"
+#include "app/window/shellOpen.h"
 #include "support/QtGuiTestMain.h"
 #include "widgets/StatusBar.h"
 

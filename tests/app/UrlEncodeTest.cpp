@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/commonFunc.h"
+#include "app/common/commonFunc.h"
 
 TEST(UrlEncode, SpacesFollowTheFlag) {
     EXPECT_EQ(UrlEncode("a b", true), "a+b");

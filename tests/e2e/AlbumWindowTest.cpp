@@ -4,7 +4,8 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "app/commonDefine.h"
+#include "app/common/commonDefine.h"
+#include "app/settings/commonDefineServers.h"
 #include "platform/Encoding.h"
 #include "platform/ErrorGuard.h"
 #include "widgets/StatusBar.h"

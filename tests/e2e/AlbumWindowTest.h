@@ -10,8 +10,8 @@
 #include <memory>
 
 #include "AlbumServiceProcess.h"
-#include "app/mainUnit.h"
-#include "app/preview.h"
+#include "app/window/mainUnit.h"
+#include "app/window/preview.h"
 
 class AlbumWindowTest : public QObject {
 protected:

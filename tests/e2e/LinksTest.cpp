@@ -8,9 +8,10 @@
 #include <QtTest>
 
 #include "AlbumServiceProcess.h"
-#include "app/commonDefine.h"
-#include "app/mainUnit.h"
-#include "app/webBrowser.h"
+#include "app/common/commonDefine.h"
+#include "app/settings/commonDefineServers.h"
+#include "app/window/mainUnit.h"
+#include "app/window/webBrowser.h"
 #include "platform/Encoding.h"
 #include "platform/ErrorGuard.h"
 #include "support/QtGuiTestMain.h"

@@ -4,15 +4,17 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include "AlbumWindowTest.h"
-#include "app/commonDefine.h"
-#include "app/downloadSettings.h"
-#include "app/mainUnit.h"
+#include "app/common/commonDefine.h"
+#include "app/settings/downloadSettings.h"
+#include "app/window/mainUnit.h"
 #include "platform/Encoding.h"
 #include "platform/ErrorGuard.h"
 #include "support/QtGuiTestMain.h"
@@ -47,7 +49,12 @@ private slots:
         QVERIFY2(StartWindow(kHost, {"--latency", "100", "--delay", "xihu/0:450", "--delay", "xihu/1:300", "--delay",
                                "xihu/2:150", "--fail", "huangshan/1:1:cut", "--fail", "huangshan/2:2:reset",
                                "--fail", "huangshan/0:1:503", "--fail", "huangshan/3:always", "--delay",
-                               "gulangyu/2:400", "--fail", "gulangyu/2:always"}),
+                               "gulangyu/2:400", "--fail", "gulangyu/2:always",
+                               // nomusic: photo 0 refused once, photos 1 and 2 stall; notitle:
+                               // photo 0 refused every time; many31: photo 30 is a web page once.
+                               "--fail", "nomusic/0:1:503", "--fail", "nomusic/1:always:stall", "--fail",
+                               "nomusic/2:always:stall", "--fail", "notitle/0:always:503", "--fail",
+                               "many31/30:1:html"}),
                  "the album service did not start");
     }
 
@@ -96,15 +103,15 @@ private slots:
     }
 
     void stopCancelsWhatIsInFlight() {
-        // Stop while photo 0 and the three behind it are on their way: photo 0 finishes and
-        // is committed, the others go, with their temporary files.
+        // Stop while photo 0 and the three behind it are on their way: all are cut, with
+        // their temporary files.
         onStatus = [this](const QString& text) {
             if (text == Dl(0, 12)) QTimer::singleShot(50, form.get(), [this] { QTest::mouseClick(form->btn2, Qt::LeftButton); });
         };
         Run("uin=10001&fid=1");
         QVERIFY2(errors.isEmpty(), qPrintable(errors.join('|')));
         const QDir album(appDir->path() + "/" + U("西湖春游"));
-        QCOMPARE(album.entryList(QDir::Files), QStringList{"0.jpg"});
+        QCOMPARE(album.entryList(QDir::Files), QStringList{});
         QVERIFY(MaxInFlight() >= 4);  // the service may count one just ended
         QVERIFY(statuses.contains(U("相册图片下载完毕")));
         // The next album is not disturbed by the cancelled transfers.
@@ -112,6 +119,74 @@ private slots:
         Run("uin=10001&fid=1");
         QCOMPARE(album.entryList(QDir::Files).size(), 12);
         QVERIFY(errors.isEmpty());
+    }
+
+    void aRetryTakesAConnectionFromPhotosAheadAndAStopEndsAStall() {
+        // Two connections: photo 0 is refused once; while it pauses, photos 1 and 2 take both
+        // connections and stall. Its retry takes photo 2's connection instead of waiting for
+        // a stall to time out (60 s). Then the album waits on photo 1's stall until the stop,
+        // which ends it at once.
+        SetDownloadSettings(Settings(2, 2));
+        QElapsedTimer clock;
+        qint64 stoppedAt = -1;
+        onStatus = [&](const QString& text) {
+            if (text == Dl(1, 3))
+                QTimer::singleShot(300, form.get(), [&] {
+                    stoppedAt = clock.elapsed();
+                    QTest::mouseClick(form->btn2, Qt::LeftButton);
+                });
+        };
+        clock.start();
+        Run("uin=20000&fid=4");
+        const qint64 ended = clock.elapsed();
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join('|')));
+        QCOMPARE(QDir(AlbumPath(U("无音乐相册"))).entryList(QDir::Files), QStringList({"0.jpg"}));
+        QCOMPARE(service->Requests().count("GET /photos/nomusic/0.jpg"), 2);
+        QVERIFY(stoppedAt >= 0);
+        QVERIFY2(ended - stoppedAt < 10000, qPrintable(QString("the stop took %1 ms").arg(ended - stoppedAt)));
+        QVERIFY(form->mmStatus->toPlainText().contains(U("有 2 张照片未能下载：第 2、3 张")));
+    }
+
+    void aStopEndsARetryPause() {
+        // Photo 0 is refused every time; with ten retries the pauses grow to 30 s. The stop
+        // comes in the pause after its third attempt and ends the album there.
+        SetDownloadSettings(Settings(1, 10));
+        QElapsedTimer clock;
+        qint64 stoppedAt = -1;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, form.get(), [&] {
+            if (!poll.isActive() || service->Requests().count("GET /photos/notitle/0.jpg") < 3) return;
+            poll.stop();
+            // Its answer comes 100 ms late; the pause of 2 s follows.
+            QTimer::singleShot(400, form.get(), [&] {
+                stoppedAt = clock.elapsed();
+                QTest::mouseClick(form->btn2, Qt::LeftButton);
+            });
+        });
+        poll.start(100);
+        clock.start();
+        Run("uin=20000&fid=5");
+        const qint64 ended = clock.elapsed();
+        poll.stop();
+        QVERIFY(stoppedAt >= 0);
+        QVERIFY2(ended - stoppedAt < 10000, qPrintable(QString("the stop took %1 ms").arg(ended - stoppedAt)));
+        QCOMPARE(service->Requests().count("GET /photos/notitle/0.jpg"), 3);
+        QVERIFY(errors.isEmpty());
+    }
+
+    void aWebPageForAPhotoPastTheThumbnailsIsNotKept() {
+        // Photo 31 answers a web page with status 200 once: the album goes on without it and
+        // says so; run again, it completes.
+        Run("uin=20000&fid=31");
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join('|')));
+        const QDir album(AlbumPath(U("三十一张")));
+        QCOMPARE(album.entryList(QDir::Files).size(), 30);
+        QVERIFY(!album.exists("30.jpg") && !album.exists("30.jpg.part"));
+        QVERIFY(form->mmStatus->toPlainText().contains(U("有 1 张照片未能下载：第 31 张")));
+        QVERIFY(statuses.contains(U("处理完毕")));
+        Run("uin=20000&fid=31");
+        QCOMPARE(album.entryList(QDir::Files).size(), 31);
+        QVERIFY(!form->mmStatus->toPlainText().contains(U("未能下载")));
     }
 
     void aFailedPhotoDiscardsThePhotosFetchedBehindIt() {

@@ -4,8 +4,9 @@
 #include <QApplication>
 #include <QTest>
 
-#include "app/Environment.h"
-#include "app/commonDefine.h"
+#include "app/window/environment.h"
+#include "app/common/commonDefine.h"
+#include "app/settings/commonDefineServers.h"
 
 // Window tests talk to no server unless they start one: every host points at a closed
 // port, so a window's start-up fetches fail at once instead of reaching whatever listens

@@ -140,6 +140,9 @@ void AlbumService::ServeDocument(const httplib::Request& req, httplib::Response&
     const AlbumSpec* album = catalogue_.Find(req.get_param_value("uin"), req.get_param_value("fid"));
     if (!album)
         return NotFound(res, "no such album");
+    if (album->loginPage)
+        return res.set_content("<html><head><title>Login</title></head><body>please log in</body></html>\n",
+                               "text/html");
     res.set_content(BuildDataDocument(*album, baseUrl_), "text/plain; charset=GBK");
 }
 
@@ -205,6 +208,16 @@ void AlbumService::ServeFault(FaultKind kind, const httplib::Request& req, httpl
         SetCutOffContent(res, jpeg, "image/jpeg", jpeg->size() / 2, ended);
         return;
     }
+    case FaultKind::Html:
+        SetWholeContent(res,
+                        std::make_shared<const std::string>(
+                            "<html><head><title>Login</title></head><body>please log in</body></html>\n"),
+                        "text/html", ended);
+        return;
+    case FaultKind::Unframed:
+        ended();
+        SetUnframedContent(res, photos_.Get(album, index), "image/jpeg", photos_.Get(album, index)->size() / 2);
+        return;
     case FaultKind::Stall: {
         const int fd = ConnectionOf(req);
         if (fd < 0)

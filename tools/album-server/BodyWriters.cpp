@@ -65,6 +65,17 @@ void SetCutOffContent(httplib::Response& res, SharedBytes body, const std::strin
         });
 }
 
+void SetUnframedContent(httplib::Response& res, SharedBytes body, const std::string& contentType, std::size_t sent)
+{
+    sent = std::min(sent, body->size());
+    res.set_content_provider(contentType, [body, sent](std::size_t offset, httplib::DataSink& sink) {
+        if (offset < sent)
+            sink.write(body->data() + offset, sent - offset);
+        sink.done();
+        return true;
+    });
+}
+
 void SetStalledContent(httplib::Response& res, std::size_t length, const std::string& contentType, int fd,
                        const StopSignal& stop)
 {

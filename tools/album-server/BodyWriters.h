@@ -1,7 +1,7 @@
 #pragma once
-// Response bodies that misbehave on purpose: paced (slow), cut off and stalled. All
-// announce the full Content-Length, as a real server would, so a client can tell a short
-// read.
+// Response bodies that misbehave on purpose: paced (slow), cut off, unframed and stalled.
+// All but the unframed one announce the full Content-Length, as a real server would, so a
+// client can tell a short read.
 #include "StopSignal.h"
 
 #include <httplib.h>
@@ -30,6 +30,10 @@ void SetPacedContent(httplib::Response& res, SharedBytes body, const std::string
 // connection.
 void SetCutOffContent(httplib::Response& res, SharedBytes body, const std::string& contentType,
                       std::size_t sent, LastWrite lastWrite = {});
+
+// Announces no length, sends the first `sent` bytes of the body and ends the answer with
+// an ordinary close: only the bytes themselves can tell that it is not whole.
+void SetUnframedContent(httplib::Response& res, SharedBytes body, const std::string& contentType, std::size_t sent);
 
 // Announces `length` bytes, sends the head and then nothing: waits until the peer on
 // connection `fd` leaves or `stop` is raised, then closes the connection. `stop` must

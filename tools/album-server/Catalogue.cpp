@@ -64,6 +64,11 @@ std::vector<AlbumSpec> BuiltInAlbums()
     damaged.specialPhotos = {{1, PhotoMode::Damaged}};
     list.push_back(damaged);
 
+    AlbumSpec login = Album("login", "20000", "16", "登录页",
+                            "the data request answers an HTML login page with status 200 (no data keys)", 0);
+    login.loginPage = true;
+    list.push_back(login);
+
     AlbumSpec slow = Album("slow", "20000", "9", "慢速相册", "3 photos, photo 1 paced at --slow-rate", 3);
     slow.specialPhotos = {{1, PhotoMode::Slow}};
     list.push_back(slow);

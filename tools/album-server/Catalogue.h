@@ -46,6 +46,8 @@ struct AlbumSpec {
     MusicKey music = MusicKey::Present;
     AddressStyle style = AddressStyle::Plain;
     std::vector<std::pair<int, PhotoMode>> specialPhotos;  // index -> mode; others Normal
+    // The data request is answered with status 200 and an HTML login page, not a document.
+    bool loginPage = false;
 
     PhotoMode ModeOf(int index) const;
     // Deterministic per index; cycles through landscape and portrait sizes

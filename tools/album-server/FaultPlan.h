@@ -15,6 +15,8 @@ enum class FaultKind {
     Reset,      // the connection is reset once the request is read; no response byte
     Cut,        // the photo's full Content-Length is announced, half the body sent, then the close
     Stall,      // the head is sent, then nothing until the client leaves or the server stops
+    Html,       // status 200 and a whole HTML page ("please log in") in the photo's place
+    Unframed,   // status 200 without Content-Length, half the body, then a normal close
 };
 
 struct PhotoFault {

@@ -50,10 +50,14 @@ PhotoFault ParseFault(std::string_view text)
         f.kind = FaultKind::Reset;
     else if (kind == "cut")
         f.kind = FaultKind::Cut;
+    else if (kind == "html")
+        f.kind = FaultKind::Html;
+    else if (kind == "unframed")
+        f.kind = FaultKind::Unframed;
     else if (kind == "stall")
         f.kind = FaultKind::Stall;
     else
-        throw std::invalid_argument("--fail: KIND is one of 500, 503, reset, cut, stall; got '" + std::string(kind) + "'");
+        throw std::invalid_argument("--fail: KIND is one of 500, 503, reset, cut, stall, html, unframed; got '" + std::string(kind) + "'");
     return f;
 }
 
@@ -190,7 +194,8 @@ std::string UsageText(const Catalogue& catalogue)
         "  --latency MS        answer every request but /_test/ ones MS ms late\n"
         "  --fail ALBUM/PHOTO:COUNT[:KIND]\n"
         "                      the photo's first COUNT requests (a number or 'always') fail;\n"
-        "                      KIND: 500 (default), 503, reset, cut, stall; repeatable\n"
+        "                      KIND: 500 (default), 503, reset, cut, stall, html,\n"
+        "                      unframed; repeatable\n"
         "  --delay ALBUM/PHOTO:MS\n"
         "                      the photo answers MS ms later than the others; repeatable\n"
         "  --pregenerate       encode every photo before announcing readiness\n"

@@ -1,0 +1,215 @@
+#include "app/cli/commandLine.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "app/settings/locations.h"
+#include "app/core/albumWorkflow.h"
+#include "app/common/commonDefine.h"
+#include "app/settings/downloadSettings.h"
+#include "base/Exception.h"
+#include "platform/Encoding.h"
+#include "platform/ErrorGuard.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: fotaviq [--download URL [--dir DIR] [--music] [--connections N]]\n"
+    "\n"
+    "Without options, opens the window.\n"
+    "\n"
+    "  --download URL     download the album of this viewer address (...vphoto.swf?uin=..&fid=..)\n"
+    "                     without opening a window\n"
+    "  --dir DIR          put the album folder into DIR (default: beside the program when its\n"
+    "                     folder is writable, else ~/Pictures/Fotaviq)\n"
+    "  --music            also fetch the album's background music (background.mp3)\n"
+    "  --connections N    photos fetched at once, 1 to 16 (default: the settings file, else 4)\n"
+    "  --help             show this text\n"
+    "  --version          show the version\n"
+    "\n"
+    "Exit status: 0 album complete, 1 failed or stopped (Ctrl-C), 2 bad command line.\n";
+
+class EUsage : public Exception {
+public:
+    using Exception::Exception;
+};
+
+struct TArguments {
+    bool help = false, version = false, music = false;
+    std::string url, dir;
+    std::optional<int> connections;
+};
+
+TArguments Parse(int argc, char** argv) {
+    TArguments a;
+    bool download = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i], value;
+        const bool takesValue = arg.rfind("--download", 0) == 0 || arg.rfind("--dir", 0) == 0 ||
+                                arg.rfind("--connections", 0) == 0;
+        if (const auto eq = arg.find('='); takesValue && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg.resize(eq);
+        } else if (takesValue && (arg == "--download" || arg == "--dir" || arg == "--connections")) {
+            if (i + 1 >= argc) throw EUsage("option " + arg + " needs a value");
+            value = argv[++i];
+        }
+        if (arg == "--help" || arg == "-h") {
+            a.help = true;
+        } else if (arg == "--version") {
+            a.version = true;
+        } else if (arg == "--music") {
+            a.music = true;
+        } else if (arg == "--download") {
+            download = true;
+            a.url = value;
+        } else if (arg == "--dir") {
+            if (value.empty()) throw EUsage("--dir needs a folder");
+            a.dir = value;
+        } else if (arg == "--connections") {
+            char* end = nullptr;
+            const long n = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || n < 1 || n > TDownloadSettings::MaxConnections)
+                throw EUsage("--connections takes a number from 1 to 16, not '" + value + "'");
+            a.connections = static_cast<int>(n);
+        } else {
+            throw EUsage("unknown option '" + std::string(argv[i]) + "'");
+        }
+    }
+    if (!download && !a.help && !a.version) throw EUsage("nothing to do: give --download URL");
+    if (download && a.url.empty()) throw EUsage("--download needs a viewer address");
+    return a;
+}
+
+// SIGINT asks for a stop, as the stop button does: the handler only writes to a pipe, and
+// the event loop (which every transfer's wait runs) turns that into the stop request. A
+// second SIGINT ends the program at once.
+int gSignalPipe[2] = {-1, -1};
+
+void OnSigint(int) {
+    const char byte = 1;
+    [[maybe_unused]] const auto ignored = ::write(gSignalPipe[1], &byte, 1);
+    std::signal(SIGINT, SIG_DFL);
+}
+
+// What the command line shows of the workflow: a line per photo as it is committed.
+class TConsoleAlbumView : public TAlbumView {
+public:
+    explicit TConsoleAlbumView(bool music) : music_(music) {}
+
+    void ShowStatus(const std::string&) override {}
+    void AddStatusLine(const std::string&) override {}
+    void ClearPhotos() override {}
+    void AddPhoto(const std::string&) override {}
+    void PhotoCommitted(int n, int count, const std::string& file) override {
+        std::printf("[%d/%d] %s\n", n + 1, count, AnsiToUtf8(file).c_str());
+        std::fflush(stdout);
+    }
+    bool AutoDownloadMusic() const override { return music_; }
+    void ShowMusic(const std::string&) override {}
+
+private:
+    bool music_;
+};
+
+// The view whose stop SIGINT requests (null while no album runs).
+TAlbumView* gRunningAlbum = nullptr;
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "fotaviq: %s\n", message.c_str());
+    return 1;
+}
+
+}  // namespace
+
+bool WantsCommandLine(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strncmp(argv[i], "--", 2) == 0 || std::strcmp(argv[i], "-h") == 0) return true;
+    return false;
+}
+
+int RunCommandLine(int argc, char** argv) {
+    TArguments args;
+    try {
+        args = Parse(argc, argv);
+    } catch (const EUsage& e) {
+        std::fprintf(stderr, "fotaviq: %s\nTry 'fotaviq --help'.\n", e.Message().c_str());
+        return 2;
+    }
+    if (args.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (args.version) {
+        std::printf("fotaviq %s\n", ProgramVersion);
+        return 0;
+    }
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("Fotaviq");
+    SetExceptionHandler([](const std::string& text) { std::fprintf(stderr, "fotaviq: %s\n", text.c_str()); });
+    AppDir = ExecutableDir();
+
+    std::string query;
+    if (!ViewerQuery(Utf8ToAnsi(args.url), query)) return Fail("not an album viewer address: " + args.url);
+
+    const std::string base =
+        args.dir.empty() ? AlbumBaseDir()
+                         : IncludeTrailingPathDelimiter(QStringToAnsi(QDir(QString::fromLocal8Bit(args.dir.c_str())).absolutePath()));
+    if (!DirectoryExists(base) && !ForceDirectories(base))
+        return Fail("cannot create the folder " + AnsiToUtf8(base) + ": " + std::strerror(errno));
+    if (::access(FsPath(base).c_str(), W_OK) != 0)
+        return Fail("cannot write into the folder " + AnsiToUtf8(base) + ": " + std::strerror(errno));
+
+    TDownloadSettings settings = DownloadSettings();
+    for (const std::string& note : settings.Notes) std::fprintf(stderr, "fotaviq: %s\n", AnsiToUtf8(note).c_str());
+    if (args.connections) settings.Connections = *args.connections;
+
+    if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+        auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, &app);
+        QObject::connect(notifier, &QSocketNotifier::activated, [] {
+            char drained[16];
+            while (::read(gSignalPipe[0], drained, sizeof drained) > 0) {
+            }
+            if (gRunningAlbum) gRunningAlbum->Stop.Request();
+        });
+        std::signal(SIGINT, OnSigint);
+    }
+
+    TConsoleAlbumView view(args.music);
+    gRunningAlbum = &view;
+    TAlbumPolicy policy;  // every photo must arrive; so must the data document
+    try {
+        const TAlbumOutcome outcome = RunAlbumWorkflow(view, base, "", query, settings, policy);
+        gRunningAlbum = nullptr;
+        switch (outcome.End) {
+            case TAlbumOutcome::TEnd::DocumentFailed:
+                return Fail("cannot get the album's data: " + outcome.DocumentError);
+            case TAlbumOutcome::TEnd::PhotoFailed:
+                return Fail("photo " + std::to_string(outcome.FailedPhoto + 1) + " of " + std::to_string(outcome.Photos) +
+                            " (" + AnsiToUtf8(outcome.FailedFile) + "): " + outcome.FailedReason);
+            case TAlbumOutcome::TEnd::Stopped:
+                if (!outcome.Folder.empty()) std::printf("%s\n", AnsiToUtf8(outcome.Folder).c_str());
+                return Fail("stopped");
+            case TAlbumOutcome::TEnd::Complete: break;
+        }
+        std::printf("%s\n", AnsiToUtf8(outcome.Folder).c_str());
+        if (outcome.MusicMissing) return Fail("the background music did not arrive whole");
+        return 0;
+    } catch (const std::exception& e) {
+        gRunningAlbum = nullptr;
+        return Fail(TextToQString(e.what()).toStdString());
+    }
+}

@@ -1,0 +1,146 @@
+#include "app/core/albumWorkflow.h"
+
+#include <memory>
+
+#include "app/common/commonDefine.h"
+#include "app/common/commonDefineTexts.h"
+#include "app/common/commonFunc.h"
+#include "app/core/albumFolder.h"
+#include "app/core/parser.h"
+#include "app/core/photoQueue.h"
+#include "app/settings/commonDefineServers.h"
+#include "app/settings/locations.h"
+#include "base/SysUtils.h"
+#include "platform/Files.h"
+#include "regex/RegExpr.h"
+
+namespace {
+
+constexpr char kViewerPattern[] = R"(vphoto.swf\?(.*?)$)";
+
+std::string UsageReport(const std::string& sourceUrl, const std::string& musicUrl, const std::string& title) {
+    return "source_url=" + UrlEncode(sourceUrl, true) + "&music=" + UrlEncode(musicUrl, true) +
+           "&title=" + UrlEncode(title, true) + "&version=" + AppVersion;
+}
+
+}  // namespace
+
+bool ViewerQuery(const std::string& address, std::string& query) {
+    TRegExpr re;
+    re.SetExpression(kViewerPattern);
+    if (!re.Exec(address)) return false;
+    query = re.SubMatch(1);
+    return true;
+}
+
+std::string MissingPhotosLine(const std::vector<int>& missing) {
+    std::string numbers;
+    for (size_t i = 0; i < missing.size();) {
+        size_t run = i;
+        while (run + 1 < missing.size() && missing[run + 1] == missing[run] + 1) ++run;
+        if (!numbers.empty()) numbers += sNumberSeparator;
+        if (run - i >= 2) {
+            numbers += std::to_string(missing[i] + 1) + "-" + std::to_string(missing[run] + 1);
+            i = run + 1;
+        } else {
+            numbers += std::to_string(missing[i] + 1);
+            ++i;
+        }
+    }
+    return Format(sPhotosMissingFmt, static_cast<int>(missing.size()), numbers.c_str());
+}
+
+TAlbumOutcome RunAlbumWorkflow(TAlbumView& view, const std::string& baseDir, const std::string& titleArg,
+                               const std::string& viewerQuery, const TDownloadSettings& settings,
+                               const TAlbumPolicy& policy) {
+    TAlbumOutcome outcome;
+    TAlbumStop& stop = view.Stop;
+    T6cnAlbumParser parser;
+    parser.OnStatus = [&view](const std::string& text) { view.ShowStatus(text); };
+    parser.Stop = &stop;
+    std::unique_ptr<TPhotoList> photos = parser.Parse(AlbumDataUrl(viewerQuery));
+    if (!stop.Requested() && policy.RequireDocument && (!parser.DocumentError.empty() || !parser.HasAlbumKeys)) {
+        outcome.End = TAlbumOutcome::TEnd::DocumentFailed;
+        outcome.DocumentError = parser.DocumentError.empty() ? "not an album data document" : parser.DocumentError;
+        return outcome;
+    }
+    view.ClearPhotos();
+    const std::string title = titleArg.empty() ? parser.Title : titleArg;
+    const std::string folderName = AlbumFolderName(title);
+    AlbumDir = folderName.empty() ? baseDir : baseDir + folderName + "/";
+    if (!stop.Requested()) {
+        if (!DirectoryExists(AlbumDir)) ForceDirectories(AlbumDir);
+        outcome.Folder = AlbumDir;
+    }
+
+    const int count = static_cast<int>(photos->size());
+    outcome.Photos = count;
+    std::vector<TPhotoQueue::TPhoto> files;
+    files.reserve(photos->size());
+    for (int n = 0; n < count; ++n)
+        files.push_back({(*photos)[static_cast<size_t>(n)]->Url, AlbumDir + std::to_string(n) + ".jpg"});
+    {
+        // Destroyed in reverse: the watch goes before the queue it cancels. An exception
+        // from a view leaves through the queue's destructor, which cuts and cleans up.
+        TPhotoQueue queue(std::move(files), settings.Connections, settings.Retries);
+        const TAlbumStop::TWatch watch = stop.Watch([&queue] { queue.Cancel(); });
+        int n = 0;
+        for (; n < count; ++n) {
+            view.AddPhoto((*photos)[static_cast<size_t>(n)]->Url);
+            view.ShowStatus(Format(sDownloadingFmt, n + 1, count, std::to_string(n).c_str()));
+            if (stop.Requested()) break;
+            const TPhotoQueue::TResult result = queue.Fetch(n);
+            const std::string file = AlbumDir + std::to_string(n) + ".jpg";
+            if (result == TPhotoQueue::TResult::Committed) {
+                view.PhotoCommitted(n, count, file);
+                continue;
+            }
+            if (result == TPhotoQueue::TResult::Stopped) break;
+            outcome.Missing.push_back(n);
+            if (n < policy.FailureEndsAlbumBelow) {
+                outcome.End = TAlbumOutcome::TEnd::PhotoFailed;
+                outcome.FailedPhoto = n;
+                outcome.FailedFile = file;
+                outcome.FailedReason = queue.FailureText(n);
+                outcome.NotAJpeg = result == TPhotoQueue::TResult::NotAJpeg;
+                ++n;
+                break;
+            }
+        }
+        queue.Abandon();
+        for (; n < count; ++n) outcome.Missing.push_back(n);  // the album ended before their turn
+    }
+    if (!outcome.Missing.empty()) view.AddStatusLine(MissingPhotosLine(outcome.Missing));
+    // A failure that ends the album ends it here: no completion, report or music.
+    if (outcome.End == TAlbumOutcome::TEnd::PhotoFailed) return outcome;
+    view.AddStatusLine(sPhotosDone);
+    view.ShowStatus(sPhotosDone);
+
+    if (!stop.Requested())
+        TBaseAlbumParser::DownloadFile(ReportUrl(), TempPageFile(), UsageReport(view.SourceUrl(), parser.MusicUrl, title),
+                                       &stop);
+
+    if (!parser.MusicUrl.empty()) {
+        view.ShowMusic(parser.MusicUrl);
+        const std::string musicFile = AlbumDir + "background.mp3";
+        if (view.AutoDownloadMusic() && !FileExists(musicFile) && !stop.Requested()) {
+            view.ShowStatus(sMusicDownloading);
+            // Fetched under a temporary name: a cut-off file must not pass for the music.
+            const std::string partial = musicFile + ".part";
+            std::string discarded;
+            if (TBaseAlbumParser::GetPage(parser.MusicUrl, partial, discarded, nullptr, &stop)) {
+                RenameFile(partial, musicFile);
+            } else {
+                DeleteFile(partial);
+                outcome.MusicMissing = true;
+            }
+            view.ShowStatus(sMusicDone);
+        }
+    } else {
+        view.ShowMusic(sNoMusic);
+    }
+    view.AddStatusLine(sAllDone);
+    view.ShowStatus(sAllDone);
+    if (stop.Requested()) outcome.End = TAlbumOutcome::TEnd::Stopped;
+    return outcome;
+}

@@ -1,0 +1,121 @@
+#include "app/core/parser.h"
+
+#include "app/common/commonDefineTexts.h"
+#include "app/core/albumDocument.h"
+#include "app/core/albumStop.h"
+#include "app/settings/locations.h"
+#include "base/Exception.h"
+#include "fetcher/HTTPGet.h"
+#include "http/HttpProt.h"
+#include "platform/Files.h"
+
+namespace {
+
+// The file's text up to its first NUL, with every line break as CR LF.
+std::string ReadLines(const std::string& fileName) {
+    auto file = OpenFileStream(fileName, TFileStream::fmOpenRead);
+    std::string bytes(static_cast<size_t>(file->Size()), '\0');
+    file->ReadBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    bytes.resize(bytes.find('\0') == std::string::npos ? bytes.size() : bytes.find('\0'));
+    std::string page;
+    page.reserve(bytes.size() + bytes.size() / 16);
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        std::size_t end = bytes.find_first_of("\r\n", start);
+        if (end == std::string::npos) end = bytes.size();
+        page.append(bytes, start, end - start).append("\r\n");
+        if (end < bytes.size() && bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n') ++end;
+        start = end + 1;
+    }
+    return page;
+}
+
+}  // namespace
+
+bool TBaseAlbumParser::GetPage(const std::string& url, const std::string& fileName, std::string& page,
+                               std::string* error, TAlbumStop* stop) {
+    page.clear();
+    const std::string target = fileName.empty() ? TempPageFile() : fileName;
+    bool complete = false;
+    {
+        THttpCli client;
+        auto file = CreateBufferedFileStream(target);
+        client.SetURL(url);
+        client.SetDocStream(file.get());
+        try {
+            TAlbumStop::TWatch watch;
+            if (stop) {
+                if (stop->Requested()) throw Exception("stopped");
+                watch = stop->Watch([&client] { client.Abort(); });
+            }
+            client.Get();
+            complete = client.ContentLength() < 0 || client.RcvdBytes() == client.ContentLength();
+            if (!complete && error)
+                *error = "cut off after " + std::to_string(client.RcvdBytes()) + " of " +
+                         std::to_string(client.ContentLength()) + " bytes";
+        } catch (const Exception& e) {
+            // A failed transfer leaves in the file whatever body arrived.
+            if (error) *error = e.Message();
+        }
+    }
+    page = ReadLines(target);
+    return complete;
+}
+
+bool TBaseAlbumParser::DownloadFile(const std::string& url, const std::string& fileName, const std::string& postBody,
+                                    TAlbumStop* stop) {
+    const std::string partial = fileName + ".part";
+    if (stop && stop->Requested()) return true;  // nothing starts after a stop
+    try {
+        bool succeeded = false;
+        THTTPGet fetcher;
+        fetcher.SetURL(url);
+        fetcher.SetFileName(partial);
+        fetcher.SetPostQuery(postBody);
+        fetcher.SetWaitThread(true);
+        fetcher.OnDoneFile = [&](TObject*, const std::string&, std::int32_t) { succeeded = true; };
+        TAlbumStop::TWatch watch;
+        if (stop) watch = stop->Watch([&fetcher] { fetcher.Abort(); });
+        fetcher.FetchToFile();
+        if (succeeded)
+            RenameFile(partial, fileName);
+        else
+            DeleteFile(partial);
+        return true;
+    } catch (const Exception&) {
+        DeleteFile(partial);
+        return false;
+    }
+}
+
+void T6cnAlbumParser::FetchDocument(const std::string& url, const std::string& fileName, std::string& page) {
+    DocumentError.clear();
+    GetPage(url, fileName, page, &DocumentError, Stop);
+}
+
+std::unique_ptr<TPhotoList> T6cnAlbumParser::Parse(const std::string& url) {
+    const auto status = [this](const char* text) {
+        if (OnStatus) OnStatus(text);
+    };
+    status(sFetchingInfo);
+    std::string document;
+    FetchDocument(url, "", document);
+    auto photos = std::make_unique<TPhotoList>();
+    const TAlbumDocument found = ReadAlbumDocument(document);
+    HasAlbumKeys = found.Title || found.MusicUrl || !found.PhotoUrls.empty();
+    if (found.Title) {
+        Title = *found.Title;
+        status(sGotTitle);
+    }
+    if (found.MusicUrl) {
+        MusicUrl = *found.MusicUrl;
+        status(sGotMusic);
+    }
+    for (const std::string& url : found.PhotoUrls) {
+        auto photo = std::make_unique<TPhotoObject>();
+        photo->Url = url;
+        photos->push_back(std::move(photo));
+        status(sGotPhoto);
+    }
+    return photos;
+}

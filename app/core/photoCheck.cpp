@@ -1,0 +1,24 @@
+#include "app/core/photoCheck.h"
+
+#include "app/core/jpegDecoder.h"
+
+TPhotoCheck::TPhotoCheck(std::string ansiPath, TOnChecked onChecked)
+    : TThread(true), path_(std::move(ansiPath)), onChecked_(std::move(onChecked)) {}
+
+TPhotoCheck* TPhotoCheck::Run(std::string ansiPath, TOnChecked onChecked) {
+    auto* check = new TPhotoCheck(std::move(ansiPath), std::move(onChecked));
+    check->SetFreeOnTerminate(true);
+    // The completion runs on this thread after the body, before the object frees itself.
+    check->OnTerminate = [check](TThread*) {
+        if (TOnChecked call = check->onChecked_) call(check->failure_);
+    };
+    try {
+        check->Start();
+    } catch (...) {
+        delete check;
+        throw;
+    }
+    return check;
+}
+
+void TPhotoCheck::Execute() { failure_ = CheckJpegFile(path_); }

@@ -1,0 +1,114 @@
+#pragma once
+// TPhotoQueue: fetches the photos of one album through the threaded fetcher, several at a
+// time and ahead of the workflow, which takes them strictly in album order.
+//
+// Each transfer writes into the photo's file name plus ".part". A photo that arrived is
+// checked as a whole JPEG on a thread of its own (TPhotoCheck), and gets its final name
+// only when it passed and the workflow asks for it (Fetch): the folder only ever shows
+// whole photos 0..k committed in order. A transfer that fails for a reason that may pass
+// (THTTPGet::LastFailureMayPass) is tried again after a growing pause, up to the retry
+// count, while the others go on; anything else is final at once, and so is a photo that
+// is not a whole JPEG. A photo due for another attempt gets the next free connection
+// before any photo further ahead; the photo the workflow waits for takes a connection
+// from the furthest photo ahead when all are busy (that photo goes back in line, its
+// attempt not counted).
+//
+// Whether a photo is there already is decided here alone: a photo whose final file
+// exists when its turn to start comes is not fetched (an album run again resumes).
+//
+// With one connection nothing is fetched ahead: photo n's transfer starts when Fetch(n) is
+// called and is the only one on the wire.
+//
+// Runs on the GUI thread. Fetch and Abandon dispatch messages while they wait (blocking
+// when there are none), so window events run meanwhile, as in every transfer's wait.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/WinTypes.h"
+
+class THTTPGet;
+class TPhotoCheck;
+
+class TPhotoQueue {
+public:
+    struct TPhoto {
+        std::string Url;
+        std::string File;  // the final name
+    };
+
+    // How a photo's turn ended.
+    enum class TResult {
+        Committed,  // in place under its final name (fetched now or found there)
+        Failed,     // failed for good: FailureText says why; nothing left under either name
+        NotAJpeg,   // arrived but is not a whole JPEG: likewise
+        Stopped,    // Cancel or Abandon came first
+    };
+
+    // connections: 1..16 transfers in flight; retries: further attempts after a failure
+    // that may pass (0: none).
+    TPhotoQueue(std::vector<TPhoto> photos, int connections, int retries);
+    // Abandon, when it has not run.
+    ~TPhotoQueue();
+    TPhotoQueue(const TPhotoQueue&) = delete;
+    TPhotoQueue& operator=(const TPhotoQueue&) = delete;
+
+    // Photo n's turn: starts its transfer unless it runs already (and those ahead of it,
+    // connections permitting), waits until it is over, retries and check included, and
+    // renames it. Photos are asked for in increasing order.
+    TResult Fetch(int n);
+    // Why photo n failed for good (one line), empty otherwise.
+    const std::string& FailureText(int n) const { return slots_[static_cast<size_t>(n)].failure; }
+    // Transfers started for photo n so far.
+    int Attempts(int n) const { return slots_[static_cast<size_t>(n)].attempts; }
+
+    // The stop: cuts every running transfer and cancels every pause, and starts nothing
+    // from now on; a Fetch waiting returns Stopped at once. Does not wait (callable from a
+    // stop button's handler inside Fetch's wait). Abandon must follow.
+    void Cancel();
+    // Ends the album's fetching: Cancel, then waits (dispatching messages) until every
+    // transfer and check has let go of its file, and deletes every file of a photo that
+    // was not committed. Nothing past the last committed photo stays on disk. Called again,
+    // does nothing.
+    void Abandon();
+
+    // The pause before attempt number `attempt` + 1 of a photo: 0.5 s, 1 s, 2 s, ... at
+    // most 30 s.
+    static int RetryPauseMs(int attempt);
+
+private:
+    // A photo's life: Waiting (not started, or due for another attempt) -> Running ->
+    // Pausing (before a retry) -> ... -> Checking -> Fetched (whole, under ".part") ->
+    // Committed; or Failed for good; Present when its final file was there before it was
+    // started.
+    enum class TState { Waiting, Running, Pausing, Checking, Fetched, Committed, Failed, Present };
+    struct TSlot {
+        TPhoto photo;
+        TState state = TState::Waiting;
+        int attempts = 0;
+        bool preempted = false;            // its transfer was cut to free a connection
+        bool notAJpeg = false;             // Failed because the check refused it
+        std::unique_ptr<THTTPGet> fetcher;  // while Running
+        TPhotoCheck* check = nullptr;      // while Checking (frees itself)
+        std::string failure;
+    };
+
+    void Fill();
+    void Start(int k);
+    void Preempt();
+    void Finished(int k, bool succeeded);
+    void Checked(int k, const std::string& failure);
+    void Fail(int k, const std::string& why);
+    void RetryDue(int k);
+    int Count(TState state) const;
+    std::string PartName(int k) const { return slots_[static_cast<size_t>(k)].photo.File + ".part"; }
+
+    std::vector<TSlot> slots_;
+    const int connections_;
+    const int retries_;
+    const int lookahead_;  // photos from base_ on that may be started
+    int base_ = 0;         // the photo asked for last
+    bool cancelled_ = false;
+    bool abandoned_ = false;
+    HWND timers_;          // retry timers, id = photo number + 1
+};

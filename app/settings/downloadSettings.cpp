@@ -1,0 +1,56 @@
+#include "app/settings/downloadSettings.h"
+
+#include <charconv>
+#include <optional>
+
+#include "app/settings/settingsFile.h"
+#include "base/SysUtils.h"
+
+namespace {
+
+// One value: the default when empty, clamped when out of range, the default when not a
+// number; a note in the last two cases.
+int Take(const char* key, const std::string& raw, int fallback, int low, int high, std::vector<std::string>& notes) {
+    const std::string text = Trim(raw);
+    if (text.empty()) return fallback;
+    long long value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data() + (text[0] == '+' ? 1 : 0), end, value);
+    int taken;
+    if (stop != end || error == std::errc::invalid_argument)
+        taken = fallback;
+    else if (error == std::errc::result_out_of_range)
+        taken = text[0] == '-' ? low : high;
+    else
+        taken = static_cast<int>(value < low ? low : value > high ? high : value);
+    if (stop == end && error == std::errc() && taken == value) return taken;
+    // 设置 [download] %s=%s 无效，已改用 %d  (a value that was not taken)
+    notes.push_back(Format("\xC9\xE8\xD6\xC3 [download] %s=%s \xCE\xDE\xD0\xA7\xA3\xAC\xD2\xD1\xB8\xC4\xD3\xC3 %d", key,
+                           text.c_str(), taken));
+    return taken;
+}
+
+std::optional<TDownloadSettings>& Stored() {
+    static std::optional<TDownloadSettings> s;
+    return s;
+}
+
+}  // namespace
+
+TDownloadSettings ParseDownloadSettings(const std::string& connections, const std::string& retries) {
+    TDownloadSettings s;
+    s.Connections = Take("connections", connections, TDownloadSettings::DefaultConnections, 1,
+                         TDownloadSettings::MaxConnections, s.Notes);
+    s.Retries = Take("retries", retries, TDownloadSettings::DefaultRetries, 0, TDownloadSettings::MaxRetries, s.Notes);
+    return s;
+}
+
+const TDownloadSettings& DownloadSettings() {
+    if (!Stored()) {
+        const TSettingsFile ini = TSettingsFile::Read();
+        Stored() = ParseDownloadSettings(ini.Value("download", "connections"), ini.Value("download", "retries"));
+    }
+    return *Stored();
+}
+
+void SetDownloadSettings(const TDownloadSettings& settings) { Stored() = settings; }

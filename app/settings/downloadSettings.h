@@ -1,0 +1,33 @@
+#pragma once
+// How albums are fetched: the [download] section of the settings file.
+//
+//   [download]
+//   connections=N   photos in flight at once, 1..16 (default 4). 1 fetches one photo at its
+//                   turn and nothing ahead.
+//   retries=N       extra attempts for a photo whose transfer failed for a reason that may
+//                   pass, 0..10 (default 2). 0: a failed transfer is final.
+//
+// A missing or empty value means the default. A number out of range is clamped; anything
+// that is not a number gives the default. Either is described in Notes, once, so that the
+// user learns the value was not taken.
+#include <string>
+#include <vector>
+
+struct TDownloadSettings {
+    static constexpr int DefaultConnections = 4;
+    static constexpr int MaxConnections = 16;
+    static constexpr int DefaultRetries = 2;
+    static constexpr int MaxRetries = 10;
+
+    int Connections = DefaultConnections;
+    int Retries = DefaultRetries;
+    // GBK lines for the status memo, one per value that was not taken as written.
+    std::vector<std::string> Notes;
+};
+
+// The settings from the given ini values (raw texts; empty when absent).
+TDownloadSettings ParseDownloadSettings(const std::string& connections, const std::string& retries);
+
+// Loaded on first use from the settings file (settingsFile.h).
+const TDownloadSettings& DownloadSettings();
+void SetDownloadSettings(const TDownloadSettings& settings);  // for tests and the command line

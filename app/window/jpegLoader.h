@@ -1,0 +1,18 @@
+#pragma once
+// Decodes a JPEG file into an image the windows can draw (app/core/jpegDecoder.h).
+#include <QImage>
+
+#include <string>
+
+#include "app/core/jpegDecoder.h"
+
+// Loads the file at an ANSI path. A missing file raises EStreamError ("Cannot open file
+// ..."); a file that is not a whole JPEG raises EJPEGError with the decoder's reason.
+// With atLeast, the image is decoded at the smallest scale (1/2, 1/4, 1/8) that still
+// covers that size: every byte is still checked, at a fraction of the work.
+QImage LoadJpegFile(const std::string& ansiPath, QSize atLeast = {});
+
+// Loads a picture file the way a picture box does: the decoder is chosen by the file's
+// extension; only ".jpg" and ".jpeg" are known (anything else raises EJPEGError
+// "Unknown picture file extension (.<ext>)").
+QImage LoadPictureFile(const std::string& ansiPath, QSize atLeast = {});
