@@ -150,29 +150,9 @@ const std::string& TRegExpr::InputString() const {
 
 void TRegExpr::SetInputString(std::string_view text) {
     ClearSlots();
-    if (!hasSubject_ || !OverwriteSubject(text)) subject_.assign(UpToNul(text));
+    subject_.assign(UpToNul(text));
     hasSubject_ = true;
     ++subjectVersion_;
-}
-
-// A text as long as the stored subject (the same document searched for several values, as a
-// rule) overwrites it block by block, and only the blocks that differ: reading both is cheaper
-// than copying, and an equal block holds no NUL because the stored subject holds none.
-bool TRegExpr::OverwriteSubject(std::string_view text) {
-    if (text.size() != subject_.size()) return false;
-    constexpr std::size_t kBlock = 16 * 1024;
-    for (std::size_t at = 0; at < text.size(); at += kBlock) {
-        const std::string_view block = text.substr(at, kBlock);
-        if (std::memcmp(subject_.data() + at, block.data(), block.size()) == 0) continue;
-        const std::size_t nul = block.find('\0');
-        if (nul != std::string_view::npos) {
-            subject_.resize(at);
-            subject_.append(block.substr(0, nul));
-            return true;
-        }
-        std::memcpy(subject_.data() + at, block.data(), block.size());
-    }
-    return true;
 }
 
 void TRegExpr::ClearSlots() noexcept {

@@ -179,8 +179,6 @@ private:
     bool BuildProgram(const std::string& pattern);
     bool EnsureProgram();
     bool ExecPrim(std::ptrdiff_t offset);
-    // Writes a text of the stored subject's length over it; false for another length.
-    bool OverwriteSubject(std::string_view text);
     void DropProgram() noexcept;
     void ClearSlots() noexcept;
     // Raises through RaiseError; if an override returns, raises the plain ERegExpr anyway.

@@ -4,6 +4,7 @@
 
 #include "regex/RegExprCompiler.h"
 #include "regex/RegExprProgram.h"
+#include "regex/RegExprWalk.h"
 
 namespace regexpr {
 
@@ -170,24 +171,12 @@ Analysis Analyse(const std::vector<std::uint8_t>& bytes, int flags, const Analys
         }
     }
 
-    // The mandatory path from the start to the first node that consumes. Links on it only
-    // point forward, so the walk ends; the bound keeps a corrupt program finite.
-    for (int node = 1, steps = 0; node != 0 && program.Contains(node) && steps < 64; ++steps) {
-        const std::uint8_t op = program.Op(node);
-        const int next = program.Next(node);
-        if (op == OpAlt) {
-            if (next != 0 && program.Contains(next) && program.Op(next) == OpAlt) break;
-            node = program.Operand(node);
-        } else if (op == OpLiteral || op == OpLiteralNoCase) {
-            if (program.OperandPtr(node)[0] != 0) result.prefixLiteral = node;
-            break;
-        } else if (IsOpen(op) || IsClose(op) || op == OpRemark || op == OpPass || op == OpInputStart ||
-                   op == OpLineStart || op == OpWordEdge || op == OpNotWordEdge) {
-            node = next;
-        } else {
-            break;
-        }
-    }
+    // The literal every match starts with: the first node past those that cannot fail and the
+    // start tests. Links on that path only point forward on a finished program.
+    const int lead = SkipSureNodes(program, 1, 64, Skip::AlsoStartTests);
+    if (lead != 0 && (program.Op(lead) == OpLiteral || program.Op(lead) == OpLiteralNoCase) &&
+        program.OperandPtr(lead)[0] != 0)
+        result.prefixLiteral = lead;
 
     for (int node = 1; node > 0 && static_cast<std::size_t>(node) < bytes.size();) {
         const int size = NodeSize(program, node);

@@ -4,6 +4,7 @@
 
 #include "regex/RegExpr.h"
 #include "regex/RegExprScan.h"
+#include "regex/RegExprWalk.h"
 
 using namespace regexpr;
 
@@ -80,46 +81,14 @@ std::ptrdiff_t RegExprMatcher::CaptureLength(int n) const {
 }
 
 
-int RegExprMatcher::Hint(int node) const {
-    // Only nodes that always continue, without consuming, are looked through; what they
-    // change is undone when the continuation fails.
-    for (int i = 0; i < 16 && node != 0 && static_cast<std::size_t>(node) < progSize_; ++i) {
-        const std::uint8_t op = prog_[node];
-        const std::int32_t link = ReadInt32(prog_ + node + 1);
-        const int next = link == 0 ? 0 : node + link;
-        if (op == OpLiteral) return node;
-        if (op == OpRemark || op == OpPass || IsOpen(op) || IsClose(op)) {
-            node = next;
-        } else if (op == OpAlt && (next == 0 || prog_[next] != OpAlt)) {
-            node += NodeHeaderSize;
-        } else {
-            return 0;
-        }
-    }
-    return 0;
-}
-
-bool RegExprMatcher::Certain(int node) const {
-    for (int i = 0; i < 16 && node != 0 && static_cast<std::size_t>(node) < progSize_; ++i) {
-        const std::uint8_t op = prog_[node];
-        const std::int32_t link = ReadInt32(prog_ + node + 1);
-        const int next = link == 0 ? 0 : node + link;
-        if (op == OpEnd) return true;
-        if (op == OpRemark || op == OpPass || IsOpen(op) || IsClose(op)) {
-            node = next;
-        } else if (op == OpAlt && (next == 0 || prog_[next] != OpAlt)) {
-            node += NodeHeaderSize;
-        } else {
-            return false;
-        }
-    }
-    return false;
-}
-
 std::int32_t RegExprMatcher::WorkOutContinuation(int next) const {
-    const int literal = Hint(next);
-    const std::int32_t link = literal != 0 ? ReadInt32(prog_ + literal + 1) : 0;
-    const bool certain = literal != 0 && link != 0 && Certain(literal + link);
+    // What the walk passes changes nothing that a failing continuation does not undo.
+    const ProgramView program = View();
+    const int literal = SkipSureNodes(program, next, kWalkLimit, Skip::SureNodes);
+    if (literal == 0 || program.Op(literal) != OpLiteral) return 0;
+    const int after = program.Next(literal);
+    const int end = after == 0 ? 0 : SkipSureNodes(program, after, kWalkLimit, Skip::SureNodes);
+    const bool certain = end != 0 && program.Op(end) == OpEnd;
     return literal | (certain ? kCertainBit : 0);
 }
 

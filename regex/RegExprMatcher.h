@@ -104,11 +104,15 @@ private:
     };
     void PlanStraight();
     // Walks nodes that cannot fail from `node`, collecting the slots of group boundaries;
-    // returns the first other node, or 0 when the walk leaves the program or meets a loop's
-    // head.
+    // returns the first other node, or 0 when the walk leaves the program, meets a loop's head
+    // (which the straight line would not mark) or runs past kWalkLimit nodes.
     int WalkBoundaries(int node, std::vector<std::ptrdiff_t*>& boundaries) const;
     // The try of TryFrom for a Straight program; pos is after the prefix literal.
     bool RunStraight(const unsigned char* p, const unsigned char* pos);
+
+    // The most nodes one walk past nodes that cannot fail looks at (see SkipSureNodes).
+    static constexpr int kWalkLimit = 16;
+    regexpr::ProgramView View() const { return {prog_, progSize_}; }
 
     // Takes the tables of the owner's current program.
     void Bind();
@@ -134,9 +138,6 @@ private:
     int LoopExit(int jump) const;
     // The characters a back-reference of group n stands for, or -1 when the group is not set.
     std::ptrdiff_t CaptureLength(int n) const;
-    // The OpLiteral node the continuation at `node` must match at once, when that is certain;
-    // else 0.
-    int Hint(int node) const;
     // What follows a simple repeat: the literal its continuation must match at once (0 =
     // unknown), and whether the continuation then surely reaches OpEnd (only nodes that
     // cannot fail come after the literal). Worked out once per repeat node and program.
@@ -151,8 +152,6 @@ private:
         return {cached & ~kCertainBit, (cached & kCertainBit) != 0};
     }
     std::int32_t WorkOutContinuation(int next) const;
-    // True when the chain from `node` reaches OpEnd through nodes that cannot fail.
-    bool Certain(int node) const;
     // True when the literal of `literal` occurs at p (p at most the end of the subject).
     bool LiteralAt(const unsigned char* p, int literal) const {
         // As OpLiteral compares: the subject's terminating NUL differs from every character of

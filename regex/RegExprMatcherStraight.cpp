@@ -4,30 +4,18 @@
 #include <cstring>
 
 #include "regex/RegExprMatcher.h"
+#include "regex/RegExprWalk.h"
 
 using namespace regexpr;
 
 int RegExprMatcher::WalkBoundaries(int node, std::vector<std::ptrdiff_t*>& boundaries) const {
-    for (int i = 0; i < 16 && node != 0 && static_cast<std::size_t>(node) + NodeHeaderSize <= progSize_; ++i) {
-        if (!loopHeadJump_.empty() && loopHeadJump_[node] != 0) return 0;
-        const std::uint8_t op = prog_[node];
-        const std::int32_t link = ReadInt32(prog_ + node + 1);
-        const int next = link == 0 ? 0 : node + link;
-        if (IsOpen(op)) {
-            boundaries.push_back(&owner_.startp_[op - OpOpenFirst + 1]);
-            node = next;
-        } else if (IsClose(op)) {
-            boundaries.push_back(&owner_.endp_[op - OpCloseFirst + 1]);
-            node = next;
-        } else if (op == OpRemark || op == OpPass) {
-            node = next;
-        } else if (op == OpAlt && (next == 0 || prog_[next] != OpAlt)) {
-            node += NodeHeaderSize;
-        } else {
-            return node;
-        }
-    }
-    return 0;
+    return SkipSureNodes(View(), node, kWalkLimit, Skip::SureNodes, [&](int at) {
+        if (!loopHeadJump_.empty() && loopHeadJump_[at] != 0) return false;
+        const std::uint8_t op = prog_[at];
+        if (IsOpen(op)) boundaries.push_back(&owner_.startp_[op - OpOpenFirst + 1]);
+        if (IsClose(op)) boundaries.push_back(&owner_.endp_[op - OpCloseFirst + 1]);
+        return true;
+    });
 }
 
 void RegExprMatcher::PlanStraight() {

@@ -1,9 +1,9 @@
 // Input: one byte of modifier bits, then the pattern up to the first NUL byte, then the
 // subject. Compiles, lists the program, runs Exec and the ExecNext chain and checks that every
 // reported position lies inside the subject; then searches another text of the same length and
-// the subject again, which must give the first result again (the subject buffer and what the
-// search learnt are reused). The search limits turn exponential patterns into an ERegExpr
-// instead of a timeout.
+// the subject again, which must give the first result again (what the search learnt about one
+// subject must not carry over to the next). The search limits turn exponential patterns into an
+// ERegExpr instead of a timeout.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

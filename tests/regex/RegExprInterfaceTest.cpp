@@ -224,24 +224,6 @@ TEST(RegExprInterface, SubjectEndsAtItsFirstNul) {
     EXPECT_TRUE(re.Exec(std::string_view("a\0b", 3)));
 }
 
-TEST(RegExprInterface, SubjectOfTheStoredLengthReplacesItWhole) {
-    // Texts as long as the stored subject overwrite it in place, block by block.
-    const std::string a(40000, 'a');
-    std::string b = a;
-    b.back() = 'b';
-    std::string cut = b;
-    cut[20000] = '\0';
-    TRegExpr re;
-    re.SetExpression("b");
-    EXPECT_FALSE(re.Exec(a));
-    ASSERT_TRUE(re.Exec(b));
-    EXPECT_EQ(re.MatchPos(0), 40000);
-    EXPECT_FALSE(re.Exec(cut));  // ends at its NUL, in the middle of a block
-    EXPECT_EQ(re.InputString(), std::string(20000, 'a'));
-    EXPECT_FALSE(re.Exec(a));
-    EXPECT_EQ(re.InputString(), a);
-}
-
 TEST(RegExprInterface, RaiseErrorCanBeReplaced) {
     struct ECustom {
         int code;
