@@ -225,6 +225,18 @@ private slots:
         QCOMPARE(service->Requests().count("GET /photos/huangshan/0.jpg"), 1);
     }
 
+    // Last: the window does not come back.
+    void closingTheWindowEndsTheAlbum() {
+        onStatus = [this](const QString& text) {
+            if (text == Dl(1, 3)) QTimer::singleShot(300, form.get(), [this] { form->close(); });
+        };
+        QElapsedTimer clock;
+        clock.start();
+        Run("uin=20000&fid=4");  // photo 1 stalls (60 s receive timeout)
+        QVERIFY2(clock.elapsed() < 10000, qPrintable(QString("the album took %1 ms").arg(clock.elapsed())));
+        QCOMPARE(QDir(AlbumPath(U("无音乐相册"))).entryList(QDir::Files), QStringList({"0.jpg"}));
+    }
+
 private:
     // The most photo requests the service had in progress at once since the last reset.
     int MaxInFlight() const { return QString::fromLatin1(service->Get("/_test/inflight")).section('\n', 0, 0).section(' ', 1).toInt(); }

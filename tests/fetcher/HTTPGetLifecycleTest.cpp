@@ -1,7 +1,9 @@
 // Starting, stopping and destroying a component while its worker runs.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include "FetchTestSupport.h"
 #include "platform/WinInet.h"
@@ -85,6 +87,45 @@ TEST_F(HTTPGetLifecycle, CancelWithoutProgressHandlerKeepsEveryByteReceived) {
     peer.Join();
     EXPECT_EQ(log.events, std::vector<std::string>{"error"});
     EXPECT_EQ(ReadAll(dir.Path("g.jpg")), Body(2050));
+}
+
+TEST_F(HTTPGetLifecycle, AbortEndsAWaitForASilentServerAsAStop) {
+    ScriptedPeer peer("127.0.6.25", 80);
+    peer.Accept().ReadUntil(kHeadEnd).ReadToEnd().Close().Start();  // never answers
+    THTTPGet get;
+    log.Attach(get);
+    get.SetURL("http://127.0.6.25/s.jpg");
+    get.SetFileName(dir.Path("s.jpg"));
+    get.FetchToFile();
+    PumpUntil([] { return false; }, 200);  // the worker now waits for the answer
+    get.Abort();
+    // The receive timeout is 60 s: an answer within the pump's 5 s comes from the abort.
+    ASSERT_TRUE(PumpUntil([&] { return log.Finished(); }));
+    peer.Join();
+    EXPECT_EQ(log.events, std::vector<std::string>{"error"});
+    EXPECT_EQ(get.LastErrorCode(), ERROR_INTERNET_OPERATION_CANCELLED);
+    EXPECT_FALSE(get.LastFailureMayPass());
+    EXPECT_FALSE(Exists(dir.Path("s.jpg")));
+}
+
+TEST_F(HTTPGetLifecycle, AbortAfterTheBodyBeforeTheCompletionIsAStopThatSaysSo) {
+    ScriptedPeer peer("127.0.6.26", 80);
+    peer.Accept().ReadUntil(kHeadEnd).Send(Response("200 OK", "whole")).Close().Start();
+    THTTPGet get;
+    log.Attach(get);
+    get.OnProgress = nullptr;  // so that nothing stops the worker before its completion
+    get.SetURL("http://127.0.6.26/w.jpg");
+    get.SetFileName(dir.Path("w.jpg"));
+    get.FetchToFile();
+    peer.Join();
+    // No message is dispatched meanwhile: the worker is through its last stop test and
+    // waits to hand over its completion.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    get.Abort();
+    ASSERT_TRUE(PumpUntil([&] { return log.Finished(); }));
+    EXPECT_EQ(log.events, std::vector<std::string>{"error"});
+    EXPECT_EQ(get.LastErrorCode(), ERROR_INTERNET_OPERATION_CANCELLED);
+    EXPECT_EQ(get.LastErrorText(), "stopped");
 }
 
 TEST_F(HTTPGetLifecycle, DestroyingABusyComponentSilencesItsWorker) {
