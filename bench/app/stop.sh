@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # How long a stop takes: fotaviq --download is interrupted (SIGINT, as Ctrl+C) while it
 # waits on a photo that is slow, on one that stalls, in a pause before a retry, and in a
-# name look-up that never answers; the time from the signal to the end of the process is
+# name look-up that never answers (of a photo's host, and of the data document's); the time from the signal to the end of the process is
 # printed per case (medians of ROUNDS, default 5). Goal: under 1 s in every case.
 #   bench/app/stop.sh [build dir]
 # Needs root: it runs in a network and mount namespace of its own (port 80, and a resolver
@@ -57,12 +57,14 @@ stop_ms() { # album-host query wait-for-first-line
   echo $(( (end - start) / 1000000 ))
 }
 median() { sort -g | awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-for c in slow stalled retry lookup; do : > "$DIR/$c"; done
+for c in slow stalled retry lookup doclookup; do : > "$DIR/$c"; done
 for _ in $(seq "$ROUNDS"); do
   stop_ms 127.0.8.1 "uin=20000&fid=9" line >> "$DIR/slow"
   stop_ms 127.0.8.1 "uin=20000&fid=4" line >> "$DIR/stalled"
   stop_ms 127.0.8.1 "uin=20000&fid=5" 2.2 >> "$DIR/retry"
   stop_ms 127.0.8.2 "uin=20000&fid=3" 1 >> "$DIR/lookup"
+  stop_ms photos.invalid.example "uin=20000&fid=3" 1 >> "$DIR/doclookup"
 done
-printf 'stop (SIGINT to exit), medians of %d: slow photo %s ms, stalled photo %s ms, retry pause %s ms, name look-up %s ms (goal < 1000 ms each)\n' \
-  "$ROUNDS" "$(median < "$DIR/slow")" "$(median < "$DIR/stalled")" "$(median < "$DIR/retry")" "$(median < "$DIR/lookup")"
+printf 'stop (SIGINT to exit), medians of %d: slow photo %s ms, stalled photo %s ms, retry pause %s ms, name look-up %s ms, document look-up %s ms (goal < 1000 ms each)\n' \
+  "$ROUNDS" "$(median < "$DIR/slow")" "$(median < "$DIR/stalled")" "$(median < "$DIR/retry")" "$(median < "$DIR/lookup")" \
+  "$(median < "$DIR/doclookup")"
