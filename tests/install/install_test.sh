@@ -114,13 +114,15 @@ link_requests() { grep -c "GET /app/zevorizediruru/i.php" "$work/service.log" ||
 start_window() {
   local before
   before=$(link_requests)
-  "${as_user[@]}" "$prefix/bin/fotaviq" >"$work/window.log" 2>&1 &
+  "${as_user[@]}" "$prefix/bin/fotaviq" >"$work/window.log" 2>"$work/window.err" &
   window_pid=$!
   for _ in $(seq 300); do [ "$(link_requests)" -gt "$before" ] && break; sleep 0.1; done
   local asked=$(($(link_requests) > before))
-  running "$window_pid" || fail "the program ended early: $(cat "$work/window.log")"
+  running "$window_pid" || fail "the program ended early: $(cat "$work/window.err")"
   stop "$window_pid"
   window_pid=
+  # A normal start prints only real problems, and there are none here.
+  [ ! -s "$work/window.err" ] || fail "the window's start printed on stderr: $(cat "$work/window.err")"
   [ "$asked" -eq 1 ]
 }
 
