@@ -79,6 +79,7 @@ private slots:
         }
         QCOMPARE(Fotaviq({"--help"}).status, 0);
         QCOMPARE(Fotaviq({"--version"}).status, 0);
+        QCOMPARE(Fotaviq({"--verbose", "--version"}).status, 0);  // accepted beside any other option
     }
 
     void sigintStopsCleanly() {
