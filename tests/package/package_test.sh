@@ -171,6 +171,7 @@ photos=$(find "$root$album" -maxdepth 1 -name '*.jpg' | wc -l)
 step "the window on a virtual display"
 mkdir -p "$root/tmp/.X11-unix"
 mount --bind /tmp/.X11-unix "$root/tmp/.X11-unix"
+rm -f "$cache/display"  # the redirection below empties it only once Xvfb is on its way
 nsenter --target "$holder" --net -- Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$cache/display" 2>"$cache/xvfb.log" &
 xvfb=$!
 for _ in $(seq 100); do [ -s "$cache/display" ] && break; sleep 0.1; done
