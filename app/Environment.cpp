@@ -50,7 +50,7 @@ void PrepareEnvironment(bool verbose) {
     if (!verbose) {
         QLoggingCategory::setFilterRules("*.info=false");
         AddBrowserFlag("--log-level=3", "--log-level");
-        gDefaultHandler = qInstallMessageHandler(QuietHandler);
+        if (!gDefaultHandler) gDefaultHandler = qInstallMessageHandler(QuietHandler);  // once: it calls the one before
     }
     setenv("QT_MEDIA_BACKEND", "gstreamer", 0);
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 0);

@@ -98,7 +98,7 @@ trap cleanup EXIT
 # in_root COMMAND...: COMMAND in the test system, with a plain environment.
 in_root() {
   chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
-    DEBIAN_FRONTEND=noninteractive ${DISPLAY:+DISPLAY=$DISPLAY} "$@"
+    DEBIAN_FRONTEND=noninteractive "$@"
 }
 
 if [ ! -e "$base/.complete" ]; then
