@@ -14,7 +14,7 @@
 int main(int argc, char** argv) {
     auto dao = std::make_unique<TCommonDao>();
     if (WantsCommandLine(argc, argv)) return RunCommandLine(argc, argv);
-    PrepareEnvironment();
+    PrepareEnvironment(WantsVerbose(argc, argv));
     QApplication app(argc, argv);
     // The application title: the error dialog's title and the windows' class, under which a
     // task bar groups them. Not the display name: the platform would append that to every

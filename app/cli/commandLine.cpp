@@ -36,6 +36,8 @@ constexpr char kUsage[] =
     "                     folder is writable, else ~/Pictures/Fotaviq)\n"
     "  --music            also fetch the album's background music (background.mp3)\n"
     "  --connections N    photos fetched at once, 1 to 16 (default: the settings file, else 4)\n"
+    "  --verbose          with the window: keep the start-up diagnostics of Qt and the\n"
+    "                     browser engine on standard error\n"
     "  --help             show this text\n"
     "  --version          show the version\n"
     "\n"
@@ -68,6 +70,7 @@ TArguments Parse(int argc, char** argv) {
         }
         if (arg == "--help" || arg == "-h") {
             a.help = true;
+        } else if (arg == "--verbose") {  // the command line starts no browser: nothing to keep
         } else if (arg == "--version") {
             a.version = true;
         } else if (arg == "--music") {
@@ -136,7 +139,14 @@ int Fail(const std::string& message) {
 
 bool WantsCommandLine(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
-        if (std::strncmp(argv[i], "--", 2) == 0 || std::strcmp(argv[i], "-h") == 0) return true;
+        if ((std::strncmp(argv[i], "--", 2) == 0 && std::strcmp(argv[i], "--verbose") != 0) || std::strcmp(argv[i], "-h") == 0)
+            return true;
+    return false;
+}
+
+bool WantsVerbose(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--verbose") == 0) return true;
     return false;
 }
 

@@ -4,6 +4,7 @@
 //
 //   fotaviq --download URL [--dir DIR] [--music] [--connections N]
 //   fotaviq --help | --version
+//   fotaviq [--verbose]   (the window; --verbose is accepted with the others too)
 //
 // Prints "[n/total] file" per photo on standard output as it is committed, the album folder
 // at the end, and one line "fotaviq: ..." on standard error when the album fails. Exit
@@ -13,6 +14,9 @@
 
 // True when the arguments ask for the command line rather than the window.
 bool WantsCommandLine(int argc, char** argv);
+
+// True when --verbose is among the arguments: the start-up diagnostics stay on stderr.
+bool WantsVerbose(int argc, char** argv);
 
 // Runs the command line (creates its own application object) and gives the exit status.
 int RunCommandLine(int argc, char** argv);

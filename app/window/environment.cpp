@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QLoggingCategory>
+#include <QtGlobal>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 
@@ -13,11 +15,43 @@
 #include "platform/Encoding.h"
 #include "platform/ErrorGuard.h"
 
-void PrepareEnvironment() {
-    if (::geteuid() == 0) setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
+namespace {
+
+QtMessageHandler gDefaultHandler = nullptr;
+
+// Warnings that follow from the set-up below (no OpenGL in the process, no GPU) or from a
+// session without a runtime folder, where Qt falls back to one of its own: not problems.
+void QuietHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    static const char* const kExpected[] = {"QXcbIntegration: Cannot create platform OpenGL context",
+                                            "No suitable graphics backend found",
+                                            "QStandardPaths: XDG_RUNTIME_DIR not set"};
+    if (type == QtWarningMsg)
+        for (const char* expected : kExpected)
+            if (message.startsWith(QLatin1String(expected))) return;
+    gDefaultHandler(type, context, message);
+}
+
+// Appends FLAG to the browser's flags unless they contain ANY_OF already.
+void AddBrowserFlag(const std::string& flag, const std::string& anyOf) {
     const char* flags = std::getenv("QTWEBENGINE_CHROMIUM_FLAGS");
-    if (!flags || std::string(flags).find("--disable-gpu") == std::string::npos)
-        setenv("QTWEBENGINE_CHROMIUM_FLAGS", ((flags ? std::string(flags) + " " : std::string()) + "--disable-gpu").c_str(), 1);
+    if (flags && std::string(flags).find(anyOf) != std::string::npos) return;
+    setenv("QTWEBENGINE_CHROMIUM_FLAGS", ((flags ? std::string(flags) + " " : std::string()) + flag).c_str(), 1);
+}
+
+}  // namespace
+
+void PrepareEnvironment(bool verbose) {
+    if (::geteuid() == 0) setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
+    AddBrowserFlag("--disable-gpu", "--disable-gpu");
+    // A normal start prints only real problems: no informational categories (the browser's
+    // start-up report among them), no browser log below fatal. Rules in QT_LOGGING_RULES or
+    // QT_LOGGING_CONF take precedence over these; a log level the user gave stays; --verbose
+    // keeps everything.
+    if (!verbose) {
+        QLoggingCategory::setFilterRules("*.info=false");
+        AddBrowserFlag("--log-level=3", "--log-level");
+        if (!gDefaultHandler) gDefaultHandler = qInstallMessageHandler(QuietHandler);  // once: it calls the one before
+    }
     setenv("QT_MEDIA_BACKEND", "gstreamer", 0);
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);

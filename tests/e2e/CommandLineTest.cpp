@@ -113,6 +113,7 @@ private slots:
         }
         QCOMPARE(Fotaviq({"--help"}).status, 0);
         QCOMPARE(Fotaviq({"--version"}).status, 0);
+        QCOMPARE(Fotaviq({"--verbose", "--version"}).status, 0);  // accepted beside any other option
     }
 
     void sigintStopsCleanly_data() {
