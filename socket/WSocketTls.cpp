@@ -6,11 +6,70 @@
 
 namespace {
 
-// How much one read takes from the layer below: several full records, so that a large
-// transfer costs few system calls.
-constexpr int kCipherChunk = 64 * 1024;
+// OpenSSL reads ahead into a buffer this large: several full records per read of the
+// layer below, so that a large transfer costs few system calls.
+constexpr std::size_t kReadAhead = 64 * 1024;
 
 }  // namespace
+
+BIO_METHOD* TCustomTlsWSocket::LowerReadMethod() {
+    // Made once and kept for the life of the process.
+    static BIO_METHOD* const method = [] {
+        BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "socket layer read");
+        BIO_meth_set_read(m, &TCustomTlsWSocket::BioRead);
+        BIO_meth_set_ctrl(m, &TCustomTlsWSocket::BioCtrl);
+        BIO_meth_set_create(m, [](BIO* b) {
+            BIO_set_init(b, 1);
+            return 1;
+        });
+        return m;
+    }();
+    return method;
+}
+
+int TCustomTlsWSocket::BioRead(BIO* Bio, char* Buffer, int Len) {
+    return static_cast<TCustomTlsWSocket*>(BIO_get_data(Bio))->ReadLower(Bio, Buffer, Len);
+}
+
+long TCustomTlsWSocket::BioCtrl(BIO*, int Cmd, long, void*) { return Cmd == BIO_CTRL_FLUSH ? 1 : 0; }
+
+int TCustomTlsWSocket::ReadLower(BIO* Bio, char* Buffer, int Len) {
+    BIO_clear_retry_flags(Bio);
+    if (FLowerError != 0) return -1;
+    // The end of the stream is a retry too: the caller tells it from want-of-bytes by FPeerEnded.
+    if (FPeerEnded) {
+        BIO_set_retry_read(Bio);
+        return -1;
+    }
+    const int n = TCustomSocksWSocket::RawReceive(Buffer, Len, 0);
+    if (n > 0) return n;
+    if (n == 0) {
+        FPeerEnded = true;
+    } else {
+        const int code = WSocket_WSAGetLastError();
+        if (code != WSAEWOULDBLOCK) {
+            FLowerError = code;
+            return -1;
+        }
+    }
+    BIO_set_retry_read(Bio);
+    return -1;
+}
+
+bool TCustomTlsWSocket::LowerGone(TTlsFailureInfo& Info) const {
+    if (FLowerError != 0) {
+        Info = {TTlsFailure::ChannelError, "TLS handshake with " + ServerName() + " failed: " +
+                                               WinsockErrorText(FLowerError) + " (Error #" +
+                                               std::to_string(FLowerError) + ")"};
+        return true;
+    }
+    if (FPeerEnded) {
+        Info = {TTlsFailure::ChannelError,
+                "TLS handshake with " + ServerName() + " failed: the server closed the connection"};
+        return true;
+    }
+    return false;
+}
 
 TCustomTlsWSocket::TCustomTlsWSocket(TComponent* AOwner) : TCustomSocksWSocket(AOwner) {}
 
@@ -32,6 +91,8 @@ void TCustomTlsWSocket::ResetToDefaults() {
     FTlsHost.clear();
     FTlsState = tlsOff;
     FPeerEnded = false;
+    FLowerError = 0;
+    FDrained = false;
     FFatalCode = 0;
     FPendingPlain.clear();
 }
@@ -64,6 +125,8 @@ void TCustomTlsWSocket::Connect() {
         FTlsFailure = {};
         FCloseReceived = false;
         FPeerEnded = false;
+        FLowerError = 0;
+        FDrained = false;
         FFatalCode = 0;
     }
     TCustomSocksWSocket::Connect();
@@ -102,7 +165,7 @@ bool TCustomTlsWSocket::BeginHandshake() {
         return false;
     }
     FSsl = SSL_new(FContext.get());
-    FNetIn = BIO_new(BIO_s_mem());
+    FNetIn = BIO_new(LowerReadMethod());
     FNetOut = BIO_new(BIO_s_mem());
     if (!FSsl || !FNetIn || !FNetOut) {
         if (FNetIn && !FSsl) BIO_free(FNetIn);
@@ -111,9 +174,10 @@ bool TCustomTlsWSocket::BeginHandshake() {
         TlsFail({TTlsFailure::ChannelError, "TLS: out of memory"});
         return false;
     }
-    // An empty input asks for more instead of meaning the end of the stream.
-    BIO_set_mem_eof_return(FNetIn, -1);
+    BIO_set_data(FNetIn, this);
     SSL_set_bio(FSsl, FNetIn, FNetOut);
+    SSL_set_read_ahead(FSsl, 1);
+    SSL_set_default_read_buffer_len(FSsl, kReadAhead);
     SSL_set_connect_state(FSsl);
     TlsPrepareClient(FSsl, ServerName());
     FTlsState = tlsHandshaking;
@@ -129,17 +193,6 @@ void TCustomTlsWSocket::TlsFail(const TTlsFailureInfo& Info) {
 }
 
 // ---- the wire -------------------------------------------------------------------------------
-
-int TCustomTlsWSocket::PullCipher() {
-    if (FPeerEnded) return 0;
-    if (FCipherBuffer.empty()) FCipherBuffer.resize(kCipherChunk);
-    const int n = TCustomSocksWSocket::RawReceive(FCipherBuffer.data(), kCipherChunk, 0);
-    if (n > 0)
-        BIO_write(FNetIn, FCipherBuffer.data(), n);
-    else if (n == 0)
-        FPeerEnded = true;
-    return n;
-}
 
 bool TCustomTlsWSocket::PushCipher() {
     char* data = nullptr;
@@ -179,18 +232,14 @@ bool TCustomTlsWSocket::HandleHandshake(WORD Error) {
         const int e = r == 1 ? SSL_ERROR_NONE : SSL_get_error(FSsl, r);
         if (!PushCipher()) return true;  // the connection went while sending
         if (r == 1) return FinishHandshake();
-        if (e != SSL_ERROR_WANT_READ) {
-            TlsFail(TlsClassifyFailure(FSsl, ServerName()));
-            return true;
-        }
-        const int got = PullCipher();
-        if (got > 0) continue;
-        if (got == 0) {
+        TTlsFailureInfo gone;
+        if (LowerGone(gone)) {
             ERR_clear_error();
-            TlsFail({TTlsFailure::ChannelError,
-                     "TLS handshake with " + ServerName() + " failed: the server closed the connection"});
+            TlsFail(gone);
+        } else if (e != SSL_ERROR_WANT_READ) {
+            TlsFail(TlsClassifyFailure(FSsl, ServerName()));
         }
-        return true;  // the next notification brings more
+        return true;  // else the next notification brings more
     }
 }
 
@@ -242,8 +291,12 @@ void TCustomTlsWSocket::WritePlain(const char* Data, int Len) {
 
 int TCustomTlsWSocket::KeptCount() const {
     int n = TCustomSocksWSocket::KeptCount();
-    if (FSsl && FTlsState == tlsEstablished && FFatalCode == 0)
-        n += SSL_pending(FSsl) + static_cast<int>(BIO_ctrl_pending(FNetIn));
+    if (FSsl && FTlsState == tlsEstablished && FFatalCode == 0) {
+        // Decrypted bytes, else 1 for records read ahead (perhaps incomplete; once the
+        // stream has ended and OpenSSL asked for more, those never complete).
+        const int pending = SSL_pending(FSsl);
+        n += pending > 0 ? pending : SSL_has_pending(FSsl) && !FDrained ? 1 : 0;
+    }
     return n;
 }
 
@@ -266,9 +319,10 @@ int TCustomTlsWSocket::RawReceive(void* Buffer, int Len, int Flags) {
     }
     char* out = static_cast<char*>(Buffer);
     int got = 0;
+    // Nothing else of this thread may have left errors behind for SSL_get_error to see.
+    ERR_clear_error();
     // Fills the buffer from what OpenSSL holds and what the network has now.
     while (got < Len) {
-        ERR_clear_error();
         const int r = SSL_read(FSsl, out + got, Len - got);
         if (r > 0) {
             got += r;
@@ -277,15 +331,24 @@ int TCustomTlsWSocket::RawReceive(void* Buffer, int Len, int Flags) {
         const int e = SSL_get_error(FSsl, r);
         if (e == SSL_ERROR_WANT_READ) {
             PushCipher();  // a key update answers itself
-            const int n = PullCipher();
-            if (n > 0) continue;
-            if (n == 0) break;  // the end without a TLS close: the close reports it
+            if (FPeerEnded) {
+                FDrained = true;
+                break;  // the end without a TLS close: the close reports it
+            }
             if (got > 0) break;
-            return -1;  // the layer below set the code (would block, most often)
+            WSocket_WSASetLastError(WSAEWOULDBLOCK);
+            return -1;
         }
         if (e == SSL_ERROR_ZERO_RETURN) {
             FCloseReceived = true;
             break;
+        }
+        if (FLowerError != 0) {
+            // The network failed, not TLS: its own code, and its own close notification.
+            ERR_clear_error();
+            if (got > 0) break;
+            WSocket_WSASetLastError(FLowerError);
+            return -1;
         }
         // A broken record or an alert: the connection is over; the close reports why.
         FTlsFailure = TlsRecordFailure(ServerName());

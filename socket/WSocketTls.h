@@ -1,8 +1,10 @@
 #pragma once
 // TCustomTlsWSocket: TLS for a TCP client connection, above the proxy layer (so it runs
-// through a SOCKS tunnel) and below line mode (which sees plain text). OpenSSL works on
-// memory buffers: the encrypted bytes go out through the socket's send queue and come in
-// through the layer below's reads, driven by the socket's own notifications.
+// through a SOCKS tunnel) and below line mode (which sees plain text). OpenSSL never
+// touches the network itself: the encrypted bytes it produces go to a memory buffer and
+// out through the socket's send queue; it reads through a BIO whose reads are the layer
+// below's (bytes kept behind a SOCKS reply first), driven by the socket's own
+// notifications.
 //
 // With TlsEnabled off (the default) every operation is the proxy layer's. With it on:
 //  - Connect connects (through the proxy when one is set); when the connection (or the
@@ -21,13 +23,13 @@
 //    connection with 20104. A graceful Close sends a TLS close first when nothing is queued.
 //  - Send during the handshake keeps the bytes and encrypts them once it ends.
 //  - TlsEnabled and TlsHost are per-session: every close resets them (off, empty).
-//  - RcvdCount is an upper bound while only encrypted bytes wait.
+//  - RcvdCount is an upper bound while only encrypted bytes wait; KeptCount is at least 1
+//    while OpenSSL holds records not yet read (they may be incomplete).
 #include <openssl/ssl.h>
 
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "socket/WSocketSocks.h"
 #include "socket/WSocketTlsConfig.h"
@@ -84,9 +86,14 @@ private:
     bool HandleHandshake(WORD Error);
     bool FinishHandshake();
     void TlsFail(const TTlsFailureInfo& Info);
-    // Reads what the layer below has into OpenSSL's input: the count, 0 at the end of the
-    // stream, -1 when nothing is there (or the read failed; the Winsock code is set).
-    int PullCipher();
+    // OpenSSL's reads: the layer below's, with nothing there (or the end of the stream)
+    // as a retry; a failing read keeps its Winsock code in FLowerError.
+    static int BioRead(BIO* Bio, char* Buffer, int Len);
+    static long BioCtrl(BIO* Bio, int Cmd, long Num, void* Ptr);
+    static BIO_METHOD* LowerReadMethod();
+    int ReadLower(BIO* Bio, char* Buffer, int Len);
+    // The failure of a handshake that stopped for want of bytes that will never come.
+    bool LowerGone(TTlsFailureInfo& Info) const;
     // Queues what OpenSSL produced for the peer; false when the send failed.
     bool PushCipher();
     // Encrypts and queues plain bytes.
@@ -100,12 +107,13 @@ private:
     TTlsFailureInfo FTlsFailure;
     bool FCloseReceived = false;
     bool FPeerEnded = false;     // the layer below reported the end of the stream
+    int FLowerError = 0;         // a failed read of the layer below (not would-block)
+    bool FDrained = false;       // after the end, OpenSSL asked for more: nothing left to decrypt
     bool FClosingLocally = false;
     int FFatalCode = 0;          // a record failure: reads fail, the close reports it
     std::shared_ptr<SSL_CTX> FContext;
     SSL* FSsl = nullptr;
-    BIO* FNetIn = nullptr;   // owned by FSsl
-    BIO* FNetOut = nullptr;  // owned by FSsl
+    BIO* FNetIn = nullptr;   // reads the layer below; owned by FSsl
+    BIO* FNetOut = nullptr;  // memory buffer; owned by FSsl
     std::string FPendingPlain;  // sent during the handshake
-    std::vector<char> FCipherBuffer;
 };

@@ -102,15 +102,27 @@ TEST_F(WSocketTls, EverySplitReachesEveryReaderInOrder) {
 }
 
 TEST_F(WSocketTls, EndWithoutTlsCloseIsReportedAfterTheData) {
-    TTlsPeerScript script = Script(pki_->Server(), "HTTP/1.0 200 OK\r\n\r\ncut here?");
-    script.CloseNotify = false;
-    TTlsScriptedPeer peer(script);
-    TTlsClient client;
-    client.Connect(peer.Port());
-    ASSERT_TRUE(client.Run());
-    EXPECT_EQ(client.Log.Data, script.Response);
-    EXPECT_EQ(client.Story(), (std::vector<std::string>{"connected:0", "closed:20105"}));
-    EXPECT_EQ(client.S.TlsFailure().Kind, TTlsFailure::Truncated);
+    const std::string response = LongResponse();
+    // Whole records, then one cut short: what was whole arrives, the rest never passes for data.
+    for (const std::size_t dropTail : {std::size_t{0}, std::size_t{100}}) {
+        SCOPED_TRACE(dropTail);
+        TTlsPeerScript script = Script(pki_->Server(), response);
+        script.CloseNotify = false;
+        script.DropTail = dropTail;
+        TTlsScriptedPeer peer(script);
+        TTlsClient client;
+        client.Connect(peer.Port());
+        ASSERT_TRUE(client.Run());
+        if (dropTail == 0) {
+            EXPECT_TRUE(client.Log.Data == response);
+        } else {
+            EXPECT_LT(client.Log.Data.size(), response.size());
+            EXPECT_GT(client.Log.Data.size(), 0u);
+            EXPECT_TRUE(response.compare(0, client.Log.Data.size(), client.Log.Data) == 0);
+        }
+        EXPECT_EQ(client.Story(), (std::vector<std::string>{"connected:0", "closed:20105"}));
+        EXPECT_EQ(client.S.TlsFailure().Kind, TTlsFailure::Truncated);
+    }
 }
 
 TEST_F(WSocketTls, CertificateFailuresAreClassifiedAndNameTheServer) {

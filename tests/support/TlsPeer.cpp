@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 
@@ -61,9 +62,10 @@ bool TTlsScriptedPeer::ReadSome(ssl_st*, bio_st* in) {
     return true;
 }
 
-bool TTlsScriptedPeer::Flush(bio_st* out) {
+bool TTlsScriptedPeer::Flush(bio_st* out, std::size_t dropTail) {
     char* data = nullptr;
-    const long n = BIO_get_mem_data(out, &data);
+    long n = BIO_get_mem_data(out, &data);
+    n -= std::min(static_cast<long>(dropTail), n);
     const std::size_t piece = script_.Piece > 0 ? script_.Piece : static_cast<std::size_t>(n);
     for (long at = 0; at < n;) {
         const std::size_t len = std::min(piece, static_cast<std::size_t>(n - at));
@@ -135,7 +137,7 @@ void TTlsScriptedPeer::Run() {
             SSL_write(ssl.get(), script_.Response.data(), static_cast<int>(script_.Response.size())) <= 0)
             why = "write failed";
         if (why.empty() && script_.CloseNotify) SSL_shutdown(ssl.get());
-        if (why.empty() && !Flush(out)) why = "send failed";
+        if (why.empty() && !Flush(out, script_.DropTail)) why = "send failed";
     }
     ERR_clear_error();
     // The end of the stream, then whatever the client still sends, so the close is no reset.

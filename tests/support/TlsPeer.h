@@ -4,7 +4,8 @@
 // then close with or without a TLS close (close_notify). Every encrypted byte it sends
 // (handshake included) goes out in writes of Piece bytes (0: as OpenSSL produced them)
 // with PieceDelayMs between writes, so the client's records arrive a byte at a time or in
-// one burst. A read gives up after 10 s, so a faulty client never hangs a test.
+// one burst; DropTail cuts the answer's last record short. A read gives up after 10 s, so a
+// faulty client never hangs a test.
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -17,6 +18,7 @@ struct TTlsPeerScript {
     std::size_t Piece = 0;
     int PieceDelayMs = 0;
     bool CloseNotify = true;
+    std::size_t DropTail = 0;  // the last encrypted bytes of the answer are never sent
 };
 
 class TTlsScriptedPeer {
@@ -34,7 +36,7 @@ public:
 private:
     void Run();
     bool ReadSome(struct ssl_st* ssl, struct bio_st* in);
-    bool Flush(struct bio_st* out);
+    bool Flush(struct bio_st* out, std::size_t dropTail = 0);
 
     TTlsPeerScript script_;
     int listenFd_ = -1;
