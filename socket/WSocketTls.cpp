@@ -129,7 +129,18 @@ void TCustomTlsWSocket::Connect() {
         FDrained = false;
         FFatalCode = 0;
     }
+    FCloseReported = false;
     TCustomSocksWSocket::Connect();
+}
+
+void TCustomTlsWSocket::Listen() {
+    FCloseReported = false;
+    TCustomSocksWSocket::Listen();
+}
+
+void TCustomTlsWSocket::Dup(SOCKET NewHandle) {
+    FCloseReported = false;
+    TCustomSocksWSocket::Dup(NewHandle);
 }
 
 void TCustomTlsWSocket::StartTls() {
@@ -144,6 +155,7 @@ void TCustomTlsWSocket::StartTls() {
     FTlsEnabled = true;
     FTlsFailure = {};
     FCloseReceived = false;
+    FCloseReported = false;
     BeginHandshake();
 }
 
@@ -388,6 +400,18 @@ void TCustomTlsWSocket::InternalClose(bool Graceful, WORD Error) {
 }
 
 void TCustomTlsWSocket::FireSessionClosed(WORD Error) {
+    if (FCloseReported && SocketHandle == INVALID_SOCKET) return;
+    FCloseReported = FTlsEnabled || FTlsState != tlsOff;
+    if (FTlsState == tlsHandshaking) {
+        // The connection went under the handshake (a failed send, say): the application,
+        // still waiting for OnSessionConnected, hears of it there first.
+        FTlsState = tlsOff;
+        const int code = Error != 0 ? Error : TlsFailureSocketCode(TTlsFailure::ChannelError);
+        FTlsFailure = {TTlsFailure::ChannelError, "TLS handshake with " + ServerName() + " failed: the connection ended (" +
+                                                      WinsockErrorText(code) + ")"};
+        TCustomSocksWSocket::FireSessionConnected(static_cast<WORD>(code));
+        Error = static_cast<WORD>(code);
+    }
     // Only an end the peer chose can be a cut-off: a local close is the application's own.
     if (!FClosingLocally && FTlsState == tlsEstablished) {
         if (FFatalCode != 0) {

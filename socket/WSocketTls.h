@@ -64,6 +64,8 @@ public:
     void StartTls();
 
     void Connect() override;
+    void Listen() override;
+    void Dup(SOCKET NewHandle) override;
     int Send(const void* Data, int Len) override;
 
 protected:
@@ -110,6 +112,9 @@ private:
     int FLowerError = 0;         // a failed read of the layer below (not would-block)
     bool FDrained = false;       // after the end, OpenSSL asked for more: nothing left to decrypt
     bool FClosingLocally = false;
+    // This layer closed a TLS session from inside the close notification's delivery: the
+    // base's own report of that close, which follows, is not passed on a second time.
+    bool FCloseReported = false;
     int FFatalCode = 0;          // a record failure: reads fail, the close reports it
     std::shared_ptr<SSL_CTX> FContext;
     SSL* FSsl = nullptr;

@@ -173,6 +173,28 @@ TEST_F(WSocketTls, CertificateFailuresAreClassifiedAndNameTheServer) {
     EXPECT_EQ(client.Log.Data, "HTTP/1.0 200 OK\r\n\r\nanyway");
 }
 
+TEST_F(WSocketTls, AHandshakeCutShortIsAConnectFailure) {
+    for (const int ending : {0, 1, 2}) {
+        SCOPED_TRACE(ending);
+        ScriptedPeer peer;
+        peer.Accept().ReadCount(1);
+        if (ending == 0) peer.Close();
+        if (ending == 1) peer.Reset();
+        if (ending == 2) peer.Send("HTTP/1.0 400 Bad Request\r\n\r\n").Close();  // no TLS server at all
+        peer.Start();
+        TTlsClient client;
+        client.Connect(peer.Port());
+        ASSERT_TRUE(client.Run());
+        const std::vector<std::string> story = client.Story();
+        ASSERT_EQ(story.size(), 2u) << testing::PrintToString(story);
+        EXPECT_NE(story[0], "connected:0");
+        EXPECT_EQ(story[0].substr(10), story[1].substr(7));  // the same code in both
+        EXPECT_EQ(client.S.TlsFailure().Kind, TTlsFailure::ChannelError);
+        EXPECT_NE(client.S.TlsFailure().Text.find("TLS handshake with 127.0.0.1 failed"), std::string::npos)
+            << client.S.TlsFailure().Text;
+    }
+}
+
 TEST_F(WSocketTls, SniNamesHostsButNeverAddresses) {
     for (const std::string host : {"localhost", ""}) {
         TTlsScriptedPeer peer(Script(pki_->Server(), "HTTP/1.0 204 No Content\r\n\r\n"));
