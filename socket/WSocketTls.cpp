@@ -77,7 +77,7 @@ TCustomTlsWSocket::TCustomTlsWSocket(TComponent* AOwner) : TCustomSocksWSocket(A
 TCustomTlsWSocket::~TCustomTlsWSocket() { FreeSsl(); }
 
 void TCustomTlsWSocket::FreeSsl() {
-    if (FSsl) SSL_free(FSsl);  // frees both memory BIOs
+    if (FSsl) SSL_free(FSsl);  // frees both BIOs
     FSsl = nullptr;
     FNetIn = nullptr;
     FNetOut = nullptr;
@@ -238,21 +238,20 @@ bool TCustomTlsWSocket::HandleHandshake(WORD Error) {
                                                 WinsockErrorText(Error) + " (Error #" + std::to_string(Error) + ")"});
         return true;
     }
-    for (;;) {
+    // OpenSSL reads what the layer below has itself; it stops when that runs dry.
+    ERR_clear_error();
+    const int r = SSL_do_handshake(FSsl);
+    const int e = r == 1 ? SSL_ERROR_NONE : SSL_get_error(FSsl, r);
+    if (!PushCipher()) return true;  // the connection went while sending
+    if (r == 1) return FinishHandshake();
+    TTlsFailureInfo gone;
+    if (LowerGone(gone)) {
         ERR_clear_error();
-        const int r = SSL_do_handshake(FSsl);
-        const int e = r == 1 ? SSL_ERROR_NONE : SSL_get_error(FSsl, r);
-        if (!PushCipher()) return true;  // the connection went while sending
-        if (r == 1) return FinishHandshake();
-        TTlsFailureInfo gone;
-        if (LowerGone(gone)) {
-            ERR_clear_error();
-            TlsFail(gone);
-        } else if (e != SSL_ERROR_WANT_READ) {
-            TlsFail(TlsClassifyFailure(FSsl, ServerName()));
-        }
-        return true;  // else the next notification brings more
+        TlsFail(gone);
+    } else if (e != SSL_ERROR_WANT_READ) {
+        TlsFail(TlsClassifyFailure(FSsl, ServerName()));
     }
+    return true;  // else the next notification brings more
 }
 
 bool TCustomTlsWSocket::FinishHandshake() {
