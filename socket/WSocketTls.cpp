@@ -315,7 +315,13 @@ int TCustomTlsWSocket::GetRcvdCount() {
     if (FTlsState == tlsOff) return TCustomSocksWSocket::GetRcvdCount();
     if (FTlsState == tlsHandshaking) return 0;
     const int lower = TCustomSocksWSocket::GetRcvdCount();
-    return KeptCount() + (lower > 0 ? lower : 0);
+    int n = TCustomSocksWSocket::KeptCount() + (lower > 0 ? lower : 0);
+    if (FSsl && FFatalCode == 0) {
+        // Decrypted bytes, plus at most a read-ahead buffer of records not yet decrypted.
+        n += SSL_pending(FSsl);
+        if (SSL_has_pending(FSsl) && !FDrained) n += static_cast<int>(kReadAhead);
+    }
+    return n;
 }
 
 int TCustomTlsWSocket::RawReceive(void* Buffer, int Len, int Flags) {

@@ -4,6 +4,8 @@
 // TLS through a real SOCKS5 proxy.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "SocksTestSupport.h"
 #include "support/ChildProcess.h"
 #include "support/TestPki.h"
@@ -99,6 +101,21 @@ TEST_F(WSocketTls, EverySplitReachesEveryReaderInOrder) {
         EXPECT_EQ(client.Story(), (std::vector<std::string>{"connected:0", "closed:0"}));
         EXPECT_TRUE(client.S.TlsCloseReceived());
     }
+}
+
+TEST_F(WSocketTls, LineModeSeesPlainLines) {
+    const std::string response = LongResponse();
+    TTlsPeerScript script = Script(pki_->Server(), response);
+    script.Piece = 3;
+    TTlsScriptedPeer peer(script);
+    TTlsClient client;
+    client.S.SetLineMode(true);
+    client.Connect(peer.Port());
+    ASSERT_TRUE(client.Run());
+    EXPECT_TRUE(client.Log.Data == response);
+    std::size_t lines = 0;
+    for (std::size_t at = response.find("\r\n"); at != std::string::npos; at = response.find("\r\n", at + 2)) ++lines;
+    EXPECT_EQ(std::count(client.Log.Events.begin(), client.Log.Events.end(), "data:0"), static_cast<long>(lines));
 }
 
 TEST_F(WSocketTls, EndWithoutTlsCloseIsReportedAfterTheData) {
