@@ -5,6 +5,13 @@
 // created the client, driven by its socket's events and by private messages posted to the
 // client's own hidden window.
 //
+// Addresses may be http:// (port 80 by default) or https:// (port 443; TLS through the
+// socket's TLS layer, verified as WSocketTlsConfig.h says). Through a proxy an https
+// address is reached through a CONNECT tunnel. A TLS failure fails the request with the
+// TLS layer's text (it names the server and how to trust it); a TLS connection that ends
+// without a TLS close fails a body without length, or one shorter than announced.
+// Username and Password are sent only to the protocol, host and port of URL.
+//
 // Life of a request (Get): Starting -> Resolving -> Resolved -> Connected -> AwaitingHeader
 // -> AwaitingBody -> Idle. The document ends when the server closes the connection (or at
 // the end of a header with "Content-Length: 0"). A connection that ends with an error
@@ -285,6 +292,14 @@ private:
     void RunNextHandler();
     void HandleHeaderLine();
     void HandleHeaderField(const std::string& line);
+    // The tunnel through an HTTP proxy for an https address: the CONNECT request, its
+    // answer line by line, then TLS on the tunnel.
+    void SendTunnelRequest();
+    void HandleTunnelLine();
+    // The text of a socket error code: the TLS layer's own words for its codes.
+    std::string SocketErrorText(WORD error);
+    // "proto://host:port" with the protocol's default port filled in.
+    static std::string OriginOf(const std::string& proto, const std::string& host, const std::string& port);
     void EndOfHeader();
     void HandleBodyData(const char* data, int len);
     void PassBufferedBody();
@@ -322,6 +337,13 @@ private:
     std::string proxyPassword_;
     std::string location_;
     bool connected_ = false;
+    // Where the tunnel of this connection stands (None: no proxy tunnel).
+    enum class TTunnel { None, Needed, AwaitingReply, Up };
+    TTunnel tunnel_ = TTunnel::None;
+    bool tunnelStatusSeen_ = false;
+    std::string tunnelStatus_;  // the proxy's status line
+    // Credentials (Username/Password) go only to the address they were given for.
+    std::string credentialsOrigin_;
     std::string dnsResult_;
     char sendBuffer_[8193];
     THttpRequest requestKind_ = httpAbort;

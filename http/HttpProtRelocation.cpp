@@ -63,10 +63,14 @@ void THttpCli::NoteNewLocation(const std::string& value) {
     targetPath_ = path;
     if (proxy_.empty()) {
         connectHost_ = host;
-        connectPort_ = port.empty() ? "80" : port;
+        connectPort_ = port.empty() ? DefaultPortOf(protocol) : port;
         requestPath_ = path;
-        location_ = AbsoluteAddress(protocol, host, connectPort_ == "80" ? std::string() : connectPort_,
+        location_ = AbsoluteAddress(protocol, host, connectPort_ == DefaultPortOf(protocol) ? std::string() : connectPort_,
                                     bareHost ? std::string() : path);
+    } else if (IsTlsProtocol(protocol)) {
+        // Through a tunnel the request names the path only.
+        requestPath_ = path;
+        location_ = AbsoluteAddress(protocol, host, port, path);
     } else {
         // Through a proxy the connection stays the proxy's; the request names the address.
         requestPath_ = AbsoluteAddress(protocol, host, port, path);

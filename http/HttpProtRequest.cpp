@@ -26,8 +26,10 @@ void THttpCli::ComposeRequest(const std::string& method, const std::string& vers
     // The whole size of the stream, wherever the caller left its position.
     if (method == "POST") AddRequestLine("Content-Length: " + IntToStr(postStream_ ? postStream_->Size() : 0));
     if (modifiedSince_ != 0) AddRequestLine("If-Modified-Since: " + FormatHttpDate(modifiedSince_) + " GMT");
-    if (!username_.empty()) AddRequestLine("Authorization: Basic " + EncodeBase64(username_ + ":" + password_));
-    if (!proxy_.empty() && !proxyUsername_.empty())
+    if (!username_.empty() && OriginOf(targetProto_, targetHost_, targetPort_) == credentialsOrigin_)
+        AddRequestLine("Authorization: Basic " + EncodeBase64(username_ + ":" + password_));
+    // In a tunnel the proxy's credentials went with CONNECT; the server must not see them.
+    if (!proxy_.empty() && tunnel_ == TTunnel::None && !proxyUsername_.empty())
         AddRequestLine("Proxy-Authorization: Basic " + EncodeBase64(proxyUsername_ + ":" + proxyPassword_));
     if (!cookie_.empty()) AddRequestLine("Cookie: " + cookie_);
     if (!contentRangeBegin_.empty() || !contentRangeEnd_.empty()) {

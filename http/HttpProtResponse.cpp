@@ -38,6 +38,10 @@ void THttpCli::ReadAndDispatch(WORD error) {
     rcv_.Added(n);
     lastActivity_ = std::chrono::steady_clock::now();
 
+    while (tunnel_ == TTunnel::AwaitingReply && !rcv_.Empty() && rcv_.TakeLine(line_, lineEndLength_))
+        HandleTunnelLine();
+    if (tunnel_ == TTunnel::AwaitingReply || (tunnel_ == TTunnel::Up && !connected_)) return;
+
     if (state_ == httpAwaitingBody) {
         // A body block goes on whole, straight out of the buffer.
         PassBufferedBody();

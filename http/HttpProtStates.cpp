@@ -3,8 +3,10 @@
 #include "http/HttpProt.h"
 
 #include "base/SysUtils.h"
+#include "http/HttpProtFormat.h"
 #include "http/HttpProtUrl.h"
 #include "socket/WSocket.h"
+#include "socket/WSocketTlsConfig.h"
 
 namespace {
 
@@ -71,6 +73,7 @@ void THttpCli::BeginRequest(THttpRequest kind) {
     finishPosted_ = false;
     failureCode_ = 0;
     relocations_ = 0;
+    tunnel_ = TTunnel::None;
 
     SetState(httpStarting);
     requestKind_ = kind;
@@ -80,13 +83,16 @@ void THttpCli::BeginRequest(THttpRequest kind) {
     if (proxy_.empty()) {
         SplitUrl(url_, protocol, user, password, host, port, requestPath_);
         targetPath_ = requestPath_;
-        connectPort_ = port.empty() ? "80" : port;
+        connectPort_ = port.empty() ? DefaultPortOf(protocol) : port;
         connectHost_ = host;
     } else {
         std::string path;
         SplitUrl(url_, protocol, user, password, host, port, path);
         targetPath_ = path;
-        requestPath_ = (protocol.empty() ? "http" : protocol) + "://" + host + (port.empty() ? "" : ":" + port) + path;
+        // Through a tunnel the server itself reads the request: it names the path only.
+        requestPath_ = IsTlsProtocol(protocol)
+                           ? path
+                           : (protocol.empty() ? "http" : protocol) + "://" + host + (port.empty() ? "" : ":" + port) + path;
         std::string pProto, pUser, pPassword, pPath;
         SplitUrl(proxy_, pProto, pUser, pPassword, connectHost_, connectPort_, pPath);
         if (connectPort_.empty()) connectPort_ = proxyPort_;
@@ -94,6 +100,7 @@ void THttpCli::BeginRequest(THttpRequest kind) {
     targetHost_ = host;
     targetProto_ = protocol.empty() ? "http" : protocol;
     targetPort_ = port;
+    credentialsOrigin_ = OriginOf(targetProto_, targetHost_, targetPort_);
     if (!user.empty()) username_ = user;
     if (!password.empty()) password_ = password;
     if (requestPath_.empty()) requestPath_.push_back('/');
@@ -157,11 +164,18 @@ void THttpCli::HandleDnsLookupDone(WORD error) {
     }
     dnsResult_ = socket_->DnsResult();
     SetState(httpResolved);
+    const bool tls = IsTlsProtocol(targetProto_);
+    tunnel_ = tls && !proxy_.empty() ? TTunnel::Needed : TTunnel::None;
+    tunnelStatusSeen_ = false;
+    tunnelStatus_.clear();
     try {
         socket_->SetAddr(dnsResult_);
         socket_->SetLocalAddr(localAddr_);
         socket_->SetPort(connectPort_);
         socket_->SetProto("tcp");
+        // The certificate must name the server of the address, whatever was connected to.
+        socket_->SetTlsEnabled(tls && tunnel_ == TTunnel::None);
+        socket_->SetTlsHost(tls ? targetHost_ : std::string());
         socket_->Connect();
     } catch (const Exception& e) {
         const int code = socket_->LastError();
@@ -179,14 +193,25 @@ void THttpCli::HandleDnsLookupDone(WORD error) {
 
 void THttpCli::HandleSessionConnected(WORD error) {
     if (detached_ || failing_ || RequestEnded()) return;
-    KillTimer(window_, kConnectTimer);
     if (error != 0) {
+        KillTimer(window_, kConnectTimer);
         requestError_ = error;
         statusCode_ = 404;
-        reasonPhrase_ = WinsockErrorText(error) + " (Error #" + IntToStr(error) + ")";
+        reasonPhrase_ = SocketErrorText(error) + " (Error #" + IntToStr(error) + ")";
         HandleSessionClosed(error);
         return;
     }
+    if (tunnel_ == TTunnel::Needed) {
+        // The proxy connection is up; the session starts once TLS runs through the tunnel
+        // (still within the connect time).
+        try {
+            SendTunnelRequest();
+        } catch (const Exception& e) {
+            FailRequest(404, 404, e.Message());
+        }
+        return;
+    }
+    KillTimer(window_, kConnectTimer);
     try {
         connected_ = true;
         SetState(httpConnected);
@@ -230,7 +255,7 @@ void THttpCli::HandleSessionClosed(WORD error) {
     // A connection that ends with an error is no end of the document: what arrived is a
     // cut-off copy, and must not pass for the whole.
     if (error != 0 && ResponseIncomplete()) {
-        const std::string why = WinsockErrorText(error) + " (Error #" + IntToStr(error) + ")";
+        const std::string why = SocketErrorText(error) + " (Error #" + IntToStr(error) + ")";
         if (state_ == httpAwaitingHeader)
             FailRequest(error, 404, why + " before the end of the header");
         else if (contentLength_ >= 0)
@@ -321,4 +346,50 @@ void THttpCli::HandleTimer(WPARAM id) {
         if (idle >= std::chrono::milliseconds(idleTimeoutMs_))
             FailRequest(kTimedOut, 404, "connection timed out: nothing from " + peer + " for " + DurationText(idleTimeoutMs_));
     }
+}
+
+std::string THttpCli::SocketErrorText(WORD error) {
+    const TTlsFailure kind = TlsFailureOfSocketCode(error);
+    if (kind == TTlsFailure::None) return WinsockErrorText(error);
+    if (socket_->TlsFailure().Kind == kind && !socket_->TlsFailure().Text.empty()) return socket_->TlsFailure().Text;
+    return TlsSocketErrorText(error);
+}
+
+std::string THttpCli::OriginOf(const std::string& proto, const std::string& host, const std::string& port) {
+    const std::string p = proto.empty() ? std::string("http") : LowerCase(proto);
+    return p + "://" + LowerCase(host) + ":" + (port.empty() ? DefaultPortOf(p) : port);
+}
+
+// ---- the tunnel -----------------------------------------------------------------------------
+
+void THttpCli::SendTunnelRequest() {
+    const std::string authority = targetHost_ + ":" + (targetPort_.empty() ? DefaultPortOf(targetProto_) : targetPort_);
+    std::string request = "CONNECT " + authority + " HTTP/1.0\r\nHost: " + authority + "\r\n";
+    if (!agent_.empty()) request += "User-Agent: " + agent_ + "\r\n";
+    if (!proxyUsername_.empty())
+        request += "Proxy-Authorization: Basic " + EncodeBase64(proxyUsername_ + ":" + proxyPassword_) + "\r\n";
+    request += "\r\n";
+    tunnel_ = TTunnel::AwaitingReply;
+    lastActivity_ = std::chrono::steady_clock::now();
+    SendToSocket(request.data(), static_cast<int>(request.size()));
+}
+
+void THttpCli::HandleTunnelLine() {
+    if (!tunnelStatusSeen_) {
+        tunnelStatusSeen_ = true;
+        tunnelStatus_ = line_;
+        return;
+    }
+    if (!line_.empty()) return;  // the proxy's header fields say nothing the client needs
+    const bool ok = tunnelStatus_.compare(0, 5, "HTTP/") == 0 && tunnelStatus_.size() >= 12 &&
+                    tunnelStatus_.compare(9, 3, "200") == 0;
+    if (!ok) {
+        tunnel_ = TTunnel::None;
+        FailRequest(404, 404, "the proxy " + connectHost_ + ":" + connectPort_ + " refused the tunnel to " + targetHost_ +
+                                  ": " + tunnelStatus_);
+        return;
+    }
+    tunnel_ = TTunnel::Up;
+    rcv_.Clear();
+    socket_->StartTls();  // OnSessionConnected follows when the handshake ends
 }

@@ -114,3 +114,7 @@ std::string HtmlNameForExe(const std::string& docFileName, const std::string& co
         return docFileName;
     return docFileName.substr(0, dot + 1) + "htm";
 }
+
+bool IsTlsProtocol(const std::string& protocol) { return LowerCase(protocol) == "https"; }
+
+std::string DefaultPortOf(const std::string& protocol) { return IsTlsProtocol(protocol) ? "443" : "80"; }

@@ -22,3 +22,9 @@ std::string DocFileNameOf(const std::string& path);
 // A document served as "text/html" under an ".exe" name is a page, not a program:
 // "setup.exe" becomes "setup.htm". Any other name or content type is returned unchanged.
 std::string HtmlNameForExe(const std::string& docFileName, const std::string& contentType);
+
+// The port an address of this protocol means when it names none: "443" for "https"
+// (any case), "80" for anything else.
+std::string DefaultPortOf(const std::string& protocol);
+// Whether the protocol runs over TLS ("https", any case).
+bool IsTlsProtocol(const std::string& protocol);

@@ -8,6 +8,7 @@ PACKAGES=(
   qt6-declarative-dev fonts-wqy-microhei xvfb xauth x11-apps x11-utils imagemagick evilwm xdotool libx11-dev
   libjpeg62-turbo-dev libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libpcre2-dev
   nginx microsocks dante-server tinyproxy curl wget sox lame
+  libssl-dev openssl
   desktop-file-utils appstream man-db lintian
 )
 missing=()

@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <cstring>
 
-TCustomLineWSocket::TCustomLineWSocket(TComponent* AOwner) : TCustomSocksWSocket(AOwner) {
+TCustomLineWSocket::TCustomLineWSocket(TComponent* AOwner) : TCustomTlsWSocket(AOwner) {
     LineEnd = "\r\n";
     FLineMode = false;
     LineLimit = 65536;
@@ -27,7 +27,7 @@ void TCustomLineWSocket::SetLineMode(bool Value) {
 
 void TCustomLineWSocket::DispatchSocketMessage(TMessage& Msg) {
     if (Msg.Msg != MSG_LINE_RESUME) {
-        TCustomSocksWSocket::DispatchSocketMessage(Msg);
+        TCustomTlsWSocket::DispatchSocketMessage(Msg);
         return;
     }
     try {
@@ -37,7 +37,7 @@ void TCustomLineWSocket::DispatchSocketMessage(TMessage& Msg) {
     }
 }
 
-int TCustomLineWSocket::GetRcvdCount() { return FLineMode ? LineLength : TCustomSocksWSocket::GetRcvdCount(); }
+int TCustomLineWSocket::GetRcvdCount() { return FLineMode ? LineLength : TCustomTlsWSocket::GetRcvdCount(); }
 
 void TCustomLineWSocket::FireLineLimitExceeded(int RcvdLength, bool& ClearData) {
     if (OnLineLimitExceeded) OnLineLimitExceeded(this, RcvdLength, ClearData);
@@ -122,19 +122,19 @@ int TCustomLineWSocket::RawReceive(void* Buffer, int Len, int Flags) {
         }
         return n;
     }
-    return TCustomSocksWSocket::RawReceive(Buffer, Len, Flags);
+    return TCustomTlsWSocket::RawReceive(Buffer, Len, Flags);
 }
 
 // ---- receiving and delivering ---------------------------------------------------------------
 
 bool TCustomLineWSocket::ReadIntoLineBuffer(int& SearchFrom) {
-    int n = TCustomSocksWSocket::GetRcvdCount();
+    int n = TCustomTlsWSocket::GetRcvdCount();
     if (n < 0) return false;
     if (n == 0) n = 255;
     GrowLineBuffer(LineBufferCount + n + 1);
     // Straight from the layer below: inside a delivery this layer's own read would serve the
     // line being delivered instead.
-    int got = TCustomSocksWSocket::RawReceive(LineBuffer.data() + LineBufferCount, n, 0);
+    int got = TCustomTlsWSocket::RawReceive(LineBuffer.data() + LineBufferCount, n, 0);
     if (got < 0) {
         FLastError = WSocket_WSAGetLastError();
         return false;
@@ -153,7 +153,7 @@ bool TCustomLineWSocket::ReadIntoLineBuffer(int& SearchFrom) {
 }
 
 bool TCustomLineWSocket::FireDataAvailable(WORD Error) {
-    if (!FLineMode || LineEnd.empty() || SocksNegotiating()) return TCustomSocksWSocket::FireDataAvailable(Error);
+    if (!FLineMode || LineEnd.empty() || LowerNegotiating()) return TCustomTlsWSocket::FireDataAvailable(Error);
     const unsigned generation = BufferGeneration;
     int searchFrom = 0;
     const bool arrived = ReadIntoLineBuffer(searchFrom);
@@ -187,7 +187,7 @@ bool TCustomLineWSocket::DeliverCurrentLine() {
     try {
         while (FLineMode && LineLength > 0) {
             // No handler takes lines: the line is dropped.
-            if (!TCustomSocksWSocket::FireDataAvailable(0)) LineLength = 0;
+            if (!TCustomTlsWSocket::FireDataAvailable(0)) LineLength = 0;
             if (generation != BufferGeneration) return false;
         }
     } catch (...) {
@@ -296,7 +296,7 @@ void TCustomLineWSocket::HandOutPlainData() {
     while (!FLineMode && LineBufferCount > 0) {
         const int before = LineBufferCount;
         // Nobody reads, or a pass took nothing: the bytes wait for the next notification.
-        if (!TCustomSocksWSocket::FireDataAvailable(0)) return;
+        if (!TCustomTlsWSocket::FireDataAvailable(0)) return;
         if (generation != BufferGeneration) return;
         if (LineBufferCount >= before) return;
     }
@@ -352,7 +352,7 @@ void TCustomLineWSocket::FireSessionClosed(WORD Error) {
                     DeliveryEnd = LineLength;
                     Delivering = true;
                     while (FLineMode && LineLength > 0 && generation == BufferGeneration)
-                        if (!TCustomSocksWSocket::FireDataAvailable(0)) break;
+                        if (!TCustomTlsWSocket::FireDataAvailable(0)) break;
                     if (generation == BufferGeneration) EndDelivery();
                 } else if (SocketHandle != INVALID_SOCKET) {
                     HandOutPlainData();
@@ -367,5 +367,5 @@ void TCustomLineWSocket::FireSessionClosed(WORD Error) {
         }
         if (generation == BufferGeneration) ReleaseLineBuffer();
     }
-    TCustomSocksWSocket::FireSessionClosed(Error);
+    TCustomTlsWSocket::FireSessionClosed(Error);
 }

@@ -6,7 +6,7 @@
 // being delivered. A handler that neither reads nor switches line mode off is called again
 // for the same line; with no handler assigned, lines are dropped.
 //
-// With LineMode off (the default) and nothing buffered, every operation is the proxy
+// With LineMode off (the default) and nothing buffered, every operation is the TLS
 // layer's. Switching line mode off hands the bytes still buffered out as plain data, in
 // order and before anything newer from the network (through a message the socket posts to
 // itself, WM_USER + 20). Switching it on with bytes buffered runs the line search on them.
@@ -30,14 +30,14 @@
 #include <string>
 #include <vector>
 
-#include "socket/WSocketSocks.h"
+#include "socket/WSocketTls.h"
 
 using TLineLimitEvent = std::function<void(TObject* Sender, int RcvdLength, bool& ClearData)>;
 
 // The line layer's own message: hand out what line mode left buffered.
 constexpr UINT MSG_LINE_RESUME = WM_USER + 20;
 
-class TCustomLineWSocket : public TCustomSocksWSocket {
+class TCustomLineWSocket : public TCustomTlsWSocket {
 public:
     explicit TCustomLineWSocket(TComponent* AOwner = nullptr);
     ~TCustomLineWSocket() override;

@@ -7,12 +7,32 @@
 
 #include "support/Loopback.h"
 
-NginxServer::NginxServer(const std::string& root, const std::string& extraConfig) {
+namespace {
+
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+}  // namespace
+
+NginxServer::NginxServer(const std::string& root, const std::string& extraConfig, const std::string& tlsCert,
+                         const std::string& tlsKey) {
     if (FindProgram("nginx").empty()) {
         why_ = "nginx is not installed";
         return;
     }
     port_ = FreeLoopbackPort();
+    std::string listen = "    listen 127.0.0.1:" + std::to_string(port_) + ";\n";
+    if (!tlsCert.empty()) {
+        do tlsPort_ = FreeLoopbackPort();
+        while (tlsPort_ == port_);
+        listen += "    listen 127.0.0.1:" + std::to_string(tlsPort_) + " ssl;\n    ssl_certificate " + tlsCert +
+                  ";\n    ssl_certificate_key " + tlsKey + ";\n";
+    }
+    const std::string extra =
+        ReplaceAll(ReplaceAll(extraConfig, "@TLS_PORT@", std::to_string(tlsPort_)), "@PORT@", std::to_string(port_));
     const std::string d = dir_.Path();
     std::ofstream(d + "/nginx.conf") << "worker_processes 1;\n"
                                      << "pid " << d << "/nginx.pid;\n"
@@ -24,8 +44,8 @@ NginxServer::NginxServer(const std::string& root, const std::string& extraConfig
                                      << "  fastcgi_temp_path " << d << "/fastcgi;\n"
                                      << "  uwsgi_temp_path " << d << "/uwsgi;\n"
                                      << "  scgi_temp_path " << d << "/scgi;\n"
-                                     << "  server {\n    listen 127.0.0.1:" << port_ << ";\n"
-                                     << "    root " << root << ";\n" << extraConfig << "\n  }\n}\n";
+                                     << "  server {\n" << listen
+                                     << "    root " << root << ";\n" << extra << "\n  }\n}\n";
     why_ = process_.Start({"nginx", "-e", d + "/error.log", "-p", d, "-c", d + "/nginx.conf", "-g", "daemon off;"},
                           static_cast<std::uint16_t>(port_));
 }

@@ -6,19 +6,27 @@
 
 #include "support/ChildProcess.h"
 
-// nginx serving root on 127.0.0.1; extraConfig goes into its server block.
+// nginx serving root on 127.0.0.1; extraConfig goes into its server block. With a
+// certificate and key it also serves HTTPS on a second port; "@PORT@" and "@TLS_PORT@" in
+// extraConfig stand for the two ports.
 class NginxServer {
 public:
-    NginxServer(const std::string& root, const std::string& extraConfig = "");
+    NginxServer(const std::string& root, const std::string& extraConfig = "", const std::string& tlsCert = "",
+                const std::string& tlsKey = "");
     bool Available() const { return process_.Running(); }
     const std::string& Why() const { return why_; }
     int Port() const { return port_; }
+    int TlsPort() const { return tlsPort_; }
     std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+    std::string TlsUrl(const std::string& path) const {
+        return "https://127.0.0.1:" + std::to_string(tlsPort_) + path;
+    }
 
 private:
     TScratchDir dir_;
     TChildProcess process_;
     int port_ = 0;
+    int tlsPort_ = 0;
     std::string why_;
 };
 

@@ -94,6 +94,7 @@ void CheckPhotos(std::string_view option, const std::vector<Spec>& specs, const 
 Options ParseOptions(int argc, const char* const* argv)
 {
     Options o;
+    bool portGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         std::string_view name = arg, inlineValue;
@@ -118,8 +119,13 @@ Options ParseOptions(int argc, const char* const* argv)
 
         if (name == "--bind")
             o.bind = value();
-        else if (name == "--port")
+        else if (name == "--port") {
             o.port = static_cast<int>(Number(name, value(), 0, 65535));
+            portGiven = true;
+        } else if (name == "--tls-cert")
+            o.tlsCert = value();
+        else if (name == "--tls-key")
+            o.tlsKey = value();
         else if (name == "--public-host")
             o.publicHost = value();
         else if (name == "--ready-file")
@@ -153,6 +159,10 @@ Options ParseOptions(int argc, const char* const* argv)
     }
     if (o.bind.empty())
         throw std::invalid_argument("--bind: empty address");
+    if (o.tlsCert.empty() != o.tlsKey.empty())
+        throw std::invalid_argument("--tls-cert and --tls-key go together");
+    if (!o.tlsCert.empty() && !portGiven)
+        o.port = 443;
     const Catalogue catalogue;
     CheckPhotos("--fail", o.faults, catalogue);
     CheckPhotos("--delay", o.delays, catalogue);
@@ -161,12 +171,14 @@ Options ParseOptions(int argc, const char* const* argv)
 
 std::string BaseUrl(const Options& options, int boundPort)
 {
+    const bool tls = !options.tlsCert.empty();
+    const std::string scheme = tls ? "https://" : "http://";
     if (options.publicHost.find(':') != std::string::npos)
-        return "http://" + options.publicHost;
+        return scheme + options.publicHost;
     std::string host = options.publicHost;
     if (host.empty())
         host = options.bind == "0.0.0.0" ? "127.0.0.1" : options.bind;
-    return "http://" + host + (boundPort == 80 ? "" : ":" + std::to_string(boundPort));
+    return scheme + host + (boundPort == (tls ? 443 : 80) ? "" : ":" + std::to_string(boundPort));
 }
 
 std::string UsageText(const Catalogue& catalogue)
@@ -181,7 +193,10 @@ std::string UsageText(const Catalogue& catalogue)
         "\n"
         "Options:\n"
         "  --bind ADDR         address to listen on (default 127.0.0.1)\n"
-        "  --port N            port (default 80; 0 picks a free port)\n"
+        "  --port N            port (default 80, 443 with TLS; 0 picks a free port)\n"
+        "  --tls-cert FILE     serve HTTPS with this PEM certificate (chain); addresses the\n"
+        "                      service writes then begin with https://\n"
+        "  --tls-key FILE      the certificate's PEM private key (with --tls-cert)\n"
         "  --public-host NAME  host written into photo and music addresses (default: the\n"
         "                      bind address; ':PORT' is added off port 80 unless NAME has one)\n"
         "  --ready-file PATH   write the port number there once listening\n"

@@ -10,7 +10,9 @@
 
 struct Options {
     std::string bind = "127.0.0.1";
-    int port = 80;                      // 0: any free port
+    int port = 80;                      // 0: any free port; 443 by default with TLS
+    std::string tlsCert;                // PEM certificate (chain) file: serve HTTPS
+    std::string tlsKey;                 // its PEM private key file
     std::string publicHost;             // host[:port] written into documents; empty: from bind
     std::string readyFile;              // receives the port number once listening
     std::string reportLog;              // every report body is appended here
@@ -28,14 +30,14 @@ struct Options {
 };
 
 // Throws std::invalid_argument with a one-line message for an unknown option, a missing
-// value, a value out of range, or a --fail/--delay naming a photo no album has or a
+// value, --tls-cert without --tls-key or the reverse, a value out of range, or a --fail/--delay naming a photo no album has or a
 // photo already named by the same option.
 Options ParseOptions(int argc, const char* const* argv);
 
 // --help text, including the album table.
 std::string UsageText(const Catalogue& catalogue);
 
-// "http://HOST" plus ":PORT" unless the port is 80: the prefix of every address the
-// service writes. HOST is --public-host, else the bind address (0.0.0.0 becomes
+// "http://HOST" plus ":PORT" unless the port is 80 ("https://" and 443 with TLS): the
+// prefix of every address the service writes. HOST is --public-host, else the bind address (0.0.0.0 becomes
 // 127.0.0.1). A --public-host that already holds a colon is used verbatim.
 std::string BaseUrl(const Options& options, int boundPort);

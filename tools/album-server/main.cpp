@@ -60,7 +60,18 @@ int main(int argc, char** argv)
 
     // Declared first so it outlives the server, whose routes point into it.
     std::unique_ptr<AlbumService> service;
-    httplib::Server server;
+    // SSLServer is a Server whose connections speak TLS; everything else is the same.
+    std::unique_ptr<httplib::Server> ownedServer;
+    if (options.tlsCert.empty())
+        ownedServer = std::make_unique<httplib::Server>();
+    else
+        ownedServer = std::make_unique<httplib::SSLServer>(options.tlsCert.c_str(), options.tlsKey.c_str());
+    if (!ownedServer->is_valid()) {
+        std::cerr << "album-server: cannot use --tls-cert " << options.tlsCert << " with --tls-key " << options.tlsKey
+                  << "\n";
+        return 1;
+    }
+    httplib::Server& server = *ownedServer;
     const int threads = options.threads;
     server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
     // A kept-alive connection answers at once: without this, the response's last small
