@@ -8,8 +8,11 @@
 #include "app/cli/commandLine.h"
 #include "app/common/commonDefine.h"
 #include "app/common/dao.h"
+#include "app/settings/settingsFile.h"
+#include "app/settings/tlsSettings.h"
 #include "app/window/mainUnit.h"
 #include "app/window/preview.h"
+#include "platform/ErrorGuard.h"
 
 int main(int argc, char** argv) {
     auto dao = std::make_unique<TCommonDao>();
@@ -29,6 +32,9 @@ int main(int argc, char** argv) {
     auto previewForm = std::make_unique<TPreviewForm>();  // hidden until a photo is previewed
     PreviewForm = previewForm.get();
     mainForm->show();
+    // How HTTPS servers are trusted ([tls] of the settings file): an authority file that
+    // cannot be loaded is said, and the system's authorities stay.
+    GuardedCall([] { ApplyTlsChoice(ReadTlsChoice(TSettingsFile::Read(), std::nullopt, false)); });
 
     const int rc = app.exec();
     PreviewForm = nullptr;

@@ -17,6 +17,8 @@
 #include "app/core/albumWorkflow.h"
 #include "app/common/commonDefine.h"
 #include "app/settings/downloadSettings.h"
+#include "app/settings/settingsFile.h"
+#include "app/settings/tlsSettings.h"
 #include "base/Exception.h"
 #include "platform/Encoding.h"
 #include "platform/ErrorGuard.h"
@@ -26,7 +28,7 @@
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: fotaviq [--download URL [--dir DIR] [--music] [--connections N]]\n"
+    "Usage: fotaviq [--download URL [--dir DIR] [--music] [--connections N] [--ca-file FILE] [--insecure]]\n"
     "\n"
     "Without options, opens the window.\n"
     "\n"
@@ -36,6 +38,8 @@ constexpr char kUsage[] =
     "                     folder is writable, else ~/Pictures/Fotaviq)\n"
     "  --music            also fetch the album's background music (background.mp3)\n"
     "  --connections N    photos fetched at once, 1 to 16 (default: the settings file, else 4)\n"
+    "  --ca-file FILE     also trust the authorities in FILE (PEM) for HTTPS servers\n"
+    "  --insecure         do not verify HTTPS servers' certificates (a warning is printed)\n"
     "  --verbose          with the window: keep the start-up diagnostics of Qt and the\n"
     "                     browser engine on standard error\n"
     "  --help             show this text\n"
@@ -52,6 +56,8 @@ struct TArguments {
     bool help = false, version = false, music = false;
     std::string url, dir;
     std::optional<int> connections;
+    std::optional<std::string> caFile;
+    bool insecure = false;
 };
 
 TArguments Parse(int argc, char** argv) {
@@ -60,11 +66,12 @@ TArguments Parse(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i], value;
         const bool takesValue = arg.rfind("--download", 0) == 0 || arg.rfind("--dir", 0) == 0 ||
-                                arg.rfind("--connections", 0) == 0;
+                                arg.rfind("--connections", 0) == 0 || arg.rfind("--ca-file", 0) == 0;
         if (const auto eq = arg.find('='); takesValue && eq != std::string::npos) {
             value = arg.substr(eq + 1);
             arg.resize(eq);
-        } else if (takesValue && (arg == "--download" || arg == "--dir" || arg == "--connections")) {
+        } else if (takesValue && (arg == "--download" || arg == "--dir" || arg == "--connections" ||
+                                  arg == "--ca-file")) {
             if (i + 1 >= argc) throw EUsage("option " + arg + " needs a value");
             value = argv[++i];
         }
@@ -81,6 +88,11 @@ TArguments Parse(int argc, char** argv) {
         } else if (arg == "--dir") {
             if (value.empty()) throw EUsage("--dir needs a folder");
             a.dir = value;
+        } else if (arg == "--ca-file") {
+            if (value.empty()) throw EUsage("--ca-file needs a file");
+            a.caFile = value;
+        } else if (arg == "--insecure") {
+            a.insecure = true;
         } else if (arg == "--connections") {
             char* end = nullptr;
             const long n = std::strtol(value.c_str(), &end, 10);
@@ -182,6 +194,15 @@ int RunCommandLine(int argc, char** argv) {
         return Fail("cannot create the folder " + AnsiToUtf8(base) + ": " + std::strerror(errno));
     if (::access(FsPath(base).c_str(), W_OK) != 0)
         return Fail("cannot write into the folder " + AnsiToUtf8(base) + ": " + std::strerror(errno));
+
+    const TTlsChoice tls = ReadTlsChoice(TSettingsFile::Read(), args.caFile, args.insecure);
+    try {
+        ApplyTlsChoice(tls);
+    } catch (const Exception& e) {
+        return Fail(e.Message());
+    }
+    if (!tls.Verify)
+        std::fprintf(stderr, "fotaviq: warning: HTTPS servers' certificates are not verified (%s)\n", tls.Source.c_str());
 
     TDownloadSettings settings = DownloadSettings();
     for (const std::string& note : settings.Notes) std::fprintf(stderr, "fotaviq: %s\n", AnsiToUtf8(note).c_str());

@@ -2,7 +2,7 @@
 // The command line: downloads one album without a window, through the same workflow and
 // photo queue as the main window.
 //
-//   fotaviq --download URL [--dir DIR] [--music] [--connections N]
+//   fotaviq --download URL [--dir DIR] [--music] [--connections N] [--ca-file FILE] [--insecure]
 //   fotaviq --help | --version
 //   fotaviq [--verbose]   (the window; --verbose is accepted with the others too)
 //

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "app/settings/settingsFile.h"
+#include "base/SysUtils.h"
 
 namespace {
 
@@ -35,16 +36,25 @@ const TServerSettings& Servers() {
 
 void SetServers(const TServerSettings& settings) { Stored() = settings; }
 
-std::string AlbumDataUrl(const std::string& viewerQuery) {
-    return "http://" + Servers().AlbumHost + "/cgi-bin/common/cgi_load_flash?" + viewerQuery;
+std::string ServerBase(const std::string& value) {
+    const std::string lower = LowerCase(value);
+    std::string base = "http://" + value;
+    for (const char* scheme : {"http://", "https://"})
+        if (lower.rfind(scheme, 0) == 0) base = scheme + value.substr(std::string(scheme).size());
+    while (!base.empty() && base.back() == '/') base.pop_back();
+    return base;
 }
 
-std::string ReportUrl() { return "http://" + Servers().ReportHost + "/corvane/mirelot/log.php"; }
+std::string AlbumDataUrl(const std::string& viewerQuery) {
+    return ServerBase(Servers().AlbumHost) + "/cgi-bin/common/cgi_load_flash?" + viewerQuery;
+}
 
-std::string LinkListUrl() { return "http://" + Servers().LinkHost + "/app/zevorizediruru/i.php?a=getlinks"; }
+std::string ReportUrl() { return ServerBase(Servers().ReportHost) + "/corvane/mirelot/log.php"; }
 
-std::string InfoPageUrl() { return "http://" + Servers().InfoHost + "/corvane/mirelot/app_info.php?app=pixharv"; }
+std::string LinkListUrl() { return ServerBase(Servers().LinkHost) + "/app/zevorizediruru/i.php?a=getlinks"; }
+
+std::string InfoPageUrl() { return ServerBase(Servers().InfoHost) + "/corvane/mirelot/app_info.php?app=pixharv"; }
 
 std::string ExampleViewerUrl() {
-    return "http://" + Servers().ViewerHost + "/album/client/photo/swf/vphoto.swf?uin=10001&fid=1";
+    return ServerBase(Servers().ViewerHost) + "/album/client/photo/swf/vphoto.swf?uin=10001&fid=1";
 }

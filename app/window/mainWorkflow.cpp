@@ -8,6 +8,7 @@
 #include "app/common/commonDefineTexts.h"
 #include "app/core/albumWorkflow.h"
 #include "app/settings/locations.h"
+#include "app/settings/tlsSettings.h"
 #include "app/window/commonFuncStatus.h"
 #include "app/window/jpegLoader.h"
 #include "app/window/mainUnit.h"
@@ -75,6 +76,8 @@ void TMainForm::DownloadAlbum(const std::string& titleArg, const std::string& vi
     if (!notesShown)
         for (const std::string& note : settings.Notes) AddStatusLine(note);
     notesShown = true;
+    // Said with every album while it holds.
+    if (const std::string warning = TlsWarningLine(CurrentTlsChoice()); !warning.empty()) AddStatusLine(warning);
     TWindowAlbumView view(*this);
     TAlbumPolicy policy;
     policy.FailureEndsAlbumBelow = ThumbnailCount;  // a photo with a thumbnail slot must be there

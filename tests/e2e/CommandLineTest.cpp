@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include "AlbumServiceProcess.h"
+#include "support/TestPki.h"
 
 namespace {
 
@@ -156,10 +157,39 @@ private slots:
         QVERIFY2(err.startsWith("fotaviq: cannot write") && err.contains(dir.path()), qPrintable(err));
     }
 
+    void anHttpsServiceIsTrustedThroughTheExtraAuthorityOnly() {
+        // The empty album's data document over HTTPS, from a service whose authority only
+        // the test knows.
+        const TTestPki pki;
+        QVERIFY2(pki.Why().empty(), pki.Why().c_str());
+        AlbumServiceProcess tls("127.0.0.1", {"--port", "8443", "--tls-cert", QString::fromStdString(pki.Server().Cert),
+                                              "--tls-key", QString::fromStdString(pki.Server().Key)});
+        QVERIFY2(tls.Started(), "the HTTPS album service did not start");
+        QTemporaryDir prog, dir;
+        const QString copy = prog.filePath("fotaviq");
+        QVERIFY(QFile::copy(FOTAVIQ_PATH, copy));
+        QFile ini(prog.filePath("fotaviq.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[servers]\nalbum=https://127.0.0.1:8443\nreport=https://127.0.0.1:8443/\n");
+        ini.close();
+        const QStringList download = {"--download", "https://127.0.0.1:8443/album/client/photo/swf/vphoto.swf?uin=20000&fid=0",
+                                      "--dir", dir.path()};
+        Run r = Fotaviq(download, copy);
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.startsWith("fotaviq: cannot get the album's data: ") && r.err.contains("--ca-file"), qPrintable(r.err));
+        r = Fotaviq(download + QStringList{"--ca-file", QString::fromStdString(pki.CaFile())}, copy);
+        QCOMPARE(r.status, 0);
+        QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
+        QCOMPARE(r.out, QStringList({dir.path() + QString::fromUtf8("/空相册/")}));
+        r = Fotaviq(download + QStringList{"--insecure"}, copy);
+        QCOMPARE(r.status, 0);
+        QVERIFY2(r.err.contains("not verified (--insecure)"), qPrintable(r.err));
+    }
+
 private:
-    Run Fotaviq(const QStringList& args) {
+    Run Fotaviq(const QStringList& args, const QString& programCopy = {}) {
         QProcess p;
-        p.start(program, args);
+        p.start(programCopy.isEmpty() ? program : programCopy, args);
         Run r;
         if (!p.waitForFinished(60000)) return r;
         r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
