@@ -85,9 +85,9 @@ start_relay() {
   for _ in $(seq 100); do grep -q listening "$log" 2>/dev/null && return; sleep 0.05; done
   echo "relay on $listen did not start" >&2; exit 1
 }
-# Connections the relay saw from line $2 of its log on, but the information page's (the
-# window loads it before the album starts).
-relay_count() { tail -n +"$(($2 + 1))" "$1" | grep '^connection' | grep -vc 'app_info' || true; }
+# Connections the relay saw from line $2 of its log on, but those of the window's start-up
+# (the information page and the link list, loaded before the album starts).
+relay_count() { tail -n +"$(($2 + 1))" "$1" | grep '^connection' | grep -v 'app_info' | grep -vc 'a=getlinks' || true; }
 
 # distant RELAY LOG LABEL: the rounds over one distant path, at 4 and 8 connections.
 distant() {
