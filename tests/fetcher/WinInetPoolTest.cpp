@@ -226,6 +226,30 @@ TEST_F(WinInetPool, OnlyAWholeFramedKeptResponseLeavesItsConnection) {
     }
 }
 
+TEST_F(WinInetPool, AtMostSixteenConnectionsWaitPerServer) {
+    KeptServer server("127.0.6.85", [](std::size_t, std::size_t, const std::string&) {
+        return KeptServer::Reply{Kept("photo")};
+    });
+    HINTERNET session = InternetOpenA("probe", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    HINTERNET connection = InternetConnectA(session, "127.0.6.85", 80, "", "", INTERNET_SERVICE_HTTP, 0, 0);
+    std::vector<HINTERNET> requests;
+    for (int i = 0; i < 18; ++i) {  // all answered before any is read: 18 connections
+        requests.push_back(HttpOpenRequestA(connection, "GET", "/p", nullptr, nullptr, nullptr, 0, 0));
+        ASSERT_TRUE(HttpSendRequestA(requests.back(), nullptr, 0, nullptr, 0));
+    }
+    for (HINTERNET request : requests) {
+        char buf[16];
+        DWORD read = 0;
+        while (InternetReadFile(request, buf, sizeof buf, &read) && read > 0) {
+        }
+        InternetCloseHandle(request);
+    }
+    InternetCloseHandle(connection);
+    InternetCloseHandle(session);
+    EXPECT_EQ(server.Connections(), 18u);
+    EXPECT_EQ(WinInetIdleConnectionCount(), 16);
+}
+
 TEST_F(WinInetPool, AKeptConnectionTheServerClosedCostsNothing) {
     // Closed while idle, reset while idle, closed with the next request unanswered, reset so.
     struct Case {
