@@ -11,6 +11,7 @@
 // Bounds: a connection idle for kIdleLimitMs is closed (by a sweeping thread of the pool's
 // own, started with the first connection filed), and at most kIdlePerServer connections
 // wait per key: filing one more closes the one idle longest.
+#include <cstddef>
 #include <string>
 
 #include "platform/WinTypes.h"
