@@ -216,6 +216,35 @@ TEST_F(Proxies, EachFailingStepIsNamed) {
     EXPECT_NE(GetFailure(c).find("can't resolve the SOCKS proxy's host name socks.invalid"), std::string::npos);
 }
 
+TEST(ScriptedProxy, AProxyThatEndsOrSpeaksSomethingElseIsNamed) {
+    struct Case {
+        const char* level;
+        std::string answer;  // sent after the first request; then the proxy closes
+        std::string want;
+    };
+    const Case cases[] = {
+        {"5", "", "closed the connection during its handshake"},
+        {"4", "", "closed the connection during its handshake"},
+        {"5", "HTTP/1.0 400 Bad Request\r\n\r\n", "does not answer as a SOCKS 5 proxy: socks version error"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.want);
+        ScriptedPeer proxy;
+        proxy.Accept().ReadCount(3).Send(c.answer).Close();
+        proxy.Start();
+        THttpCli client;
+        client.SetSocksServer("127.0.0.1");
+        client.SetSocksPort(std::to_string(proxy.Port()));
+        client.SetSocksLevel(c.level);
+        client.SetURL("http://127.0.0.1:1/");
+        const std::string failure = GetFailure(client);
+        EXPECT_NE(failure.find("the SOCKS proxy 127.0.0.1:" + std::to_string(proxy.Port()) + " " + c.want),
+                  std::string::npos)
+            << failure;
+        proxy.Join();
+    }
+}
+
 TEST(ProxySocks4a, TheProxyReceivesTheNameAndNothingIsLookedUpHere) {
     ScriptedPeer proxy;
     const std::string reply("\x00\x5A\x00\x00\x00\x00\x00\x00", 8);
