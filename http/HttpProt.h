@@ -325,7 +325,7 @@ private:
     bool UsesSocks() const { return !socksServer_.empty(); }
     bool SocksResolvesNames() const;
     void ConfigureSocks();
-    std::string SocksFailureText(WORD error) const;
+    std::string SocksFailureText(WORD error);
     std::string SocksProxyName() const;
     // "proto://host:port" with the protocol's default port filled in.
     static std::string OriginOf(const std::string& proto, const std::string& host, const std::string& port);

@@ -36,11 +36,13 @@ void THttpCli::ConfigureSocks() {
         socksLevel_ == "5" && !socksUsercode_.empty() ? socksAuthenticateUsercode : socksNoAuthentication;
 }
 
-std::string THttpCli::SocksFailureText(WORD error) const {
+std::string THttpCli::SocksFailureText(WORD error) {
     const std::string proxy = "the SOCKS proxy " + SocksProxyName();
     const std::string code = " (Error #" + IntToStr(error) + ")";
     if (socksStep_ != TSocksStep::ProxyConnected)
         return "can't connect to " + proxy + ": " + WinsockErrorText(error) + code;
+    // Past the proxy's handshake (TLS through the proxy failed, say): not the proxy's doing.
+    if (socksErrorCode_ == 0) return SocketErrorText(error) + code;
     const std::string target = connectHost_ + ":" + connectPort_;
     const std::string said = socksErrorCode_ == error && !socksErrorText_.empty() ? socksErrorText_ : WinsockErrorText(error);
     switch (error) {

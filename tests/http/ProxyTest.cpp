@@ -208,6 +208,13 @@ TEST_F(Proxies, EachFailingStepIsNamed) {
         const std::string failure = Fetch(c.via, c.url);
         EXPECT_NE(failure.find(c.want), std::string::npos) << failure;
     }
+    // TLS through the proxy to a server that does not speak it: the TLS layer's failure.
+    if (pki_->Why().empty()) {
+        const std::string failure =
+            Fetch({TServer::Micro, "5", true, "", ""}, "https://localhost:" + std::to_string(nginx_->Port()) + "/");
+        EXPECT_EQ(failure.find("SOCKS"), std::string::npos) << failure;
+        EXPECT_NE(failure.find("localhost"), std::string::npos) << failure;
+    }
     // The proxy's own name that does not resolve.
     TLookups lookups({"socks.invalid"});
     THttpCli c;
