@@ -20,6 +20,13 @@ THttpCli::THttpCli(TComponent* owner) : TComponent(owner) {
     socket_->OnSessionConnected = [this](TObject*, WORD e) { HandleSessionConnected(e); };
     socket_->OnDataSent = [this](TObject*, WORD e) { HandleDataSent(e); };
     socket_->OnDnsLookupDone = [this](TObject*, WORD e) { HandleDnsLookupDone(e); };
+    socket_->OnSocksConnected = [this](TObject*, WORD e) {
+        if (e == 0 && socksStep_ == TSocksStep::Connecting) socksStep_ = TSocksStep::ProxyConnected;
+    };
+    socket_->OnSocksError = [this](TObject*, int code, const std::string& text) {
+        socksErrorCode_ = code;
+        socksErrorText_ = text;
+    };
     state_ = httpIdle;
     localAddr_ = "0.0.0.0";
 }
@@ -33,6 +40,8 @@ THttpCli::~THttpCli() {
     socket_->OnSessionConnected = nullptr;
     socket_->OnDataSent = nullptr;
     socket_->OnDnsLookupDone = nullptr;
+    socket_->OnSocksConnected = nullptr;
+    socket_->OnSocksError = nullptr;
     socket_.reset();
     DeallocateWindow();
 }

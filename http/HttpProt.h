@@ -112,6 +112,27 @@ public:
     // Port used when Proxy names none.
     const std::string& ProxyPort() const { return proxyPort_; }
     void SetProxyPort(std::string v) { proxyPort_ = std::move(v); }
+    // A SOCKS proxy (host name or address; empty = none) that carries the connection: to
+    // the server, or to Proxy when that is set too. SocksLevel "4" (the destination's name
+    // resolved here, IPv4), "4A" (resolved by the proxy) or "5"; with "5" SocksRemoteNames
+    // says whether the proxy resolves the name (true) or this side does (false, the
+    // default). SocksUsercode is the user id of version 4/4A and the user name of version 5;
+    // a version 5 user name makes the client offer user-name/password authentication with
+    // SocksPassword. The proxy's host name is looked up asynchronously before connecting.
+    // A failure names the step: the connection to the proxy, the authentication, or the
+    // proxy's attempt to reach the server (its reply code's text).
+    const std::string& SocksServer() const { return socksServer_; }
+    void SetSocksServer(std::string v) { socksServer_ = std::move(v); }
+    const std::string& SocksPort() const { return socksPort_; }
+    void SetSocksPort(std::string v) { socksPort_ = std::move(v); }
+    const std::string& SocksLevel() const { return socksLevel_; }
+    void SetSocksLevel(std::string v) { socksLevel_ = std::move(v); }
+    bool SocksRemoteNames() const { return socksRemoteNames_; }
+    void SetSocksRemoteNames(bool v) { socksRemoteNames_ = v; }
+    const std::string& SocksUsercode() const { return socksUsercode_; }
+    void SetSocksUsercode(std::string v) { socksUsercode_ = std::move(v); }
+    const std::string& SocksPassword() const { return socksPassword_; }
+    void SetSocksPassword(std::string v) { socksPassword_ = std::move(v); }
     // Value of the "From: " line.
     const std::string& Sender() const { return sender_; }
     void SetSender(std::string v) { sender_ = std::move(v); }
@@ -298,6 +319,14 @@ private:
     void HandleTunnelLine();
     // The text of a socket error code: the TLS layer's own words for its codes.
     std::string SocketErrorText(WORD error);
+    // The SOCKS proxy: whether this request uses one, whether the proxy resolves the
+    // destination's name, the socket's settings for the next Connect, and the text of a
+    // failure of the connection to the proxy or of its handshake.
+    bool UsesSocks() const { return !socksServer_.empty(); }
+    bool SocksResolvesNames() const;
+    void ConfigureSocks();
+    std::string SocksFailureText(WORD error);
+    std::string SocksProxyName() const;
     // "proto://host:port" with the protocol's default port filled in.
     static std::string OriginOf(const std::string& proto, const std::string& host, const std::string& port);
     void EndOfHeader();
@@ -331,6 +360,18 @@ private:
     std::string targetPath_;
     std::string proxy_;
     std::string proxyPort_;
+    std::string socksServer_;
+    std::string socksPort_ = "1080";
+    std::string socksLevel_ = "5";
+    bool socksRemoteNames_ = false;
+    std::string socksUsercode_;
+    std::string socksPassword_;
+    // Where the connection through the SOCKS proxy stands for the current attempt.
+    enum class TSocksStep { None, ResolvingProxy, ResolvingTarget, Connecting, ProxyConnected };
+    TSocksStep socksStep_ = TSocksStep::None;
+    std::string socksAddr_;   // the proxy's address, looked up
+    int socksErrorCode_ = 0;  // the handshake's failure, as OnSocksError reported it
+    std::string socksErrorText_;
     std::string username_;
     std::string password_;
     std::string proxyUsername_;

@@ -136,9 +136,14 @@ void THttpCli::ConnectToServer() {
     dnsResult_.clear();
     SetState(httpResolving);
     if (connectTimeoutMs_ > 0) SetTimer(window_, kConnectTimer, connectTimeoutMs_);
+    // Through a SOCKS proxy its own name is looked up first, then (unless the proxy
+    // resolves names) the server's.
+    socksStep_ = UsesSocks() ? TSocksStep::ResolvingProxy : TSocksStep::None;
+    socksErrorCode_ = 0;
+    socksErrorText_.clear();
     try {
         socket_->SetLocalAddr(localAddr_);
-        socket_->DnsLookup(connectHost_);
+        socket_->DnsLookup(UsesSocks() ? socksServer_ : connectHost_);
     } catch (const Exception& e) {
         if (state_ != httpResolving) {
             // The lookup answered at once and an event handler of a later step raised.
@@ -158,11 +163,28 @@ void THttpCli::HandleDnsLookupDone(WORD error) {
     if (error != 0) {
         requestError_ = error;
         statusCode_ = 404;
-        reasonPhrase_ = "can't resolve hostname to IP address";
+        reasonPhrase_ = socksStep_ == TSocksStep::ResolvingProxy
+                            ? "can't resolve the SOCKS proxy's host name " + socksServer_ + " (Error #" + IntToStr(error) + ")"
+                            : "can't resolve hostname to IP address";
         HandleSessionClosed(error);
         return;
     }
-    dnsResult_ = socket_->DnsResult();
+    if (socksStep_ == TSocksStep::ResolvingProxy) {
+        socksAddr_ = socket_->DnsResult();
+        if (!SocksResolvesNames()) {
+            socksStep_ = TSocksStep::ResolvingTarget;
+            try {
+                socket_->DnsLookup(connectHost_);  // answers through here again
+            } catch (const Exception& e) {
+                if (!RequestEnded()) FailRequest(404, 404, e.Message());
+            }
+            return;
+        }
+        dnsResult_ = connectHost_;  // the proxy looks the name up
+    } else {
+        dnsResult_ = socket_->DnsResult();
+    }
+    if (socksStep_ != TSocksStep::None) socksStep_ = TSocksStep::Connecting;
     SetState(httpResolved);
     const bool tls = IsTlsProtocol(targetProto_);
     tunnel_ = tls && !proxy_.empty() ? TTunnel::Needed : TTunnel::None;
@@ -176,6 +198,7 @@ void THttpCli::HandleDnsLookupDone(WORD error) {
         // The certificate must name the server of the address, whatever was connected to.
         socket_->SetTlsEnabled(tls && tunnel_ == TTunnel::None);
         socket_->SetTlsHost(tls ? targetHost_ : std::string());
+        ConfigureSocks();
         socket_->Connect();
     } catch (const Exception& e) {
         const int code = socket_->LastError();
@@ -184,6 +207,7 @@ void THttpCli::HandleDnsLookupDone(WORD error) {
         // A failure without a Winsock code (a bad port, say) keeps its own text.
         reasonPhrase_ = code != 0 ? "can't connect: " + WinsockErrorText(code) + " (Error #" + IntToStr(code) + ")"
                                   : "can't connect: " + e.Message();
+        socksStep_ = TSocksStep::None;
         detached_ = true;
         socket_->Close();
         detached_ = false;
@@ -198,9 +222,15 @@ void THttpCli::HandleSessionConnected(WORD error) {
         requestError_ = error;
         statusCode_ = 404;
         reasonPhrase_ = SocketErrorText(error) + " (Error #" + IntToStr(error) + ")";
+        if (socksStep_ != TSocksStep::None)
+            reasonPhrase_ = SocksFailureText(error);
+        else if (!proxy_.empty() && tunnel_ != TTunnel::Up)  // (through the tunnel: the TLS handshake failed)
+            reasonPhrase_ = "can't connect to the proxy " + connectHost_ + ":" + connectPort_ + ": " + reasonPhrase_;
+        socksStep_ = TSocksStep::None;
         HandleSessionClosed(error);
         return;
     }
+    socksStep_ = TSocksStep::None;
     if (tunnel_ == TTunnel::Needed) {
         // The proxy connection is up; the session starts once TLS runs through the tunnel
         // (still within the connect time).
@@ -252,6 +282,14 @@ void THttpCli::SocketSessionClosed(WORD error) {
 void THttpCli::HandleSessionClosed(WORD error) {
     connected_ = false;
     if (RequestEnded()) return;  // the request ended before the connection did
+    if (state_ == httpResolved && (socksStep_ == TSocksStep::Connecting || socksStep_ == TSocksStep::ProxyConnected)) {
+        // The proxy ended the connection before its handshake did.
+        socksStep_ = TSocksStep::None;
+        FailRequest(error != 0 ? error : 404, 404,
+                    "the SOCKS proxy " + SocksProxyName() + " closed the connection during its handshake" +
+                        (error != 0 ? ": " + SocketErrorText(error) + " (Error #" + IntToStr(error) + ")" : ""));
+        return;
+    }
     // A connection that ends with an error is no end of the document: what arrived is a
     // cut-off copy, and must not pass for the whole.
     if (error != 0 && ResponseIncomplete()) {
@@ -308,6 +346,7 @@ void THttpCli::MarkFailure(DWORD requestError, WORD code, const std::string& tex
 void THttpCli::FailRequest(DWORD requestError, WORD code, const std::string& text) {
     if (RequestEnded()) return;
     MarkFailure(requestError, code, text);
+    socksStep_ = TSocksStep::None;
     relocating_ = false;
     closeToRelocate_ = false;
     failing_ = true;
@@ -337,7 +376,8 @@ void THttpCli::HandleTimer(WPARAM id) {
         KillTimer(window_, 0);
         return;
     }
-    const std::string peer = connectHost_ + ":" + connectPort_;
+    const std::string peer =
+        connectHost_ + ":" + connectPort_ + (UsesSocks() ? " through the SOCKS proxy " + SocksProxyName() : "");
     if (id == kConnectTimer) {
         KillTimer(window_, kConnectTimer);
         FailRequest(kTimedOut, 404, "can't connect: no connection to " + peer + " within " + DurationText(connectTimeoutMs_));

@@ -19,6 +19,7 @@
 #include "app/settings/downloadSettings.h"
 #include "app/settings/settingsFile.h"
 #include "app/settings/tlsSettings.h"
+#include "app/settings/proxySettings.h"
 #include "base/Exception.h"
 #include "platform/Encoding.h"
 #include "platform/ErrorGuard.h"
@@ -28,7 +29,8 @@
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: fotaviq [--download URL [--dir DIR] [--music] [--connections N] [--ca-file FILE] [--insecure]]\n"
+    "Usage: fotaviq [--download URL [--dir DIR] [--music] [--connections N] [--ca-file FILE]\n"
+    "               [--insecure] [--proxy URL] [--no-proxy LIST]]\n"
     "\n"
     "Without options, opens the window.\n"
     "\n"
@@ -40,6 +42,11 @@ constexpr char kUsage[] =
     "  --connections N    photos fetched at once, 1 to 16 (default: the settings file, else 4)\n"
     "  --ca-file FILE     also trust the authorities in FILE (PEM) for HTTPS servers\n"
     "  --insecure         do not verify HTTPS servers' certificates (a warning is printed)\n"
+    "  --proxy URL        the proxy for the data document and the music: http://, socks4://,\n"
+    "                     socks4a://, socks5:// or socks5h:// [user:password@]host[:port];\n"
+    "                     \"\" for none (default: [network] proxy, else the environment)\n"
+    "  --no-proxy LIST    hosts reached directly: names (with their subdomains), addresses,\n"
+    "                     or * (default: [network] no-proxy, else no_proxy)\n"
     "  --verbose          with the window: keep the start-up diagnostics of Qt and the\n"
     "                     browser engine on standard error\n"
     "  --help             show this text\n"
@@ -58,6 +65,7 @@ struct TArguments {
     std::optional<int> connections;
     std::optional<std::string> caFile;
     bool insecure = false;
+    std::optional<std::string> proxy, noProxy;
 };
 
 TArguments Parse(int argc, char** argv) {
@@ -66,12 +74,13 @@ TArguments Parse(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i], value;
         const bool takesValue = arg.rfind("--download", 0) == 0 || arg.rfind("--dir", 0) == 0 ||
-                                arg.rfind("--connections", 0) == 0 || arg.rfind("--ca-file", 0) == 0;
+                                arg.rfind("--connections", 0) == 0 || arg.rfind("--ca-file", 0) == 0 ||
+                                arg.rfind("--proxy", 0) == 0 || arg.rfind("--no-proxy", 0) == 0;
         if (const auto eq = arg.find('='); takesValue && eq != std::string::npos) {
             value = arg.substr(eq + 1);
             arg.resize(eq);
         } else if (takesValue && (arg == "--download" || arg == "--dir" || arg == "--connections" ||
-                                  arg == "--ca-file")) {
+                                  arg == "--ca-file" || arg == "--proxy" || arg == "--no-proxy")) {
             if (i + 1 >= argc) throw EUsage("option " + arg + " needs a value");
             value = argv[++i];
         }
@@ -99,6 +108,15 @@ TArguments Parse(int argc, char** argv) {
             if (value.empty() || *end != '\0' || n < 1 || n > TDownloadSettings::MaxConnections)
                 throw EUsage("--connections takes a number from 1 to 16, not '" + value + "'");
             a.connections = static_cast<int>(n);
+        } else if (arg == "--proxy") {
+            try {
+                ParseProxyUrl(value, "--proxy");
+            } catch (const EProxySetting& e) {
+                throw EUsage(e.Message());
+            }
+            a.proxy = value;
+        } else if (arg == "--no-proxy") {
+            a.noProxy = value;
         } else {
             throw EUsage("unknown option '" + std::string(argv[i]) + "'");
         }
@@ -207,6 +225,9 @@ int RunCommandLine(int argc, char** argv) {
     TDownloadSettings settings = DownloadSettings();
     for (const std::string& note : settings.Notes) std::fprintf(stderr, "fotaviq: %s\n", AnsiToUtf8(note).c_str());
     if (args.connections) settings.Connections = *args.connections;
+    // Resolved once: an unusable proxy from the file or the environment fails the transfer
+    // that would use it, naming it.
+    SetCurrentProxySettings(ResolveProcessProxySettings(args.proxy, args.noProxy));
 
     if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
         auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, &app);

@@ -3,6 +3,7 @@
 // photo queue as the main window.
 //
 //   fotaviq --download URL [--dir DIR] [--music] [--connections N] [--ca-file FILE] [--insecure]
+//           [--proxy URL] [--no-proxy LIST]
 //   fotaviq --help | --version
 //   fotaviq [--verbose]   (the window; --verbose is accepted with the others too)
 //
@@ -10,7 +11,8 @@
 // at the end, and one line "fotaviq: ..." on standard error when the album fails. Exit
 // status: 0 when the album is complete (every photo, and the music when --music asked for
 // it), 1 when it failed or was stopped (SIGINT stops it as the stop button does), 2 for a
-// bad command line.
+// bad command line (an unusable --proxy URL among them). --proxy and --no-proxy win over the
+// settings file and the environment (proxySettings.h).
 
 // True when the arguments ask for the command line rather than the window.
 bool WantsCommandLine(int argc, char** argv);

@@ -1,6 +1,7 @@
 #include "app/core/parser.h"
 
 #include "app/common/commonDefineTexts.h"
+#include "app/core/applyProxy.h"
 #include "app/core/albumDocument.h"
 #include "app/core/albumStop.h"
 #include "app/settings/locations.h"
@@ -48,6 +49,7 @@ bool TBaseAlbumParser::GetPage(const std::string& url, const std::string& fileNa
                 if (stop->Requested()) throw Exception("stopped");
                 watch = stop->Watch([&client] { client.Abort(); });
             }
+            ApplyProxy(client, url);
             client.Get();
             complete = client.ContentLength() < 0 || client.RcvdBytes() == client.ContentLength();
             if (!complete && error)

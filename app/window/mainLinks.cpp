@@ -1,5 +1,6 @@
 // The sponsored-link pane of the main window.
 #include "app/common/commonDefine.h"
+#include "app/core/applyProxy.h"
 #include "app/settings/commonDefineServers.h"
 #include "app/window/linkList.h"
 #include "app/window/mainUnit.h"
@@ -26,6 +27,7 @@ void TMainForm::LoadLinks() {
     httpcli1->SetDocStream(&stream);
     std::exception_ptr failure;
     try {
+        ApplyProxy(*httpcli1, LinkListUrl());
         httpcli1->Get();
     } catch (...) {
         failure = std::current_exception();

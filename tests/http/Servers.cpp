@@ -1,5 +1,7 @@
 #include "Servers.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <fstream>
 #include <random>
@@ -64,6 +66,30 @@ TinyProxy::TinyProxy() {
     why_ = process_.Start({"tinyproxy", "-d", "-c", d + "/tinyproxy.conf"}, static_cast<std::uint16_t>(port_));
 }
 
+MicroSocks::MicroSocks(const std::string& user, const std::string& password) {
+    if (FindProgram("microsocks").empty()) {
+        why_ = "microsocks is not installed";
+        return;
+    }
+    port_ = FreeLoopbackPort();
+    std::vector<std::string> argv{"microsocks", "-i", "127.0.0.1", "-p", std::to_string(port_)};
+    if (!user.empty()) argv.insert(argv.end(), {"-u", user, "-P", password});
+    why_ = process_.Start(argv, static_cast<std::uint16_t>(port_));
+}
+
+DanteServer::DanteServer() {
+    const std::string path = FindProgram("danted");
+    if (path.empty()) {
+        why_ = "danted (dante-server) is not installed";
+        return;
+    }
+    port_ = FreeLoopbackPort();
+    std::string config = "logoutput: " + dir_.File("danted.log") + "\ninternal: 127.0.0.1 port = " +
+                         std::to_string(port_) + "\nexternal: 127.0.0.1\nclientmethod: none\nsocksmethod: none\n";
+    if (::geteuid() == 0) config += "user.privileged: root\nuser.unprivileged: nobody\n";
+    config += "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\nsocks pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n";
+    why_ = process_.Start({path, "-f", dir_.Write("danted.conf", config), "-N", "1"}, static_cast<std::uint16_t>(port_));
+}
 
 bool SameFile(const std::string& a, const std::string& b) {
     std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);

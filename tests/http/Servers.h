@@ -45,6 +45,35 @@ private:
     std::string why_;
 };
 
+// microsocks (SOCKS 5) on 127.0.0.1, requiring this user name and password when given.
+class MicroSocks {
+public:
+    explicit MicroSocks(const std::string& user = "", const std::string& password = "");
+    bool Available() const { return process_.Running(); }
+    const std::string& Why() const { return why_; }
+    int Port() const { return port_; }
+
+private:
+    TChildProcess process_;
+    int port_ = 0;
+    std::string why_;
+};
+
+// danted (SOCKS 4 and 5, no authentication) on 127.0.0.1 for loopback clients.
+class DanteServer {
+public:
+    DanteServer();
+    bool Available() const { return process_.Running(); }
+    const std::string& Why() const { return why_; }
+    int Port() const { return port_; }
+
+private:
+    TScratchDir dir_;
+    TChildProcess process_;
+    int port_ = 0;
+    std::string why_;
+};
+
 // Byte-for-byte comparison of two files (false when either cannot be read).
 bool SameFile(const std::string& a, const std::string& b);
 // Writes size bytes of a fixed pseudo-random sequence.
