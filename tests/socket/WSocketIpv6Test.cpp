@@ -142,3 +142,24 @@ TEST(WSocketIpv6, ARefusedIPv6AttemptHandsOverToIPv4AtOnce) {
     client.Close();
     EXPECT_EQ(WinsockOpenSocketCount(), 2);  // server and served: nothing is left of the race
 }
+
+TEST(WSocketIpv6, ARaceWhereEveryAttemptIsRefusedFailsAsOneConnect) {
+    TWSocket probe;  // a port nobody listens on, in either family
+    probe.SetAddr("127.0.0.1");
+    probe.SetPort("0");
+    probe.Listen();
+    const std::string port = probe.GetBoundPort();
+    probe.Close();
+
+    TEventLog log;
+    TWSocket client;
+    log.Attach(client);
+    client.SetAddrList({"::1", "127.0.0.1"});
+    client.SetPort(port);
+    client.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return client.State() == wsClosed; }));
+    PumpPending();
+    EXPECT_EQ(log.Skeleton(), (std::vector<std::string>{"state:opened", "state:connecting", "state:connected",
+                                                        "connected:10061", "state:closed", "closed:0"}));
+    EXPECT_EQ(WinsockOpenSocketCount(), 0);
+}
