@@ -28,6 +28,7 @@ std::vector<std::string> LookUp(TWSocket& s, const std::string& name) {
     s.OnDnsLookupDone = [&](TObject*, WORD e) { error = e; };
     s.DnsLookup(name);
     EXPECT_TRUE(PumpUntil([&] { return error != 0xFFFF; }));
+    s.OnDnsLookupDone = nullptr;
     std::vector<std::string> list;
     for (int i = 0; i < s.DnsResultList().Count(); ++i) list.push_back(s.DnsResultList()[i]);
     return error == 0 ? list : std::vector<std::string>{"error " + std::to_string(error)};
