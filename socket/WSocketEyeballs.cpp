@@ -43,6 +43,8 @@ TWSocketEyeballs::TOutcome TWSocketEyeballs::HandleConnectRacing(SOCKET Handle, 
 }
 
 TWSocketEyeballs::TOutcome TWSocketEyeballs::HandleTimerRacing() {
+    // Timer ticks are never early, so one that is comes from before the last start.
+    if (std::chrono::steady_clock::now() - FLastStart < std::chrono::milliseconds(kAttemptDelayMs)) return roPending;
     if (FNext >= FCandidates.size()) {
         KillTimer(FWnd, TimerId);
         FTimerOn = false;
@@ -72,6 +74,7 @@ TWSocketEyeballs::TOutcome TWSocketEyeballs::StartNext() {
             FError = WSocket_WSAGetLastError();
             continue;
         }
+        FLastStart = std::chrono::steady_clock::now();
         if (FNext < FCandidates.size()) {
             SetTimer(FWnd, TimerId, kAttemptDelayMs);  // restarts the stagger from this attempt
             FTimerOn = true;

@@ -9,6 +9,7 @@
 // as MsgId on Wnd, the stagger is timer TimerId of Wnd, and the owner passes both messages
 // to HandleConnect / HandleTimer. The race owns every attempt handle until Take hands the
 // outcome over; destroying it closes what it still owns and stops its timer.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -79,4 +80,7 @@ private:
     SOCKET FResult = INVALID_SOCKET;
     std::size_t FResultCandidate = 0;
     bool FTimerOn = false;
+    // When the last attempt started: a tick queued before a restart of the timer (or by an
+    // earlier race of the same window) comes too early and is ignored.
+    std::chrono::steady_clock::time_point FLastStart{};
 };
