@@ -4,6 +4,7 @@
 
 #include "base/SysUtils.h"
 #include "http/HttpProtFormat.h"
+#include "http/HttpProtUrl.h"
 
 void THttpCli::AddRequestLine(const std::string& line) {
     std::string s = line;
@@ -21,7 +22,11 @@ void THttpCli::ComposeRequest(const std::string& method, const std::string& vers
     if (!reference_.empty()) AddRequestLine("Referer: " + reference_);
     if (method == "POST" && !contentTypePost_.empty()) AddRequestLine("Content-Type: " + contentTypePost_);
     if (!agent_.empty()) AddRequestLine("User-Agent: " + agent_);
-    AddRequestLine("Host: " + targetHost_);
+    // An IPv6 literal names its port when it is not the default, as HTTP/1.1 wants it; a
+    // name or an IPv4 address keeps the original form (no port).
+    const bool literal6 = !targetHost_.empty() && targetHost_[0] == '[';
+    const bool otherPort = !targetPort_.empty() && targetPort_ != DefaultPortOf(targetProto_);
+    AddRequestLine("Host: " + targetHost_ + (literal6 && otherPort ? ":" + targetPort_ : std::string()));
     if (noCache_) AddRequestLine("Pragma: no-cache");
     // The whole size of the stream, wherever the caller left its position.
     if (method == "POST") AddRequestLine("Content-Length: " + IntToStr(postStream_ ? postStream_->Size() : 0));

@@ -191,13 +191,22 @@ void THttpCli::HandleDnsLookupDone(WORD error) {
     tunnelStatusSeen_ = false;
     tunnelStatus_.clear();
     try {
-        socket_->SetAddr(dnsResult_);
+        // Every address of the name: the socket races them when they include IPv6. Through
+        // a SOCKS proxy the socket connects to the proxy, and Addr is only what it is asked for.
+        const TStringList& found = socket_->DnsResultList();
+        if (socksStep_ == TSocksStep::None && found.Count() > 1) {
+            std::vector<std::string> addrs;
+            for (int i = 0; i < found.Count(); ++i) addrs.push_back(found[i]);
+            socket_->SetAddrList(addrs);
+        } else {
+            socket_->SetAddr(dnsResult_);
+        }
         socket_->SetLocalAddr(localAddr_);
         socket_->SetPort(connectPort_);
         socket_->SetProto("tcp");
         // The certificate must name the server of the address, whatever was connected to.
         socket_->SetTlsEnabled(tls && tunnel_ == TTunnel::None);
-        socket_->SetTlsHost(tls ? targetHost_ : std::string());
+        socket_->SetTlsHost(tls ? UnbracketHost(targetHost_) : std::string());
         ConfigureSocks();
         socket_->Connect();
     } catch (const Exception& e) {

@@ -74,8 +74,13 @@ void SplitUrl(const std::string& url, std::string& protocol, std::string& user, 
     const std::string authority = url.substr(start, end == std::string::npos ? std::string::npos : end - start);
     if (end != std::string::npos) path = url.substr(end);
 
-    const std::size_t colon = authority.rfind(':');
+    std::size_t colon = authority.rfind(':');
     const std::size_t at = authority.rfind('@');
+    // A colon inside a bracketed IPv6 address ("[::1]") is no port separator.
+    const std::size_t close = authority.rfind(']');
+    if (colon != std::string::npos && close != std::string::npos && colon < close &&
+        (at == std::string::npos || close > at))
+        colon = std::string::npos;
     if (colon == std::string::npos && at == std::string::npos) {
         host = authority;
         return;

@@ -11,7 +11,8 @@
 //   "//host/path", "http:/..."            protocol "http" and the parts that follow;
 //   "host/path", "page.html"              the whole text is read as an authority.
 // The authority ends at the first "/" or "?", so an "@" or ":" in the path never counts;
-// a password may itself contain ":" (the user name ends at the first one).
+// a password may itself contain ":" (the user name ends at the first one). An IPv6 host
+// keeps its brackets ("http://[::1]:8080/" gives host "[::1]", port "8080").
 void SplitUrl(const std::string& url, std::string& protocol, std::string& user, std::string& password,
               std::string& host, std::string& port, std::string& path);
 

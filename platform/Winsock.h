@@ -48,6 +48,14 @@
 // WSACancelAsyncRequest succeeds while the reply has not been posted; after a successful
 // cancel nothing is written to the buffer and nothing is posted. A reply that no longer
 // fits the buffer fails with WSAENOBUFS (low word of lParam = the size it needs).
+//
+// Beyond Winsock 1.1 (in the way of the later interface): gethostbyname2 and
+// WSAAsyncGetHostByName2 take a family: WS_AF_INET answers as gethostbyname does,
+// WS_AF_INET6 the IPv6 addresses only, WS_AF_UNSPEC both, IPv6 first and the families
+// alternating, each in the system's order (the order in which to try them). socket, bind,
+// connect, accept, sendto, recvfrom, getsockname and getpeername take WS_AF_INET6 and
+// TSockAddrIn6. inet_pton (1 = parsed, 0 = not an address of af) and inet_ntop (null and
+// WSAEINVAL when it fails) convert IPv4 and IPv6 addresses.
 #include <cstdint>
 
 #include "platform/WinTypes.h"
@@ -72,14 +80,35 @@ struct TSockAddrIn {
 };
 static_assert(sizeof(TSockAddrIn) == 16);
 
-// The generic address the calls take; an IPv4 address is a TSockAddrIn.
+// An IPv6 address record (the layout of Winsock 2's sockaddr_in6).
+struct TSockAddrIn6 {
+    std::uint16_t sin6_family;  // WS_AF_INET6
+    std::uint16_t sin6_port;    // network order
+    std::uint32_t sin6_flowinfo;
+    unsigned char sin6_addr[16];
+    std::uint32_t sin6_scope_id;
+};
+static_assert(sizeof(TSockAddrIn6) == 28);
+
+// Room for an address of either family.
+struct alignas(8) TSockAddrStorage {
+    std::uint16_t ss_family;
+    char ss_data[126];
+};
+
+// The generic address the calls take: a TSockAddrIn or a TSockAddrIn6 after its family
+// field. Calls that return an address need a record that holds the socket's family
+// (WSAEFAULT otherwise); an IPv6 socket bound to "::" also accepts IPv4 peers, which it
+// names by their mapped IPv6 address (::ffff:a.b.c.d).
 struct TSockAddr {
     std::uint16_t sa_family;
     char sa_data[14];
 };
 static_assert(sizeof(TSockAddr) == 16);
 
-// A host entry. The asynchronous look-ups place it at the start of the caller's buffer
+// A host entry. h_addrtype WS_AF_INET with 4-byte addresses, or (from the look-ups that
+// take a family, when asked for IPv6 or both) WS_AF_INET6 with 16-byte ones, in which an
+// IPv4 address is mapped (::ffff:a.b.c.d). The asynchronous look-ups place it at the start of the caller's buffer
 // (which must be aligned for a pointer) with every string and list it points to behind it
 // in the same buffer; the blocking gethostbyname returns one per thread, valid until the
 // thread's next call.
@@ -125,7 +154,9 @@ struct TIpMreq {  // IP_ADD_MEMBERSHIP / IP_DROP_MEMBERSHIP
 };
 
 // ---- numbers ---------------------------------------------------------------------------
+constexpr int WS_AF_UNSPEC = 0;
 constexpr int WS_AF_INET = 2;
+constexpr int WS_AF_INET6 = 23;
 constexpr int WS_SOCK_STREAM = 1;
 constexpr int WS_SOCK_DGRAM = 2;
 constexpr int WS_IPPROTO_IP = 0;
@@ -240,6 +271,10 @@ using TWSAAsyncSelectProc = int (*)(SOCKET s, HWND wnd, UINT msg, long events);
 using TGetServByNameProc = TServEnt* (*)(const char* name, const char* proto);
 using TGetProtoByNameProc = TProtoEnt* (*)(const char* name);
 using TGetHostByNameProc = THostEnt* (*)(const char* name);
+using TGetHostByName2Proc = THostEnt* (*)(const char* name, int af);
+using TWSAAsyncGetHostByName2Proc = HANDLE (*)(HWND wnd, UINT msg, const char* name, int af, char* buf, int bufLen);
+using TInetPtonProc = int (*)(int af, const char* src, void* dst);
+using TInetNtopProc = const char* (*)(int af, const void* src, char* dst, int size);
 using TSocketProc = SOCKET (*)(int af, int type, int protocol);
 using TShutdownProc = int (*)(SOCKET s, int how);
 using TSetSockOptProc = int (*)(SOCKET s, int level, int optName, const char* optVal, int optLen);

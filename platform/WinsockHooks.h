@@ -2,6 +2,7 @@
 // Test controls of the Winsock stand-in. Never used by the product.
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/WinTypes.h"
 
@@ -15,6 +16,12 @@ void WinsockSetLoadFailure(DWORD errorCode);
 // with that code without asking the system. A test may block in it to hold an
 // asynchronous look-up pending. Empty = none.
 void WinsockSetLookupHook(std::function<int(const std::string& query)> hook);
+
+// Called by every name look-up (after the lookup hook let it run) with the name; a
+// non-empty list of numeric addresses (IPv4 or IPv6 text) is the answer, in the family
+// asked for and in the order the look-up gives (WSANO_DATA when none is of that family),
+// without asking the system. Empty list or empty hook = ask the system.
+void WinsockSetAddressHook(std::function<std::vector<std::string>(const std::string& name)> hook);
 
 // Asynchronous look-ups whose worker has not finished (a finished worker has posted its
 // reply, if it posts one).

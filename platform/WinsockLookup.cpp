@@ -22,11 +22,24 @@ struct HostResult {
     int error = 0;  // Winsock code; 0 = found
     std::string name;
     std::vector<std::string> aliases;
-    std::vector<std::uint32_t> addrs;  // network order
+    std::vector<std::string> addrs;  // addrLen raw bytes each, network order
+    int addrType = WS_AF_INET;
+    int addrLen = 4;
 };
 
 std::mutex hookMu;
 std::function<int(const std::string&)> lookupHook;
+std::function<std::vector<std::string>(const std::string&)> addressHook;
+
+// The addresses the address hook answers for name (empty: ask the system).
+std::vector<std::string> RunAddressHook(const std::string& name) {
+    std::function<std::vector<std::string>(const std::string&)> hook;
+    {
+        std::lock_guard lock(hookMu);
+        hook = addressHook;
+    }
+    return hook ? hook(name) : std::vector<std::string>{};
+}
 
 // 0, or the error the hook wants the look-up to fail with.
 int RunHook(const std::string& query) {
@@ -52,21 +65,21 @@ HostResult FromHostent(const hostent* he) {
     HostResult r;
     r.name = he->h_name ? he->h_name : "";
     for (char** a = he->h_aliases; a && *a; ++a) r.aliases.emplace_back(*a);
-    if (he->h_addrtype == AF_INET && he->h_length == 4)
-        for (char** a = he->h_addr_list; a && *a; ++a) {
-            std::uint32_t v;
-            std::memcpy(&v, *a, 4);
-            r.addrs.push_back(v);
-        }
+    if ((he->h_addrtype == AF_INET && he->h_length == 4) || (he->h_addrtype == AF_INET6 && he->h_length == 16)) {
+        r.addrType = he->h_addrtype == AF_INET6 ? WS_AF_INET6 : WS_AF_INET;
+        r.addrLen = he->h_length;
+        for (char** a = he->h_addr_list; a && *a; ++a) r.addrs.emplace_back(*a, he->h_length);
+    }
     return r;
 }
 
-HostResult ResolveName(const std::string& name) {
+// One family's addresses for a name (sysAf AF_INET or AF_INET6).
+HostResult ResolveFamily(const std::string& name, int sysAf) {
     hostent he{}, *res = nullptr;
     std::vector<char> work(8192);
     int herr = 0;
     for (;;) {
-        const int rc = ::gethostbyname2_r(name.c_str(), AF_INET, &he, work.data(), work.size(), &res, &herr);
+        const int rc = ::gethostbyname2_r(name.c_str(), sysAf, &he, work.data(), work.size(), &res, &herr);
         if (rc == ERANGE) {
             work.resize(work.size() * 2);
             continue;
@@ -75,6 +88,86 @@ HostResult ResolveName(const std::string& name) {
     }
     if (!res) return HostResult{FromHErrno(herr), {}, {}, {}};
     HostResult r = FromHostent(res);
+    if (r.addrs.empty()) r.error = WSANO_DATA;
+    return r;
+}
+
+std::string Mapped(const std::string& v4) { return std::string(10, '\0') + "\xff\xff" + v4; }
+
+// The hook's numeric answer in the family asked for (see ResolveName).
+HostResult FromAddressTexts(const std::string& name, const std::vector<std::string>& texts, int af) {
+    HostResult r;
+    r.name = name;
+    std::vector<std::string> v4, v6;
+    for (const std::string& t : texts) {
+        unsigned char b[16];
+        if (::inet_pton(AF_INET6, t.c_str(), b) == 1) v6.emplace_back(reinterpret_cast<char*>(b), 16);
+        else if (::inet_pton(AF_INET, t.c_str(), b) == 1) v4.emplace_back(reinterpret_cast<char*>(b), 4);
+    }
+    if (af == WS_AF_INET) {
+        r.addrs = v4;
+    } else {
+        r.addrType = WS_AF_INET6;
+        r.addrLen = 16;
+        if (af == WS_AF_INET6) v4.clear();
+        for (std::size_t i = 0; i < v4.size() || i < v6.size(); ++i) {
+            if (i < v6.size()) r.addrs.push_back(v6[i]);
+            if (i < v4.size()) r.addrs.push_back(Mapped(v4[i]));
+        }
+    }
+    if (r.addrs.empty()) r.error = WSANO_DATA;
+    return r;
+}
+
+// The addresses of a name in the family asked for: WS_AF_INET as 4-byte entries;
+// WS_AF_INET6 or WS_AF_UNSPEC as 16-byte ones, IPv4 mapped, IPv6 first and the families
+// alternating (so that a caller trying them in order races the families).
+HostResult ResolveName(const std::string& name, int af = WS_AF_INET) {
+    const std::vector<std::string> hooked = RunAddressHook(name);
+    if (!hooked.empty()) return FromAddressTexts(name, hooked, af);
+    if (af == WS_AF_INET) return ResolveFamily(name, AF_INET);
+    // One system call for both families: the system's sources answer once (a name in the
+    // hosts file with only an IPv4 address never waits for a DNS answer for IPv6).
+    addrinfo hints{};
+    hints.ai_family = af == WS_AF_INET6 ? AF_INET6 : AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo* list = nullptr;
+    const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &list);
+    if (rc != 0) {
+        switch (rc) {
+            case EAI_NONAME: return HostResult{WSAHOST_NOT_FOUND, {}, {}, {}};
+            case EAI_AGAIN: return HostResult{WSATRY_AGAIN, {}, {}, {}};
+#ifdef EAI_NODATA
+            case EAI_NODATA:
+#endif
+            case EAI_ADDRFAMILY: return HostResult{WSANO_DATA, {}, {}, {}};
+            default: return HostResult{WSANO_RECOVERY, {}, {}, {}};
+        }
+    }
+    HostResult r;
+    r.name = list->ai_canonname ? list->ai_canonname : name;
+    r.addrType = WS_AF_INET6;
+    r.addrLen = 16;
+    std::vector<std::string> v4, v6;
+    for (const addrinfo* a = list; a; a = a->ai_next) {
+        std::string bytes;
+        if (a->ai_family == AF_INET6)
+            bytes.assign(reinterpret_cast<const char*>(&reinterpret_cast<const sockaddr_in6*>(a->ai_addr)->sin6_addr), 16);
+        else if (a->ai_family == AF_INET)
+            bytes = Mapped(std::string(reinterpret_cast<const char*>(&reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr), 4));
+        else
+            continue;
+        auto& bucket = a->ai_family == AF_INET6 ? v6 : v4;
+        bool seen = false;
+        for (const std::string& b : bucket) seen = seen || b == bytes;
+        if (!seen) bucket.push_back(bytes);
+    }
+    ::freeaddrinfo(list);
+    for (std::size_t i = 0; i < v6.size() || i < v4.size(); ++i) {
+        if (i < v6.size()) r.addrs.push_back(v6[i]);
+        if (i < v4.size()) r.addrs.push_back(v4[i]);
+    }
     if (r.addrs.empty()) r.error = WSANO_DATA;
     return r;
 }
@@ -100,7 +193,8 @@ HostResult ResolveAddr(std::uint32_t addr) {
 std::size_t LayOut(const HostResult& r, std::size_t nAliases, std::size_t nAddrs, char* buf, std::size_t bufLen) {
     const std::size_t align = alignof(THostEnt);
     const std::size_t skip = (align - reinterpret_cast<std::uintptr_t>(buf) % align) % align;
-    std::size_t need = skip + sizeof(THostEnt) + (nAliases + 1 + nAddrs + 1) * sizeof(char*) + 4 * nAddrs +
+    const std::size_t addrLen = static_cast<std::size_t>(r.addrLen);
+    std::size_t need = skip + sizeof(THostEnt) + (nAliases + 1 + nAddrs + 1) * sizeof(char*) + addrLen * nAddrs +
                        r.name.size() + 1;
     for (std::size_t i = 0; i < nAliases; ++i) need += r.aliases[i].size() + 1;
     if (need > bufLen) return need;
@@ -112,9 +206,9 @@ std::size_t LayOut(const HostResult& r, std::size_t nAliases, std::size_t nAddrs
     auto** addrList = reinterpret_cast<char**>(p);
     p += (nAddrs + 1) * sizeof(char*);
     for (std::size_t i = 0; i < nAddrs; ++i) {
-        std::memcpy(p, &r.addrs[i], 4);
+        std::memcpy(p, r.addrs[i].data(), addrLen);
         addrList[i] = p;
-        p += 4;
+        p += addrLen;
     }
     addrList[nAddrs] = nullptr;
     auto putString = [&p](const std::string& s) {
@@ -127,8 +221,8 @@ std::size_t LayOut(const HostResult& r, std::size_t nAliases, std::size_t nAddrs
     for (std::size_t i = 0; i < nAliases; ++i) aliasList[i] = putString(r.aliases[i]);
     aliasList[nAliases] = nullptr;
     he->h_aliases = aliasList;
-    he->h_addrtype = WS_AF_INET;
-    he->h_length = 4;
+    he->h_addrtype = static_cast<std::int16_t>(r.addrType);
+    he->h_length = static_cast<std::int16_t>(r.addrLen);
     he->h_addr_list = addrList;
     return need;
 }
@@ -221,6 +315,11 @@ void WinsockSetLookupHook(std::function<int(const std::string& query)> hook) {
     lookupHook = std::move(hook);
 }
 
+void WinsockSetAddressHook(std::function<std::vector<std::string>(const std::string& name)> hook) {
+    std::lock_guard lock(hookMu);
+    addressHook = std::move(hook);
+}
+
 int WinsockLookupsInFlight() { return inFlight.load(); }
 
 namespace winsock_impl {
@@ -237,6 +336,19 @@ HANDLE WsaAsyncGetHostByName(HWND wnd, UINT msg, const char* name, char* buf, in
     }
     std::string n(name);
     return Start(wnd, msg, buf, bufLen, [n] { return ResolveName(n); }, n);
+}
+
+HANDLE WsaAsyncGetHostByName2(HWND wnd, UINT msg, const char* name, int af, char* buf, int bufLen) {
+    if (!name) {
+        SetError(WSAEFAULT);
+        return 0;
+    }
+    if (af != WS_AF_INET && af != WS_AF_INET6 && af != WS_AF_UNSPEC) {
+        SetError(WSAEAFNOSUPPORT);
+        return 0;
+    }
+    std::string n(name);
+    return Start(wnd, msg, buf, bufLen, [n, af] { return ResolveName(n, af); }, n);
 }
 
 HANDLE WsaAsyncGetHostByAddr(HWND wnd, UINT msg, const char* addr, int len, int type, char* buf, int bufLen) {
@@ -264,14 +376,18 @@ int WsaCancelAsyncRequest(HANDLE request) {
     return SOCKET_ERROR;
 }
 
-THostEnt* WsGetHostByName(const char* name) {
+THostEnt* WsGetHostByName2(const char* name, int af) {
     if (!CheckStarted()) return nullptr;
     if (!name) {
         SetError(WSAEFAULT);
         return nullptr;
     }
+    if (af != WS_AF_INET && af != WS_AF_INET6 && af != WS_AF_UNSPEC) {
+        SetError(WSAEAFNOSUPPORT);
+        return nullptr;
+    }
     const int forced = RunHook(name);
-    const HostResult r = forced != 0 ? HostResult{forced, {}, {}, {}} : ResolveName(name);
+    const HostResult r = forced != 0 ? HostResult{forced, {}, {}, {}} : ResolveName(name, af);
     if (r.error != 0) {
         SetError(r.error);
         return nullptr;
@@ -285,6 +401,8 @@ THostEnt* WsGetHostByName(const char* name) {
     const std::size_t skip = (align - reinterpret_cast<std::uintptr_t>(hostStore.buf) % align) % align;
     return reinterpret_cast<THostEnt*>(hostStore.buf + skip);
 }
+
+THostEnt* WsGetHostByName(const char* name) { return WsGetHostByName2(name, WS_AF_INET); }
 
 TServEnt* WsGetServByName(const char* name, const char* proto) {
     if (!CheckStarted()) return nullptr;

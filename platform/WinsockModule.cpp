@@ -22,6 +22,8 @@ int WsaAsyncSelect(SOCKET s, HWND wnd, UINT msg, long events);
 TServEnt* WsGetServByName(const char* name, const char* proto);
 TProtoEnt* WsGetProtoByName(const char* name);
 THostEnt* WsGetHostByName(const char* name);
+THostEnt* WsGetHostByName2(const char* name, int af);
+HANDLE WsaAsyncGetHostByName2(HWND wnd, UINT msg, const char* name, int af, char* buf, int bufLen);
 SOCKET WsSocket(int af, int type, int protocol);
 int WsShutdown(SOCKET s, int how);
 int WsSetSockOpt(SOCKET s, int level, int optName, const char* optVal, int optLen);
@@ -185,6 +187,22 @@ std::uint32_t WsInetAddr(const char* cp) {
     return a.s_addr;
 }
 
+int WsInetPton(int af, const char* src, void* dst) {
+    if (!CheckStarted()) return SOCKET_ERROR;
+    if (!src || !dst) return SetError(WSAEFAULT), SOCKET_ERROR;
+    if (af != WS_AF_INET && af != WS_AF_INET6) return SetError(WSAEAFNOSUPPORT), SOCKET_ERROR;
+    return ::inet_pton(af == WS_AF_INET6 ? AF_INET6 : AF_INET, src, dst) == 1 ? 1 : 0;
+}
+
+const char* WsInetNtop(int af, const void* src, char* dst, int size) {
+    if (!CheckStarted()) return nullptr;
+    if (!src || !dst || size <= 0) return SetError(WSAEFAULT), nullptr;
+    if (af != WS_AF_INET && af != WS_AF_INET6) return SetError(WSAEAFNOSUPPORT), nullptr;
+    if (!::inet_ntop(af == WS_AF_INET6 ? AF_INET6 : AF_INET, src, dst, static_cast<socklen_t>(size)))
+        return SetError(WSAEINVAL), nullptr;
+    return dst;
+}
+
 char* WsInetNtoa(TInAddr in) {
     thread_local char text[16];
     const auto* b = reinterpret_cast<const unsigned char*>(&in.S_addr);
@@ -214,6 +232,10 @@ const Entry kEntries[] = {
     {"getservbyname", P(&WsGetServByName)},
     {"getprotobyname", P(&WsGetProtoByName)},
     {"gethostbyname", P(&WsGetHostByName)},
+    {"gethostbyname2", P(&WsGetHostByName2)},
+    {"WSAAsyncGetHostByName2", P(&WsaAsyncGetHostByName2)},
+    {"inet_pton", P(&WsInetPton)},
+    {"inet_ntop", P(&WsInetNtop)},
     {"socket", P(&WsSocket)},
     {"shutdown", P(&WsShutdown)},
     {"setsockopt", P(&WsSetSockOpt)},
@@ -249,6 +271,10 @@ static_assert(std::is_same_v<decltype(&WsaAsyncSelect), TWSAAsyncSelectProc>);
 static_assert(std::is_same_v<decltype(&WsGetServByName), TGetServByNameProc>);
 static_assert(std::is_same_v<decltype(&WsGetProtoByName), TGetProtoByNameProc>);
 static_assert(std::is_same_v<decltype(&WsGetHostByName), TGetHostByNameProc>);
+static_assert(std::is_same_v<decltype(&WsGetHostByName2), TGetHostByName2Proc>);
+static_assert(std::is_same_v<decltype(&WsaAsyncGetHostByName2), TWSAAsyncGetHostByName2Proc>);
+static_assert(std::is_same_v<decltype(&WsInetPton), TInetPtonProc>);
+static_assert(std::is_same_v<decltype(&WsInetNtop), TInetNtopProc>);
 static_assert(std::is_same_v<decltype(&WsSocket), TSocketProc>);
 static_assert(std::is_same_v<decltype(&WsShutdown), TShutdownProc>);
 static_assert(std::is_same_v<decltype(&WsSetSockOpt), TSetSockOptProc>);

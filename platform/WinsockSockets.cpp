@@ -55,35 +55,75 @@ int Fail(int wsaCode) {
     return SOCKET_ERROR;
 }
 
-bool ToSystem(const TSockAddr* name, int nameLen, sockaddr_in& out) {
+// A Winsock address (IPv4 or IPv6 record) as a system one; false (WSAEFAULT or
+// WSAEAFNOSUPPORT set) when it is neither or too short for its family.
+bool ToSystem(const TSockAddr* name, int nameLen, sockaddr_storage& out, socklen_t& outLen) {
     if (!name || nameLen < static_cast<int>(sizeof(TSockAddrIn))) {
         SetError(WSAEFAULT);
         return false;
     }
-    TSockAddrIn in;
-    std::memcpy(&in, name, sizeof in);
-    if (in.sin_family != WS_AF_INET) {
-        SetError(WSAEAFNOSUPPORT);
-        return false;
+    out = sockaddr_storage{};
+    std::uint16_t family;
+    std::memcpy(&family, name, sizeof family);
+    if (family == WS_AF_INET) {
+        TSockAddrIn in;
+        std::memcpy(&in, name, sizeof in);
+        auto& sys = reinterpret_cast<sockaddr_in&>(out);
+        sys.sin_family = AF_INET;
+        sys.sin_port = in.sin_port;
+        sys.sin_addr.s_addr = in.sin_addr.S_addr;
+        outLen = sizeof sys;
+        return true;
     }
-    out = sockaddr_in{};
-    out.sin_family = AF_INET;
-    out.sin_port = in.sin_port;
-    out.sin_addr.s_addr = in.sin_addr.S_addr;
-    return true;
+    if (family == WS_AF_INET6) {
+        if (nameLen < static_cast<int>(sizeof(TSockAddrIn6))) {
+            SetError(WSAEFAULT);
+            return false;
+        }
+        TSockAddrIn6 in;
+        std::memcpy(&in, name, sizeof in);
+        auto& sys = reinterpret_cast<sockaddr_in6&>(out);
+        sys.sin6_family = AF_INET6;
+        sys.sin6_port = in.sin6_port;
+        sys.sin6_flowinfo = in.sin6_flowinfo;
+        std::memcpy(&sys.sin6_addr, in.sin6_addr, 16);
+        sys.sin6_scope_id = in.sin6_scope_id;
+        outLen = sizeof sys;
+        return true;
+    }
+    SetError(WSAEAFNOSUPPORT);
+    return false;
 }
 
-// Writes a system address into the caller's record; false (WSAEFAULT) when it is too small.
-bool FromSystem(const sockaddr_in& sys, TSockAddr* name, int* nameLen) {
+// Writes a system address into the caller's record (TSockAddrIn or TSockAddrIn6 after its
+// family); false (WSAEFAULT) when the record is too small for it.
+bool FromSystem(const sockaddr_storage& sys, TSockAddr* name, int* nameLen) {
     if (!name || !nameLen) return true;  // the caller does not want it
+    if (sys.ss_family == AF_INET6) {
+        if (*nameLen < static_cast<int>(sizeof(TSockAddrIn6))) {
+            SetError(WSAEFAULT);
+            return false;
+        }
+        const auto& s6 = reinterpret_cast<const sockaddr_in6&>(sys);
+        TSockAddrIn6 in{};
+        in.sin6_family = WS_AF_INET6;
+        in.sin6_port = s6.sin6_port;
+        in.sin6_flowinfo = s6.sin6_flowinfo;
+        std::memcpy(in.sin6_addr, &s6.sin6_addr, 16);
+        in.sin6_scope_id = s6.sin6_scope_id;
+        std::memcpy(name, &in, sizeof in);
+        *nameLen = sizeof in;
+        return true;
+    }
     if (*nameLen < static_cast<int>(sizeof(TSockAddrIn))) {
         SetError(WSAEFAULT);
         return false;
     }
+    const auto& s4 = reinterpret_cast<const sockaddr_in&>(sys);
     TSockAddrIn in{};
     in.sin_family = WS_AF_INET;
-    in.sin_port = sys.sin_port;
-    in.sin_addr.S_addr = sys.sin_addr.s_addr;
+    in.sin_port = s4.sin_port;
+    in.sin_addr.S_addr = s4.sin_addr.s_addr;
     std::memcpy(name, &in, sizeof in);
     *nameLen = sizeof in;
     return true;
@@ -179,7 +219,7 @@ void CloseAllSockets() {
 
 SOCKET WsSocket(int af, int type, int protocol) {
     if (!CheckStarted()) return INVALID_SOCKET;
-    if (af != WS_AF_INET) return SetError(WSAEAFNOSUPPORT), INVALID_SOCKET;
+    if (af != WS_AF_INET && af != WS_AF_INET6) return SetError(WSAEAFNOSUPPORT), INVALID_SOCKET;
     int sysType;
     if (type == WS_SOCK_STREAM && (protocol == 0 || protocol == WS_IPPROTO_TCP))
         sysType = SOCK_STREAM;
@@ -189,29 +229,33 @@ SOCKET WsSocket(int af, int type, int protocol) {
         return SetError(WSAESOCKTNOSUPPORT), INVALID_SOCKET;
     else
         return SetError(WSAEPROTONOSUPPORT), INVALID_SOCKET;
-    const int fd = ::socket(AF_INET, sysType | SOCK_CLOEXEC, 0);
+    // An IPv6 socket keeps the system's default and so takes IPv4 peers too (as mapped
+    // addresses) when bound to the unspecified address.
+    const int fd = ::socket(af == WS_AF_INET6 ? AF_INET6 : AF_INET, sysType | SOCK_CLOEXEC, 0);
     if (fd < 0) return SetError(FromErrno(errno)), INVALID_SOCKET;
     return Register(fd, type, false);
 }
 
 int WsBind(SOCKET h, const TSockAddr* name, int nameLen) {
     if (!CheckStarted()) return SOCKET_ERROR;
-    sockaddr_in sa;
+    sockaddr_storage sa;
+    socklen_t saLen = 0;
     const int fd = FdOf(h);
     if (fd < 0) return SOCKET_ERROR;
-    if (!ToSystem(name, nameLen, sa)) return SOCKET_ERROR;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) return Fail(FromErrno(errno));
+    if (!ToSystem(name, nameLen, sa, saLen)) return SOCKET_ERROR;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), saLen) != 0) return Fail(FromErrno(errno));
     return 0;
 }
 
 int WsConnect(SOCKET h, const TSockAddr* name, int nameLen) {
     if (!CheckStarted()) return SOCKET_ERROR;
-    sockaddr_in sa;
+    sockaddr_storage sa;
+    socklen_t saLen = 0;
     bool nonBlocking = false;
     const int fd = FdOf(h, &nonBlocking);
     if (fd < 0) return SOCKET_ERROR;
-    if (!ToSystem(name, nameLen, sa)) return SOCKET_ERROR;
-    const int rc = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    if (!ToSystem(name, nameLen, sa, saLen)) return SOCKET_ERROR;
+    const int rc = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), saLen);
     const int err = rc == 0 ? 0 : errno;
     std::lock_guard lock(Global().mu);
     Socket* s = FindLocked(h);
@@ -260,7 +304,7 @@ SOCKET WsAccept(SOCKET h, TSockAddr* addr, int* addrLen) {
     if (fd < 0) return INVALID_SOCKET;
     if (addr && addrLen && *addrLen < static_cast<int>(sizeof(TSockAddrIn)))
         return SetError(WSAEFAULT), INVALID_SOCKET;
-    sockaddr_in sa{};
+    sockaddr_storage sa{};
     socklen_t len = sizeof sa;
     const int nfd = ::accept4(fd, reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC);
     const int err = errno;
@@ -287,12 +331,13 @@ int WsSendTo(SOCKET h, const char* buf, int len, int flags, const TSockAddr* to,
     if (len < 0 || (!buf && len > 0)) return Fail(WSAEFAULT);
     const int fd = FdOf(h);
     if (fd < 0) return SOCKET_ERROR;
-    sockaddr_in sa;
+    sockaddr_storage sa;
+    socklen_t saLen = 0;
     ssize_t n;
     if (to) {
-        if (!ToSystem(to, toLen, sa)) return SOCKET_ERROR;
+        if (!ToSystem(to, toLen, sa, saLen)) return SOCKET_ERROR;
         n = ::sendto(fd, buf, static_cast<size_t>(len), SystemFlags(flags) | MSG_NOSIGNAL,
-                     reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+                     reinterpret_cast<sockaddr*>(&sa), saLen);
     } else {
         n = ::send(fd, buf, static_cast<size_t>(len), SystemFlags(flags) | MSG_NOSIGNAL);
     }
@@ -345,12 +390,12 @@ int WsRecvFrom(SOCKET h, char* buf, int len, int flags, TSockAddr* from, int* fr
     if (!s) return SOCKET_ERROR;
     // A stream names no sender; its bytes come in order, buffered ones first.
     if (s->type == WS_SOCK_STREAM && len > 0 && !(flags & WS_MSG_OOB)) return Receive(h, *s, buf, len, flags);
-    sockaddr_in sa{};
+    sockaddr_storage sa{};
     socklen_t saLen = sizeof sa;
     const ssize_t n = ::recvfrom(s->fd, buf, static_cast<size_t>(len), SystemFlags(flags),
                                  reinterpret_cast<sockaddr*>(&sa), &saLen);
     const int rc = AfterReceive(h, n, errno, false);  // a datagram never leaves a part behind
-    if (rc >= 0 && saLen >= sizeof sa) FromSystem(sa, from, fromLen);
+    if (rc >= 0 && saLen >= sizeof(sockaddr_in)) FromSystem(sa, from, fromLen);
     return rc;
 }
 
@@ -534,7 +579,7 @@ int NameOf(SOCKET h, TSockAddr* name, int* nameLen, bool peer) {
     if (!name || !nameLen) return Fail(WSAEFAULT);
     const int fd = FdOf(h);
     if (fd < 0) return SOCKET_ERROR;
-    sockaddr_in sa{};
+    sockaddr_storage sa{};
     socklen_t len = sizeof sa;
     const int rc = peer ? ::getpeername(fd, reinterpret_cast<sockaddr*>(&sa), &len)
                         : ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);

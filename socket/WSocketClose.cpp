@@ -13,6 +13,11 @@ constexpr int kPollMs = 5;
 }  // namespace
 
 void TCustomWSocket::InternalClose(bool Graceful, WORD Error) {
+    // A race in flight closes as the one connect it stands for.
+    if (Eyeballs) {
+        SocketHandle = Eyeballs->Abandon();
+        Eyeballs.reset();
+    }
     if (SocketHandle == INVALID_SOCKET) {
         if (FState != wsClosed) {
             ChangeState(wsClosed);

@@ -36,6 +36,10 @@ TCustomWSocket::~TCustomWSocket() {
 }
 
 void TCustomWSocket::ResetToDefaults() {
+    Eyeballs.reset();
+    RaceAddrs.clear();
+    FAddrList.clear();
+    PeerSockAddr6 = TSockAddrIn6{};
     PeerSockAddr = TSockAddrIn{};
     PeerSockAddr.sin_family = WS_AF_INET;
     AddressFamily = WS_AF_INET;
@@ -74,6 +78,20 @@ void TCustomWSocket::SetAddr(const std::string& Value) {
     FAddr = Trim(Value);
     AddrAssigned = !FAddr.empty();
     if (AddrAssigned) AddrResolved = false;
+    if (FAddrList.empty() || FAddrList[0] != FAddr) FAddrList.clear();
+}
+
+void TCustomWSocket::SetAddrList(const std::vector<std::string>& Addrs) {
+    if (Addrs.empty()) return;
+    if (FState != wsClosed && !(AddrAssigned && Addrs == FAddrList)) {
+        ReportError("Cannot change Addr if not closed");
+        return;
+    }
+    FAddrList.clear();
+    for (const std::string& a : Addrs) FAddrList.push_back(Trim(a));
+    FAddr = FAddrList[0];
+    AddrAssigned = !FAddr.empty();
+    AddrResolved = false;
 }
 
 void TCustomWSocket::SetPort(const std::string& Value) {
@@ -113,6 +131,12 @@ void TCustomWSocket::SetLocalAddr(const std::string& Value) {
         return;
     }
     const std::string text = Value.empty() ? "0.0.0.0" : Value;
+    TSockAddrStorage sa{};
+    int len = 0;
+    if (IsIPv6Address(text) && MakeSockAddr(text, 0, sa, len)) {
+        FLocalAddr = SockAddrText(sa);
+        return;
+    }
     TInAddr addr{WSocket_inet_addr(text.c_str())};
     if (addr.S_addr == WS_INADDR_NONE) {
         // A text that is no address leaves the property as it was (also when OnError
@@ -213,12 +237,19 @@ int TCustomWSocket::SendTo(const TSockAddrIn& Dest, int DestLen, const void* Dat
     return n;
 }
 
+int TCustomWSocket::SendTo(const TSockAddrStorage& Dest, int DestLen, const void* Data, int Len) {
+    const int n = WSocket_sendto(SocketHandle, static_cast<const char*>(Data), Len, SendFlagsValue,
+                                 reinterpret_cast<const TSockAddr*>(&Dest), DestLen);
+    if (n > 0) FireSendData(n);
+    return n;
+}
+
 int TCustomWSocket::RawSend(const void* Data, int Len) {
     const char* p = static_cast<const char*>(Data);
-    const int n = SocketType == WS_SOCK_DGRAM
-                      ? WSocket_sendto(SocketHandle, p, Len, SendFlagsValue,
-                                       reinterpret_cast<const TSockAddr*>(&PeerSockAddr), sizeof PeerSockAddr)
-                      : WSocket_send(SocketHandle, p, Len, SendFlagsValue);
+    int peerLen = 0;
+    const TSockAddr* peer = PeerName(peerLen);
+    const int n = SocketType == WS_SOCK_DGRAM ? WSocket_sendto(SocketHandle, p, Len, SendFlagsValue, peer, peerLen)
+                                              : WSocket_send(SocketHandle, p, Len, SendFlagsValue);
     if (n > 0) FireSendData(n);
     return n;
 }
@@ -257,6 +288,16 @@ int TCustomWSocket::ReceiveFrom(void* Buffer, int Len, TSockAddrIn& From, int& F
     return n;
 }
 
+int TCustomWSocket::ReceiveFrom(void* Buffer, int Len, TSockAddrStorage& From, int& FromLen) {
+    const int n = WSocket_recvfrom(SocketHandle, static_cast<char*>(Buffer), Len, 0, reinterpret_cast<TSockAddr*>(&From),
+                                   &FromLen);
+    if (n < 0)
+        FLastError = WSocket_WSAGetLastError();
+    else
+        FReadCount += n;
+    return n;
+}
+
 int TCustomWSocket::GetRcvdCount() {
     if (Designing()) return -1;
     std::uint32_t n = 0;
@@ -282,24 +323,24 @@ std::string TCustomWSocket::ReceiveText() {
 
 std::string TCustomWSocket::GetPeerAddr() {
     if (FState != wsConnected) return "error";
-    TSockAddrIn sa{};
+    TSockAddrStorage sa{};
     int len = sizeof sa;
     if (WSocket_getpeername(SocketHandle, reinterpret_cast<TSockAddr*>(&sa), &len) != 0) {
         ReportSocketError("GetPeerName");
         return "error";
     }
-    return WSocket_inet_ntoa(sa.sin_addr);
+    return SockAddrText(sa);
 }
 
 std::string TCustomWSocket::GetPeerPort() {
     if (FState != wsConnected) return "error";
-    TSockAddrIn sa{};
+    TSockAddrStorage sa{};
     int len = sizeof sa;
     if (WSocket_getpeername(SocketHandle, reinterpret_cast<TSockAddr*>(&sa), &len) != 0) {
         ReportSocketError("GetPeerPort");
         return "error";
     }
-    return IntToStr(WSocket_ntohs(sa.sin_port));
+    return IntToStr(WSocket_ntohs(SockAddrPort(sa)));
 }
 
 int TCustomWSocket::GetPeerName(TSockAddrIn& Name, int Len) {
@@ -313,18 +354,18 @@ int TCustomWSocket::GetSockName(TSockAddrIn& Name, int& Len) {
 
 std::string TCustomWSocket::GetBoundPort() {
     if (FState != wsBound && FState != wsConnected && FState != wsListening) return "error";
-    TSockAddrIn sa{};
+    TSockAddrStorage sa{};
     int len = sizeof sa;
     if (WSocket_getsockname(SocketHandle, reinterpret_cast<TSockAddr*>(&sa), &len) != 0) return "error";
-    return Format("%d", WSocket_ntohs(sa.sin_port));
+    return Format("%d", WSocket_ntohs(SockAddrPort(sa)));
 }
 
 std::string TCustomWSocket::GetBoundAddr() {
     if (FState != wsBound && FState != wsConnected && FState != wsListening) return "error";
-    TSockAddrIn sa{};
+    TSockAddrStorage sa{};
     int len = sizeof sa;
     if (WSocket_getsockname(SocketHandle, reinterpret_cast<TSockAddr*>(&sa), &len) != 0) return "error";
-    return WSocket_inet_ntoa(sa.sin_addr);
+    return SockAddrText(sa);
 }
 
 bool TCustomWSocket::TimeValIsSet(const TTimeVal& tv) { return tv.tv_sec != 0 || tv.tv_usec != 0; }

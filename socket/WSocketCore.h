@@ -1,5 +1,5 @@
 #pragma once
-// TCustomWSocket: an asynchronous IPv4 socket (TCP or UDP) whose network events arrive as
+// TCustomWSocket: an asynchronous IPv4 or IPv6 socket (TCP or UDP) whose network events arrive as
 // messages of its own hidden window and are turned into calls of its event members.
 //
 // A socket object belongs to the thread that created it: its window is that thread's and
@@ -22,6 +22,14 @@
 // failure goes through ReportSocketError, whose text is
 // "Error <code> in function <name>" CR LF <WinsockErrorText(code)>.
 //
+// IPv6: Addr and LocalAddr take IPv6 text ("::1", brackets allowed) and the address calls
+// answer in it; a name resolves to the families WSocketFamily allows. A stream Connect to
+// several addresses of which one is IPv6 (a name, or SetAddrList) races them (see
+// WSocketEyeballs.h): the first to connect becomes the session, the others are closed, and
+// the events are those of one connect. Addresses of IPv4 only behave exactly as before: one
+// address, the first. GetPeerName, GetSockName, ReceiveFrom and SendTo take IPv4 records;
+// their TSockAddrStorage forms take either family.
+//
 // Descendants hook in through the virtual operations below; C++ does not dispatch virtual
 // calls made by a constructor, so a descendant that overrides ResetToDefaults sets up its
 // own per-session state in its own constructor.
@@ -30,6 +38,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/Component.h"
 #include "base/Exception.h"
@@ -37,7 +46,9 @@
 #include "platform/Messages.h"
 #include "platform/Winsock.h"
 #include "socket/WSockBuf.h"
+#include "socket/WSocketAddress.h"
 #include "socket/WSocketErrors.h"
+#include "socket/WSocketEyeballs.h"
 #include "socket/WSocketResolve.h"
 #include "socket/WSocketWinsock.h"
 
@@ -89,6 +100,7 @@ constexpr UINT MSG_REVERSE_LOOKUP_DONE = WM_USER + 3;  // wParam request, error 
 constexpr UINT MSG_CLOSE_REQUEST = WM_USER + 4;        // Close
 constexpr UINT MSG_RELEASE_REQUEST = WM_USER + 5;      // destroys the object
 constexpr UINT MSG_TEST_EXCEPTION = WM_USER + 6;       // raises ESocketException
+constexpr UINT MSG_EYEBALLS_EVENT = WM_USER + 7;       // FD_CONNECT of a raced attempt
 
 // A window on the calling thread whose messages go to Method, and its removal; for other
 // components that post themselves deferred work the way the socket does.
@@ -106,12 +118,17 @@ public:
     // already holds succeeds in any state.
     const std::string& Addr() const { return FAddr; }
     void SetAddr(const std::string& Value);
+    // Addr = Addrs[0], and a stream Connect of this session races all of them when one is
+    // IPv6 (numeric addresses, in the order to try; a later SetAddr of another text drops
+    // the list). Same state rule as SetAddr.
+    void SetAddrList(const std::vector<std::string>& Addrs);
     const std::string& Port() const { return FPort; }
     virtual void SetPort(const std::string& Value);
     const std::string& Proto() const { return FProto; }
     virtual void SetProto(const std::string& Value);
     const std::string& LocalAddr() const { return FLocalAddr; }
-    // Numeric only: "" stores "0.0.0.0"; the stored text is the normalised address.
+    // Numeric only (IPv4 or IPv6): "" stores "0.0.0.0"; the stored text is the normalised
+    // address. An IPv6 session binds "0.0.0.0" as "::".
     void SetLocalAddr(const std::string& Value);
     const std::string& LocalPort() const { return FLocalPort; }
     void SetLocalPort(const std::string& Value);
@@ -183,11 +200,13 @@ public:
     // What is there now (up to 255 bytes when RcvdCount is 0); empty when nothing is.
     virtual std::string ReceiveText();
     virtual int ReceiveFrom(void* Buffer, int Len, TSockAddrIn& From, int& FromLen);
+    int ReceiveFrom(void* Buffer, int Len, TSockAddrStorage& From, int& FromLen);
     // Queues a copy of the bytes and sends what the system takes now; the rest goes out as
     // room appears, followed by OnDataSent. Returns Len, or -1 (and a report) when not
     // connected. Sending nothing on an empty queue counts as all sent.
     virtual int Send(const void* Data, int Len);
     virtual int SendTo(const TSockAddrIn& Dest, int DestLen, const void* Data, int Len);
+    int SendTo(const TSockAddrStorage& Dest, int DestLen, const void* Data, int Len);
     virtual int SendText(const std::string& S);
     // Name to addresses, answered by OnDnsLookupDone (at once for a numeric address).
     virtual void DnsLookup(const std::string& HostName);
@@ -259,6 +278,17 @@ protected:
     void HandleLookupDone(TMessage& Msg);
     void HandleReverseLookupDone(TMessage& Msg);
     void CollectHostAddresses();
+    // The peer record of the session's family, and its size.
+    const TSockAddr* PeerName(int& Len) const;
+    // Makes Text (numeric, either family) the session's peer address with PortNumber.
+    void SetPeerAddress(const std::string& Text);
+    void HandleEyeballsEvent(TMessage& Msg);
+    // Takes the race's outcome: the winner as the session's handle (its FD_CONNECT follows
+    // from the message loop), or the failure reported as a connect's.
+    void EyeballsDecided(TWSocketEyeballs::TOutcome Outcome);
+    // A handle for one raced attempt with the options Connect sets; INVALID_SOCKET when it
+    // could not be made (nothing reported: the attempt just fails).
+    SOCKET OpenRaceHandle(int Family);
     // Blocks until a message can be handled, then handles what is pending. Used by the
     // waits only when something they wait for will arrive as a message.
     void WaitForPendingMessages();
@@ -284,6 +314,10 @@ protected:
     bool LocalPortResolved = false;
     std::uint16_t LocalPortNumber = 0;
     TSockAddrIn PeerSockAddr{};
+    TSockAddrIn6 PeerSockAddr6{};  // the peer while AddressFamily is WS_AF_INET6
+    std::vector<std::string> FAddrList;    // from SetAddrList
+    std::vector<std::string> RaceAddrs;    // resolved: the addresses Connect races
+    std::unique_ptr<TWSocketEyeballs> Eyeballs;  // the race in flight
 
     SOCKET SocketHandle = INVALID_SOCKET;
     SOCKET AcceptedHandle = INVALID_SOCKET;

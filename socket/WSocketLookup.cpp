@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "socket/WSocketCore.h"
+#include "socket/WSocketFamily.h"
 
 void TCustomWSocket::DnsLookup(const std::string& HostName) {
     if (HostName.empty()) {
@@ -23,9 +24,21 @@ void TCustomWSocket::DnsLookup(const std::string& HostName) {
         FireDnsLookupDone(0);
         return;
     }
+    if (IsIPv6Address(HostName)) {
+        TSockAddrStorage sa;
+        int len = 0;
+        MakeSockAddr(HostName, 0, sa, len);
+        FDnsResult = SockAddrText(sa);
+        FireDnsLookupDone(0);
+        return;
+    }
     EarlyReply = false;
-    LookupRequest = WSocket_WSAAsyncGetHostByName(NotifyWindow, MSG_LOOKUP_DONE, HostName.c_str(), LookupBuffer,
-                                                  sizeof LookupBuffer);
+    const int family = WSocketLookupFamily();
+    LookupRequest = family == WS_AF_INET
+                        ? WSocket_WSAAsyncGetHostByName(NotifyWindow, MSG_LOOKUP_DONE, HostName.c_str(), LookupBuffer,
+                                                        sizeof LookupBuffer)
+                        : WSocket_WSAAsyncGetHostByName2(NotifyWindow, MSG_LOOKUP_DONE, HostName.c_str(), family,
+                                                         LookupBuffer, sizeof LookupBuffer);
     if (LookupRequest == 0) {
         ReportErrorFmt("%s: can't start DNS lookup, error #%d", HostName.c_str(), WSocket_WSAGetLastError());
         return;
@@ -97,10 +110,7 @@ void TCustomWSocket::HandleReverseLookupDone(TMessage& Msg) {
 void TCustomWSocket::CollectHostAddresses() {
     const auto* host = reinterpret_cast<const THostEnt*>(LookupBuffer);
     FDnsResultList.Clear();
-    for (int i = 0; i < 256 && host->h_addr_list && host->h_addr_list[i]; ++i) {
-        TInAddr addr;
-        std::memcpy(&addr.S_addr, host->h_addr_list[i], 4);
-        FDnsResultList.Add(WSocket_inet_ntoa(addr));
-    }
+    for (int i = 0; i < 256 && host->h_addr_list && host->h_addr_list[i]; ++i)
+        FDnsResultList.Add(HostEntAddrText(*host, i));
     if (FDnsResultList.Count() > 0) FDnsResult = FDnsResultList[0];
 }

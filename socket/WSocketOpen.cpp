@@ -1,6 +1,9 @@
 // Opening a session: Connect, Listen, Accept and Dup, with binding and socket options.
+#include <cstring>
+
 #include "base/SysUtils.h"
 #include "socket/WSocketCore.h"
+#include "socket/WSocketFamily.h"
 
 namespace {
 
@@ -28,7 +31,23 @@ bool TCustomWSocket::ResolveSession(bool withLocalPort, const char* reportPrefix
             LocalPortResolved = true;
         }
         if (!AddrResolved) {
-            PeerSockAddr.sin_addr.S_addr = WSocketResolveHost(FAddr);
+            RaceAddrs.clear();
+            AddressFamily = WS_AF_INET;
+            PeerSockAddr.sin_port = WSocket_htons(PortNumber);
+            std::vector<std::string> list;
+            if (!FAddrList.empty() && FAddrList[0] == FAddr)
+                list = FAddrList;
+            else if (!IsDottedIPv4(FAddr) && (IsIPv6Address(FAddr) || WSocketFamily() != TWSocketFamily::IPv4))
+                list = WSocketResolveHostList(FAddr);
+            if (list.empty()) {
+                // IPv4 as specified: the dotted address, or the first address of the name.
+                PeerSockAddr.sin_addr.S_addr = WSocketResolveHost(FAddr);
+            } else {
+                SetPeerAddress(list[0]);
+                bool anyIPv6 = false;
+                for (const std::string& a : list) anyIPv6 = anyIPv6 || IsIPv6Address(a);
+                if (list.size() > 1 && anyIPv6) RaceAddrs = list;
+            }
             AddrResolved = true;
         }
         return true;
@@ -58,6 +77,21 @@ void TCustomWSocket::Connect() {
     if (!ResolveSession(true, "connect: ")) return;
 
     ClearSendQueue();
+    if (SocketType == WS_SOCK_STREAM && RaceAddrs.size() > 1) {
+        std::vector<TWSocketEyeballs::TCandidate> candidates;
+        for (const std::string& a : RaceAddrs) {
+            TWSocketEyeballs::TCandidate c;
+            if (MakeSockAddr(a, WSocket_htons(PortNumber), c.Addr, c.Len)) candidates.push_back(c);
+        }
+        SelectMask = FD_READ | FD_WRITE | FD_ACCEPT | FD_CONNECT | FD_CLOSE;
+        Eyeballs = std::make_unique<TWSocketEyeballs>(NotifyWindow, MSG_EYEBALLS_EVENT, std::move(candidates),
+                                                      [this](int Family) { return OpenRaceHandle(Family); });
+        ChangeState(wsOpened);
+        const TWSocketEyeballs::TOutcome outcome = Eyeballs->Start();
+        ChangeState(wsConnecting);
+        if (outcome != TWSocketEyeballs::roPending) EyeballsDecided(outcome);
+        return;
+    }
     SocketHandle = WSocket_socket(AddressFamily, SocketType, ProtocolNumber);
     if (SocketHandle == INVALID_SOCKET) {
         ReportSocketError("Connect (socket)");
@@ -75,7 +109,7 @@ void TCustomWSocket::Connect() {
                 return;
             }
         }
-        if (PeerSockAddr.sin_addr.S_addr == WS_INADDR_NONE &&
+        if (AddressFamily == WS_AF_INET && PeerSockAddr.sin_addr.S_addr == WS_INADDR_NONE &&
             SetIntOption(SocketHandle, WS_SOL_SOCKET, WS_SO_BROADCAST, 1) == SOCKET_ERROR) {
             ReportSocketError("setsockopt(SO_BROADCAST)");
             return;
@@ -109,7 +143,9 @@ void TCustomWSocket::Connect() {
         FireSessionConnected(0);
         return;
     }
-    if (WSocket_connect(SocketHandle, reinterpret_cast<const TSockAddr*>(&PeerSockAddr), sizeof PeerSockAddr) == 0 ||
+    int peerLen = 0;
+    const TSockAddr* peer = PeerName(peerLen);
+    if (WSocket_connect(SocketHandle, peer, peerLen) == 0 ||
         WSocket_WSAGetLastError() == WSAEWOULDBLOCK) {
         ChangeState(wsConnecting);
         return;
@@ -144,8 +180,9 @@ void TCustomWSocket::Listen() {
         ReportSocketError("setsockopt(SO_REUSEADDR)");
         return;
     }
-    if (WSocket_bind(SocketHandle, reinterpret_cast<const TSockAddr*>(&PeerSockAddr), sizeof PeerSockAddr) ==
-        SOCKET_ERROR) {
+    int bindLen = 0;
+    const TSockAddr* bindAddr = PeerName(bindLen);
+    if (WSocket_bind(SocketHandle, bindAddr, bindLen) == SOCKET_ERROR) {
         // The socket is closed after the report also when the report raises.
         try {
             ReportSocketError("Bind");
@@ -193,12 +230,17 @@ SOCKET TCustomWSocket::Accept() {
         ReportSocketError("not a listening socket");
         return INVALID_SOCKET;
     }
-    int len = sizeof PeerSockAddr;
-    AcceptedHandle = WSocket_accept(SocketHandle, reinterpret_cast<TSockAddr*>(&PeerSockAddr), &len);
+    TSockAddrStorage from{};
+    int len = sizeof from;
+    AcceptedHandle = WSocket_accept(SocketHandle, reinterpret_cast<TSockAddr*>(&from), &len);
     if (AcceptedHandle == INVALID_SOCKET) {
         ReportSocketError("Accept");
         return INVALID_SOCKET;
     }
+    if (from.ss_family == WS_AF_INET6)
+        std::memcpy(&PeerSockAddr6, &from, sizeof PeerSockAddr6);
+    else
+        std::memcpy(&PeerSockAddr, &from, sizeof PeerSockAddr);
     return AcceptedHandle;
 }
 
@@ -228,6 +270,23 @@ void TCustomWSocket::Dup(SOCKET NewHandle) {
 }
 
 void TCustomWSocket::BindSocket() {
+    if (AddressFamily == WS_AF_INET6) {
+        TSockAddrStorage local6{};
+        int len6 = 0;
+        if (!MakeSockAddr(FLocalAddr == "0.0.0.0" ? "::" : FLocalAddr, WSocket_htons(LocalPortNumber), local6, len6) ||
+            local6.ss_family != WS_AF_INET6) {
+            ReportErrorFmt("winsock.bind failed, error #%d", WSAEAFNOSUPPORT);
+            return;
+        }
+        if (WSocket_bind(SocketHandle, reinterpret_cast<const TSockAddr*>(&local6), len6) == SOCKET_ERROR ||
+            WSocket_getsockname(SocketHandle, reinterpret_cast<TSockAddr*>(&local6), &len6) == SOCKET_ERROR) {
+            ReportErrorFmt("winsock.bind failed, error #%d", WSocket_WSAGetLastError());
+            return;
+        }
+        LocalPortNumber = WSocket_ntohs(SockAddrPort(local6));
+        FLocalPort = IntToStr(LocalPortNumber);
+        return;
+    }
     TSockAddrIn local{};
     local.sin_family = WS_AF_INET;
     local.sin_port = WSocket_htons(LocalPortNumber);
@@ -258,4 +317,98 @@ void TCustomWSocket::ApplyLinger() {
     if (WSocket_setsockopt(SocketHandle, WS_SOL_SOCKET, WS_SO_LINGER, reinterpret_cast<const char*>(&linger),
                            sizeof linger) == SOCKET_ERROR)
         ReportSocketError("setsockopt(SO_LINGER)");
+}
+
+// ---- addresses of either family and the connect race ------------------------------------------
+
+const TSockAddr* TCustomWSocket::PeerName(int& Len) const {
+    if (AddressFamily == WS_AF_INET6) {
+        Len = sizeof PeerSockAddr6;
+        return reinterpret_cast<const TSockAddr*>(&PeerSockAddr6);
+    }
+    Len = sizeof PeerSockAddr;
+    return reinterpret_cast<const TSockAddr*>(&PeerSockAddr);
+}
+
+void TCustomWSocket::SetPeerAddress(const std::string& Text) {
+    TSockAddrStorage sa{};
+    int len = 0;
+    if (!MakeSockAddr(Text, WSocket_htons(PortNumber), sa, len))
+        throw ESocketException("WSocketResolveHost: '" + Text + "' Invalid IP address.");
+    AddressFamily = sa.ss_family;
+    if (AddressFamily == WS_AF_INET6)
+        std::memcpy(&PeerSockAddr6, &sa, sizeof PeerSockAddr6);
+    else
+        std::memcpy(&PeerSockAddr, &sa, sizeof PeerSockAddr);
+}
+
+SOCKET TCustomWSocket::OpenRaceHandle(int Family) {
+    const SOCKET h = WSocket_socket(Family, WS_SOCK_STREAM, ProtocolNumber);
+    if (h == INVALID_SOCKET) return h;
+    bool ok = SetIntOption(h, WS_SOL_SOCKET, WS_SO_REUSEADDR, -1) != SOCKET_ERROR &&
+              SetIntOption(h, WS_SOL_SOCKET, WS_SO_KEEPALIVE, -1) != SOCKET_ERROR &&
+              (!ComponentOptions.Contains(wsoTcpNoDelay) ||
+               SetIntOption(h, WS_IPPROTO_TCP, WS_TCP_NODELAY, -1) != SOCKET_ERROR);
+    if (ok && LingerOnOff != wsLingerNoSet) {
+        TLinger linger{};
+        linger.l_onoff = LingerOnOff == wsLingerOff ? 0 : 1;
+        linger.l_linger = static_cast<std::uint16_t>(LingerTimeout < 0 ? 0 : LingerTimeout > 65535 ? 65535 : LingerTimeout);
+        ok = WSocket_setsockopt(h, WS_SOL_SOCKET, WS_SO_LINGER, reinterpret_cast<const char*>(&linger),
+                                sizeof linger) != SOCKET_ERROR;
+    }
+    if (ok && (LocalPortNumber != 0 || FLocalAddr != "0.0.0.0")) {
+        // The local address must be of the attempt's family ("0.0.0.0" means any in both).
+        const std::string local = FLocalAddr == "0.0.0.0" && Family == WS_AF_INET6 ? "::" : FLocalAddr;
+        TSockAddrStorage sa{};
+        int len = 0;
+        ok = MakeSockAddr(local, WSocket_htons(LocalPortNumber), sa, len) && sa.ss_family == Family;
+        if (!ok) WSocket_WSASetLastError(WSAEAFNOSUPPORT);
+        ok = ok && WSocket_bind(h, reinterpret_cast<const TSockAddr*>(&sa), len) != SOCKET_ERROR;
+    }
+    if (!ok) {
+        const int code = WSocket_WSAGetLastError();
+        WSocket_closesocket(h);
+        WSocket_WSASetLastError(code);
+        return INVALID_SOCKET;
+    }
+    return h;
+}
+
+void TCustomWSocket::HandleEyeballsEvent(TMessage& Msg) {
+    if (!Eyeballs) return;
+    TWSocketEyeballs::TOutcome outcome;
+    if (Msg.Msg == WM_TIMER)
+        outcome = Eyeballs->HandleTimer();
+    else if (LoWord(Msg.LParam) & FD_CONNECT)
+        outcome = Eyeballs->HandleConnect(Msg.WParam, HiWord(Msg.LParam));
+    else
+        return;
+    if (outcome != TWSocketEyeballs::roPending) EyeballsDecided(outcome);
+}
+
+void TCustomWSocket::EyeballsDecided(TWSocketEyeballs::TOutcome Outcome) {
+    TWSocketEyeballs::TCandidate winner;
+    const SOCKET h = Eyeballs->Take(winner);
+    const int error = Eyeballs->Error();
+    Eyeballs.reset();
+    if (h == INVALID_SOCKET) {
+        // Not one attempt could even be opened.
+        FLastError = error;
+        WSocket_WSASetLastError(error);
+        ReportSocketError("Connect (socket)");
+        return;
+    }
+    SocketHandle = h;
+    AddressFamily = winner.Addr.ss_family;
+    if (AddressFamily == WS_AF_INET6)
+        std::memcpy(&PeerSockAddr6, &winner.Addr, sizeof PeerSockAddr6);
+    else
+        std::memcpy(&PeerSockAddr, &winner.Addr, sizeof PeerSockAddr);
+    // The new target hears of the connection again: FD_CONNECT (and FD_WRITE) follow.
+    if (WSocket_WSAAsyncSelect(SocketHandle, NotifyWindow, MSG_SOCKET_EVENT, SelectMask) == SOCKET_ERROR) {
+        ReportSocketError("WSAAsyncSelect");
+        return;
+    }
+    if (Outcome == TWSocketEyeballs::roFailed)
+        PostMessage(NotifyWindow, MSG_SOCKET_EVENT, SocketHandle, MakeLParam(FD_CONNECT, static_cast<WORD>(error)));
 }

@@ -4,7 +4,9 @@
 #include <cstring>
 
 #include "base/SysUtils.h"
+#include "socket/WSocketAddress.h"
 #include "socket/WSocketErrors.h"
+#include "socket/WSocketFamily.h"
 #include "socket/WSocketWinsock.h"
 
 namespace {
@@ -60,6 +62,22 @@ std::uint32_t WSocketResolveHost(const std::string& Host) {
     std::uint32_t addr;
     std::memcpy(&addr, he->h_addr_list[0], 4);
     return addr;
+}
+
+std::vector<std::string> WSocketResolveHostList(const std::string& Host) {
+    if (Host.empty() || Host.size() > 256)
+        throw ESocketException("WSocketResolveHost: '" + Host + "' Invalid Hostname.");
+    const std::string name = UnbracketHost(Trim(Host));
+    TSockAddrStorage sa;
+    int len = 0;
+    if (MakeSockAddr(name, 0, sa, len)) return {SockAddrText(sa)};
+    const THostEnt* he = WSocket_gethostbyname2(name.c_str(), WSocketLookupFamily());
+    if (!he || !he->h_addr_list || !he->h_addr_list[0])
+        throw ESocketException(Format("WSocketResolveHost: Cannot convert host address '%s', Error #%d",
+                                      Host.c_str(), WSocket_WSAGetLastError()));
+    std::vector<std::string> list;
+    for (int i = 0; he->h_addr_list[i]; ++i) list.push_back(HostEntAddrText(*he, i));
+    return list;
 }
 
 std::uint16_t WSocketResolvePort(const std::string& Port, const std::string& Proto) {

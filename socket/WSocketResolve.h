@@ -4,10 +4,16 @@
 // through a socket; the first call loads the Winsock module when it is not loaded.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The IPv4 address of a host, in network order: a dotted address directly, any other
 // name through the system's (blocking) host look-up, taking the first address.
 std::uint32_t WSocketResolveHost(const std::string& Host);
+// Every address of a host as text, in the order to try them: a numeric address (IPv4 or
+// IPv6, brackets allowed) alone; a name through the system's (blocking) look-up in the
+// families WSocketFamily allows, IPv6 first and the families alternating. Raises like
+// WSocketResolveHost.
+std::vector<std::string> WSocketResolveHostList(const std::string& Host);
 // A port in host order: digits (at most 65535) or a service name for Proto.
 std::uint16_t WSocketResolvePort(const std::string& Port, const std::string& Proto);
 // A protocol number: digits or a protocol name ("tcp" 6, "udp" 17).

@@ -45,6 +45,16 @@ void TCustomWSocket::DispatchSocketMessage(TMessage& Msg) {
             case MSG_RELEASE_REQUEST:
                 delete this;  // nothing of the object may be touched after this
                 return;
+            case MSG_EYEBALLS_EVENT:
+                HandleEyeballsEvent(Msg);
+                break;
+            case WM_TIMER:
+                if (Msg.WParam == TWSocketEyeballs::TimerId) {
+                    HandleEyeballsEvent(Msg);
+                    break;
+                }
+                Msg.Result = DefWindowProc(NotifyWindow, Msg.Msg, Msg.WParam, Msg.LParam);
+                break;
             case MSG_TEST_EXCEPTION:
                 throw ESocketException("Test exception in WSocket");
             default:

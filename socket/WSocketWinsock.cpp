@@ -15,7 +15,7 @@ enum ProcIndex {
     kWSAAsyncGetHostByName, kWSAAsyncGetHostByAddr, kWSAAsyncSelect, kGetServByName, kGetProtoByName,
     kGetHostByName, kSocket, kShutdown, kSetSockOpt, kSendTo, kSend, kNtohs, kListen, kIoctlSocket,
     kInetNtoa, kInetAddr, kHtons, kGetSockName, kGetPeerName, kConnect, kCloseSocket, kBind, kAccept,
-    kRecv, kRecvFrom, kProcCount
+    kRecv, kRecvFrom, kGetHostByName2, kWSAAsyncGetHostByName2, kInetPton, kInetNtop, kProcCount
 };
 
 const char* const kProcNames[kProcCount] = {
@@ -23,7 +23,7 @@ const char* const kProcNames[kProcCount] = {
     "WSAAsyncGetHostByName", "WSAAsyncGetHostByAddr", "WSAAsyncSelect", "getservbyname", "getprotobyname",
     "gethostbyname", "socket", "shutdown", "setsockopt", "sendto", "send", "ntohs", "listen", "ioctlsocket",
     "inet_ntoa", "inet_addr", "htons", "getsockname", "getpeername", "connect", "closesocket", "bind", "accept",
-    "recv", "recvfrom",
+    "recv", "recvfrom", "gethostbyname2", "WSAAsyncGetHostByName2", "inet_pton", "inet_ntop",
 };
 
 // The unit state. The mutex serialises loading and unloading (recursive: loading runs
@@ -135,4 +135,14 @@ SOCKET WSocket_accept(SOCKET s, TSockAddr* a, int* l) { return Proc<TAcceptProc>
 int WSocket_recv(SOCKET s, char* b, int l, int f) { return Proc<TRecvProc>(kRecv)(s, b, l, f); }
 int WSocket_recvfrom(SOCKET s, char* b, int l, int f, TSockAddr* fr, int* fl) {
     return Proc<TRecvFromProc>(kRecvFrom)(s, b, l, f, fr, fl);
+}
+THostEnt* WSocket_gethostbyname2(const char* n, int af) { return Proc<TGetHostByName2Proc>(kGetHostByName2)(n, af); }
+HANDLE WSocket_WSAAsyncGetHostByName2(HWND w, UINT m, const char* n, int af, char* b, int l) {
+    return Proc<TWSAAsyncGetHostByName2Proc>(kWSAAsyncGetHostByName2)(w, m, n, af, b, l);
+}
+int WSocket_inet_pton(int af, const char* src, void* dst) { return Proc<TInetPtonProc>(kInetPton)(af, src, dst); }
+std::string WSocket_inet_ntop(int af, const void* src) {
+    char text[64];
+    const char* r = Proc<TInetNtopProc>(kInetNtop)(af, src, text, sizeof text);
+    return r ? std::string(r) : std::string();
 }

@@ -127,3 +127,15 @@ TEST(DocFileName, ExeServedAsHtmlBecomesHtm) {
     EXPECT_EQ(HtmlNameForExe("page.htm", "text/html"), "page.htm");
     EXPECT_EQ(HtmlNameForExe("noext", "text/html"), "noext");
 }
+
+TEST(SplitUrl, BracketedIPv6HostKeepsItsColonsAndBrackets) {
+    Parts p = Split("http://[::1]:8080/p?q=1");
+    EXPECT_EQ(p.host, "[::1]");
+    EXPECT_EQ(p.port, "8080");
+    EXPECT_EQ(p.path, "/p?q=1");
+    p = Split("http://joe:pw@[2001:db8::1]/x");
+    EXPECT_EQ(p.user, "joe");
+    EXPECT_EQ(p.password, "pw");
+    EXPECT_EQ(p.host, "[2001:db8::1]");
+    EXPECT_EQ(p.port, "");
+}

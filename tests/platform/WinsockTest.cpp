@@ -155,3 +155,50 @@ TEST(Winsock, AsynchronousLookupThatDoesNotFitReportsNoBuffers) {
     EXPECT_EQ(rec.got[0].second, WSAENOBUFS);
     EXPECT_GT(rec.got[0].first, static_cast<int>(sizeof small));  // the size it needs
 }
+
+TEST(Winsock, LookUpsOfBothFamiliesPutIPv6FirstAndMapIPv4) {
+    Ws ws;
+    WinsockSetAddressHook([](const std::string& name) {
+        return name == "both.test" ? std::vector<std::string>{"10.1.2.3", "2001:db8::7"} : std::vector<std::string>{};
+    });
+    auto byName2 = ws.Get<TGetHostByName2Proc>("gethostbyname2");
+    const THostEnt* he = byName2("both.test", WS_AF_UNSPEC);
+    ASSERT_NE(he, nullptr);
+    EXPECT_EQ(he->h_addrtype, WS_AF_INET6);
+    ASSERT_EQ(he->h_length, 16);
+    in6_addr v6, mapped;
+    inet_pton(AF_INET6, "2001:db8::7", &v6);
+    inet_pton(AF_INET6, "::ffff:10.1.2.3", &mapped);
+    ASSERT_NE(he->h_addr_list[1], nullptr);
+    EXPECT_EQ(std::string(he->h_addr_list[0], 16), std::string(reinterpret_cast<char*>(&v6), 16));
+    EXPECT_EQ(std::string(he->h_addr_list[1], 16), std::string(reinterpret_cast<char*>(&mapped), 16));
+    EXPECT_EQ(he->h_addr_list[2], nullptr);
+    // The IPv4 look-up keeps its 4-byte entries.
+    he = ws.Get<TGetHostByNameProc>("gethostbyname")("both.test");
+    ASSERT_NE(he, nullptr);
+    EXPECT_EQ(he->h_length, 4);
+    EXPECT_EQ(he->h_addr_list[1], nullptr);
+    WinsockSetAddressHook(nullptr);
+}
+
+TEST(Winsock, AnIPv6SocketNeedsARecordThatHoldsItsAddress) {
+    Ws ws;
+    const SOCKET s = ws.socket(WS_AF_INET6, WS_SOCK_STREAM, 0);
+    ASSERT_NE(s, INVALID_SOCKET);
+    TSockAddrIn6 a{};
+    a.sin6_family = WS_AF_INET6;
+    a.sin6_addr[15] = 1;  // ::1, any port
+    ASSERT_EQ(ws.bind(s, reinterpret_cast<TSockAddr*>(&a), sizeof a), 0);
+    TSockAddrIn small{};
+    int len = sizeof small;
+    EXPECT_EQ(ws.getsockname(s, reinterpret_cast<TSockAddr*>(&small), &len), SOCKET_ERROR);
+    EXPECT_EQ(ws.lastError(), WSAEFAULT);
+    TSockAddrIn6 got{};
+    len = sizeof got;
+    ASSERT_EQ(ws.getsockname(s, reinterpret_cast<TSockAddr*>(&got), &len), 0);
+    EXPECT_EQ(len, static_cast<int>(sizeof got));
+    EXPECT_EQ(got.sin6_family, WS_AF_INET6);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(got.sin6_addr), 16), std::string(reinterpret_cast<char*>(a.sin6_addr), 16));
+    EXPECT_NE(got.sin6_port, 0);
+    ws.closesocket(s);
+}

@@ -193,6 +193,31 @@ TEST(AlbumServerAddresses, PortEightyIsLeftOutOfAddresses)
     EXPECT_EQ(BaseUrl(o, 80), "http://albums.example");
 }
 
+TEST(AlbumServerAddresses, IPv6AddressesAreBracketed)
+{
+    Options o;
+    o.bind = "::1";
+    EXPECT_EQ(BaseUrl(o, 80), "http://[::1]");
+    EXPECT_EQ(BaseUrl(o, 8080), "http://[::1]:8080");
+    o.bind = "::";
+    EXPECT_EQ(BaseUrl(o, 8080), "http://[::1]:8080");
+    o.publicHost = "[2001:db8::5]";
+    EXPECT_EQ(BaseUrl(o, 8080), "http://[2001:db8::5]:8080");
+    o.publicHost = "[2001:db8::5]:81";
+    EXPECT_EQ(BaseUrl(o, 8080), "http://[2001:db8::5]:81");
+}
+
+TEST(AlbumServerAddresses, ServesOnIPv6AndWritesBracketedAddresses)
+{
+    ServerProcess server({"--bind", "::1"});
+    const std::string port = std::to_string(server.Port());
+    EXPECT_EQ(server.ListeningLine(), "listening on [::1]:" + port);
+    httplib::Client cli("::1", server.Port());
+    auto res = cli.Get("/cgi-bin/common/cgi_load_flash?uin=10001&fid=2");
+    ASSERT_TRUE(res);
+    EXPECT_NE(res->body.find("\"url\":\"http://[::1]:" + port + "/photos/huangshan/0.jpg\""), std::string::npos);
+}
+
 TEST(AlbumServerAlbums, PairsAndKeysAreUnique)
 {
     std::set<std::string> pairs, keys;

@@ -175,12 +175,22 @@ std::string BaseUrl(const Options& options, int boundPort)
 {
     const bool tls = !options.tlsCert.empty();
     const std::string scheme = tls ? "https://" : "http://";
-    if (options.publicHost.find(':') != std::string::npos)
-        return scheme + options.publicHost;
-    std::string host = options.publicHost;
+    const std::string& given = options.publicHost;
+    // A colon after any IPv6 brackets means the name carries its port.
+    const std::size_t close = given.rfind(']');
+    if (given.find(':', close == std::string::npos ? 0 : close) != std::string::npos)
+        return scheme + given;
+    std::string host = given;
     if (host.empty())
-        host = options.bind == "0.0.0.0" ? "127.0.0.1" : options.bind;
-    return scheme + host + (boundPort == (tls ? 443 : 80) ? "" : ":" + std::to_string(boundPort));
+        host = options.bind == "0.0.0.0" ? "127.0.0.1" : options.bind == "::" ? "::1" : options.bind;
+    return scheme + UrlHost(host) + (boundPort == (tls ? 443 : 80) ? "" : ":" + std::to_string(boundPort));
+}
+
+std::string UrlHost(const std::string& host)
+{
+    if (host.find(':') != std::string::npos && host.front() != '[')
+        return "[" + host + "]";
+    return host;
 }
 
 std::string UsageText(const Catalogue& catalogue)
@@ -194,7 +204,8 @@ std::string UsageText(const Catalogue& catalogue)
         "SIGTERM or SIGINT.\n"
         "\n"
         "Options:\n"
-        "  --bind ADDR         address to listen on (default 127.0.0.1)\n"
+        "  --bind ADDR         address to listen on (default 127.0.0.1); IPv6 too: ::1, or\n"
+        "                      :: for every address of both families\n"
         "  --port N            port (default 80, 443 with TLS; 0 picks a free port)\n"
         "  --tls-cert FILE     serve HTTPS with this PEM certificate (chain); addresses the\n"
         "                      service writes then begin with https://\n"

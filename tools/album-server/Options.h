@@ -40,5 +40,9 @@ std::string UsageText(const Catalogue& catalogue);
 
 // "http://HOST" plus ":PORT" unless the port is 80 ("https://" and 443 with TLS): the
 // prefix of every address the service writes. HOST is --public-host, else the bind address (0.0.0.0 becomes
-// 127.0.0.1). A --public-host that already holds a colon is used verbatim.
+// 127.0.0.1, :: becomes ::1); an IPv6 address is written in brackets ("[::1]"). A --public-host that already
+// holds a port (a colon after any brackets) is used verbatim.
 std::string BaseUrl(const Options& options, int boundPort);
+
+// A host as an address writes it: an IPv6 address in brackets, anything else unchanged.
+std::string UrlHost(const std::string& host);

@@ -6,6 +6,7 @@
 #include <httplib.h>
 
 #include <pthread.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <signal.h>
 
@@ -84,8 +85,14 @@ int main(int argc, char** argv)
     // and the dropped ones are retried by the client only a second later. Listening
     // again on the same socket just raises the backlog.
     int listener = -1;
-    server.set_socket_options([&listener](socket_t sock) {
+    const bool anyV6 = options.bind == "::";
+    server.set_socket_options([&listener, anyV6](socket_t sock) {
         httplib::default_socket_options(sock);
+        if (anyV6) {
+            // "::" serves both families, whatever the system's default for IPv6 sockets.
+            int no = 0;
+            setsockopt(sock, IPPROTO_IPV6, IPV6_V6ONLY, &no, sizeof no);
+        }
         listener = sock;
     });
     int port = options.port;
@@ -94,7 +101,7 @@ int main(int argc, char** argv)
     else if (!server.bind_to_port(options.bind, port))
         port = -1;
     if (port <= 0 || listen(listener, 1024) != 0) {
-        std::cerr << "album-server: cannot listen on " << options.bind << ":" << options.port << "\n";
+        std::cerr << "album-server: cannot listen on " << UrlHost(options.bind) << ":" << options.port << "\n";
         return 1;
     }
 
@@ -128,7 +135,7 @@ int main(int argc, char** argv)
 
     if (!options.readyFile.empty() && !WriteReadyFile(options.readyFile, port))
         std::cerr << "album-server: cannot write " << options.readyFile << "\n";
-    std::cout << "listening on " << options.bind << ":" << port << std::endl;
+    std::cout << "listening on " << UrlHost(options.bind) << ":" << port << std::endl;
 
     const bool ok = server.listen_after_bind();
     listenEnded = true;

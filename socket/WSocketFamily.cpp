@@ -1,0 +1,31 @@
+#include "socket/WSocketFamily.h"
+
+#include <atomic>
+
+#include "base/SysUtils.h"
+#include "platform/Winsock.h"
+
+namespace {
+std::atomic<TWSocketFamily> family{TWSocketFamily::Any};
+}  // namespace
+
+void SetWSocketFamily(TWSocketFamily Family) { family.store(Family); }
+
+TWSocketFamily WSocketFamily() { return family.load(); }
+
+bool ParseWSocketFamily(const std::string& Text, TWSocketFamily& Family) {
+    const std::string t = LowerCase(Trim(Text));
+    if (t == "4") Family = TWSocketFamily::IPv4;
+    else if (t == "6") Family = TWSocketFamily::IPv6;
+    else if (t == "any") Family = TWSocketFamily::Any;
+    else return false;
+    return true;
+}
+
+int WSocketLookupFamily() {
+    switch (family.load()) {
+        case TWSocketFamily::IPv4: return WS_AF_INET;
+        case TWSocketFamily::IPv6: return WS_AF_INET6;
+        default: return WS_AF_UNSPEC;
+    }
+}

@@ -1,0 +1,89 @@
+// The HTTP client over IPv6, against nginx: a bracketed literal address, and a name whose
+// IPv6 address never answers while its IPv4 address does. Skipped when nginx is missing.
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <iostream>
+#include <vector>
+
+#include "Servers.h"
+#include "base/Stream.h"
+#include "http/HttpProt.h"
+#include "platform/WinsockHooks.h"
+
+namespace {
+
+const char* const kWho = "    location = /who { return 200 \"$http_host $remote_addr\"; }\n";
+
+std::string Get(THttpCli& c, const std::string& url) {
+    TStringStream body;
+    c.SetURL(url);
+    c.SetDocStream(&body);
+    c.Get();
+    return body.DataString();
+}
+
+// [::1]:port listening with a queue of one that is never accepted from, and filled: the
+// system drops every further connection request, as a broken IPv6 route does.
+class TSilentIpv6Port {
+public:
+    explicit TSilentIpv6Port(int port) {
+        sockaddr_in6 a{};
+        a.sin6_family = AF_INET6;
+        a.sin6_port = htons(static_cast<std::uint16_t>(port));
+        a.sin6_addr = in6addr_loopback;
+        listener_ = socket(AF_INET6, SOCK_STREAM, 0);
+        ok_ = bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(listener_, 0) == 0;
+        for (int i = 0; ok_ && i < 2; ++i) {
+            fillers_.push_back(socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK, 0));
+            connect(fillers_.back(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+        }
+    }
+    ~TSilentIpv6Port() {
+        for (int fd : fillers_) close(fd);
+        close(listener_);
+    }
+    bool Ok() const { return ok_; }
+
+private:
+    int listener_ = -1;
+    std::vector<int> fillers_;
+    bool ok_ = false;
+};
+
+}  // namespace
+
+TEST(HttpIpv6, GetFromABracketedLiteralNamesItInTheHostHeader) {
+    TScratchDir root;
+    NginxServer nginx(root.Path(), "    listen [::1]:@PORT@;\n" + std::string(kWho));
+    if (!nginx.Available()) GTEST_SKIP() << nginx.Why();
+    const std::string port = std::to_string(nginx.Port());
+    THttpCli c;
+    EXPECT_EQ(Get(c, "http://[::1]:" + port + "/who"), "[::1]:" + port + " ::1");
+    EXPECT_EQ(c.StatusCode(), 200);
+}
+
+TEST(HttpIpv6, ANameWhoseIPv6AddressIsSilentConnectsOverIPv4BeforeTheTimeout) {
+    TScratchDir root;
+    NginxServer nginx(root.Path(), kWho);  // 127.0.0.1 only
+    if (!nginx.Available()) GTEST_SKIP() << nginx.Why();
+    TSilentIpv6Port silent(nginx.Port());
+    ASSERT_TRUE(silent.Ok());
+    WinsockSetAddressHook([](const std::string& name) {
+        return name == "dual.test" ? std::vector<std::string>{"127.0.0.1", "::1"} : std::vector<std::string>{};
+    });
+    THttpCli c;
+    c.SetConnectTimeout(10000);
+    const auto start = std::chrono::steady_clock::now();
+    const std::string body = Get(c, "http://dual.test:" + std::to_string(nginx.Port()) + "/who");
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    WinsockSetAddressHook(nullptr);
+    EXPECT_EQ(c.StatusCode(), 200);
+    EXPECT_EQ(body, "dual.test 127.0.0.1");
+    EXPECT_LT(ms.count(), 5000) << "the IPv4 attempt must not wait for the connect timeout";
+    std::cout << "fallback to IPv4: request done after " << ms.count() << " ms\n";
+}
