@@ -8,6 +8,7 @@
 #include "app/cli/commandLine.h"
 #include "app/common/commonDefine.h"
 #include "app/common/dao.h"
+#include "app/settings/networkFamily.h"
 #include "app/settings/settingsFile.h"
 #include "app/settings/tlsSettings.h"
 #include "app/window/mainUnit.h"
@@ -35,6 +36,7 @@ int main(int argc, char** argv) {
     // How HTTPS servers are trusted ([tls] of the settings file): an authority file that
     // cannot be loaded is said, and the system's authorities stay.
     GuardedCall([] { ApplyTlsChoice(ReadTlsChoice(TSettingsFile::Read(), std::nullopt, false)); });
+    SetWSocketFamily(ReadNetworkFamily(TSettingsFile::Read(), std::nullopt));
 
     const int rc = app.exec();
     PreviewForm = nullptr;

@@ -19,6 +19,7 @@
 #include "app/settings/downloadSettings.h"
 #include "app/settings/settingsFile.h"
 #include "app/settings/tlsSettings.h"
+#include "app/settings/networkFamily.h"
 #include "app/settings/proxySettings.h"
 #include "base/Exception.h"
 #include "platform/Encoding.h"
@@ -30,7 +31,7 @@ namespace {
 
 constexpr char kUsage[] =
     "Usage: fotaviq [--download URL [--dir DIR] [--music] [--connections N] [--ca-file FILE]\n"
-    "               [--insecure] [--proxy URL] [--no-proxy LIST]]\n"
+    "               [--insecure] [--proxy URL] [--no-proxy LIST] [-4|-6]]\n"
     "\n"
     "Without options, opens the window.\n"
     "\n"
@@ -40,6 +41,7 @@ constexpr char kUsage[] =
     "                     folder is writable, else ~/Pictures/Fotaviq)\n"
     "  --music            also fetch the album's background music (background.mp3)\n"
     "  --connections N    photos fetched at once, 1 to 16 (default: the settings file, else 4)\n"
+    "  -4, -6             connect over IPv4 only, or IPv6 only (default: [network] ip, else both)\n"
     "  --ca-file FILE     also trust the authorities in FILE (PEM) for HTTPS servers\n"
     "  --insecure         do not verify HTTPS servers' certificates (a warning is printed)\n"
     "  --proxy URL        the proxy for the data document and the music: http://, socks4://,\n"
@@ -66,6 +68,7 @@ struct TArguments {
     std::optional<std::string> caFile;
     bool insecure = false;
     std::optional<std::string> proxy, noProxy;
+    std::optional<TWSocketFamily> family;
 };
 
 TArguments Parse(int argc, char** argv) {
@@ -117,6 +120,8 @@ TArguments Parse(int argc, char** argv) {
             a.proxy = value;
         } else if (arg == "--no-proxy") {
             a.noProxy = value;
+        } else if (arg == "-4" || arg == "-6") {
+            a.family = arg == "-4" ? TWSocketFamily::IPv4 : TWSocketFamily::IPv6;
         } else {
             throw EUsage("unknown option '" + std::string(argv[i]) + "'");
         }
@@ -169,8 +174,7 @@ int Fail(const std::string& message) {
 
 bool WantsCommandLine(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
-        if ((std::strncmp(argv[i], "--", 2) == 0 && std::strcmp(argv[i], "--verbose") != 0) || std::strcmp(argv[i], "-h") == 0)
-            return true;
+        if ((argv[i][0] == '-' && std::strcmp(argv[i], "--verbose") != 0)) return true;
     return false;
 }
 
@@ -225,6 +229,9 @@ int RunCommandLine(int argc, char** argv) {
     TDownloadSettings settings = DownloadSettings();
     for (const std::string& note : settings.Notes) std::fprintf(stderr, "fotaviq: %s\n", AnsiToUtf8(note).c_str());
     if (args.connections) settings.Connections = *args.connections;
+    std::string familyNote;
+    SetWSocketFamily(ReadNetworkFamily(TSettingsFile::Read(), args.family, &familyNote));
+    if (!familyNote.empty()) std::fprintf(stderr, "fotaviq: %s\n", familyNote.c_str());
     // Resolved once: an unusable proxy from the file or the environment fails the transfer
     // that would use it, naming it.
     SetCurrentProxySettings(ResolveProcessProxySettings(args.proxy, args.noProxy));

@@ -3,7 +3,7 @@
 // photo queue as the main window.
 //
 //   fotaviq --download URL [--dir DIR] [--music] [--connections N] [--ca-file FILE] [--insecure]
-//           [--proxy URL] [--no-proxy LIST]
+//           [--proxy URL] [--no-proxy LIST] [-4|-6]
 //   fotaviq --help | --version
 //   fotaviq [--verbose]   (the window; --verbose is accepted with the others too)
 //

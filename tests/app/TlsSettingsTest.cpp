@@ -1,8 +1,9 @@
-// Where the HTTPS trust comes from: the settings file, overridden by the command line; and
-// server values with and without a scheme.
+// Where the HTTPS trust and the address family come from: the settings file, overridden by
+// the command line; and server values with and without a scheme.
 #include <gtest/gtest.h>
 
 #include "app/settings/commonDefineServers.h"
+#include "app/settings/networkFamily.h"
 #include "app/settings/settingsFile.h"
 #include "app/settings/tlsSettings.h"
 #include "support/ChildProcess.h"
@@ -29,4 +30,15 @@ TEST(ServerSettings, AValueMayNameItsScheme) {
     EXPECT_EQ(ServerBase("host:8080"), "http://host:8080");
     EXPECT_EQ(ServerBase("https://host/"), "https://host");
     EXPECT_EQ(ServerBase("HTTPS://host:8443"), "https://host:8443");
+}
+
+TEST(NetworkFamily, TheCommandLineWinsAndAnUnknownValueIsSaid) {
+    TScratchDir dir;
+    const TSettingsFile six = TSettingsFile::ReadFrom(dir.Write("6.ini", "[network]\nip=6\n"));
+    EXPECT_EQ(ReadNetworkFamily(six, std::nullopt), TWSocketFamily::IPv6);
+    EXPECT_EQ(ReadNetworkFamily(six, TWSocketFamily::IPv4), TWSocketFamily::IPv4);
+    std::string note;
+    EXPECT_EQ(ReadNetworkFamily(TSettingsFile::ReadFrom(dir.Write("x.ini", "[network]\nip=ipv9\n")), std::nullopt, &note),
+              TWSocketFamily::Any);
+    EXPECT_NE(note.find("ip=ipv9"), std::string::npos);
 }
