@@ -186,6 +186,25 @@ private slots:
         QVERIFY2(r.err.contains("not verified (--insecure)"), qPrintable(r.err));
     }
 
+    void anAlbumFromAServiceOnIpv6Loopback() {
+        AlbumServiceProcess six("::1");
+        QVERIFY2(six.Started(), "the album service did not start on [::1]");
+        QTemporaryDir prog, dir;
+        const QString copy = prog.filePath("fotaviq");
+        QVERIFY(QFile::copy(FOTAVIQ_PATH, copy));
+        QFile ini(prog.filePath("fotaviq.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[servers]\nalbum=[::1]\nreport=[::1]\n");
+        ini.close();
+        const Run r = Fotaviq({"--download", "http://[::1]/album/client/photo/swf/vphoto.swf?uin=20000&fid=3", "--dir",
+                               dir.path(), "--music"},
+                              copy);
+        QCOMPARE(r.status, 0);
+        QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
+        const QDir album(dir.path() + QString::fromUtf8("/三张照片 Trip"));
+        QCOMPARE(album.entryList(QDir::Files), QStringList({"0.jpg", "1.jpg", "2.jpg", "background.mp3"}));
+    }
+
 private:
     Run Fotaviq(const QStringList& args, const QString& programCopy = {}) {
         QProcess p;
