@@ -77,9 +77,10 @@ public:
     // Asks a running transfer to stop and marks it failed; returns at once. The transfer
     // ends at its next stop test (a read in progress is not interrupted) with OnError.
     void Cancel();
-    // Cancel, and the transfer's connection is cut at once: a connection being made or a
-    // read waiting for the server ends now instead of at its timeout. The transfer ends
-    // with OnError as after Cancel.
+    // Cancel, and the transfer's connection is cut at once: a name look-up, a connection
+    // being made or a read waiting for the server ends now instead of at its timeout; a
+    // kept-alive connection in use is closed, never kept. The transfer ends with OnError as
+    // after Cancel.
     void Abort();
 
     bool Busy() const { return worker_ != nullptr; }

@@ -6,8 +6,8 @@
 // HttpOpenRequestA a request of a connection. A child copies what it needs from its
 // parent when it is created, so handles may be closed in any order. Nothing goes on the
 // wire before HttpSendRequestA: it resolves the server, connects (directly or through the
-// proxy), sends the request and reads the status line and headers. InternetReadFile then
-// reads the body. Failing calls return null/false and set GetLastError() (LastError.h)
+// proxy) or takes a kept connection (below), sends the request and reads the status line
+// and headers. InternetReadFile then reads the body. Failing calls return null/false and set GetLastError() (LastError.h)
 // to one of the codes below; a null or closed handle gives ERROR_INVALID_HANDLE.
 //
 // Proxy: with INTERNET_OPEN_TYPE_PRECONFIG the session takes the system settings, the
@@ -17,6 +17,25 @@
 // with another scheme than http is not used. Through a proxy the request line carries
 // the absolute address "http://host[:port]/path", and proxy credentials are sent as
 // Proxy-Authorization Basic.
+//
+// Kept-alive connections: every request asks the server to keep its connection open
+// ("Connection: Keep-Alive" after the other header lines, the request line unchanged), and
+// one pool for the whole process, shared by every handle and thread, keeps connections for
+// the next request to the same place (server and port, or the proxy it goes through). A
+// connection goes back to the pool only once its response was read whole: framed by its
+// Content-Length (or a response that has no body), all of it handed out, nothing after it,
+// and the server keeps it open (an HTTP/1.1 answer without "Connection: close", an older
+// one with "Connection: keep-alive"). A body read until the close, an error, bytes left
+// unread when the request handle is closed, or a closed (aborted) handle close the
+// connection instead. A kept connection is closed after 30 s idle; at most 16 wait per
+// server. A GET or HEAD takes a kept connection when there is one; when the server has
+// closed it before a byte of a response came back, the request is sent again, once, on a
+// new connection, and the call goes on as if nothing happened. Any other request (a POST)
+// always gets a new connection, so it is never sent twice.
+//
+// Host names are looked up on a thread of their own: closing the request handle during
+// a look-up ends HttpSendRequestA at once with OPERATION_CANCELLED, and the look-up is
+// left to finish in the background. Numeric addresses need no look-up.
 //
 // Timeouts (INTERNET_OPTION_*_TIMEOUT, milliseconds; 0 or 0xFFFFFFFF = no limit):
 // connect 30 s, send 30 s, receive 60 s, each per wait (inactivity, not total time).

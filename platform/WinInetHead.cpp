@@ -97,13 +97,15 @@ std::string ComposeRequestHead(const RequestHeadInput& in) {
     if (!in.proxyUserName.empty())
         h += "Proxy-Authorization: Basic " + Base64(in.proxyUserName + ":" + in.proxyPassword) + "\r\n";
     if (in.reload) h += "Pragma: no-cache\r\nCache-Control: no-cache\r\n";
-    bool lengthGiven = false;
+    bool lengthGiven = false, connectionGiven = false;
     for (std::string_view line : SplitLines(in.extraHeaders)) {
         if (StartsWithI(line, "Content-Length:")) lengthGiven = true;
+        if (StartsWithI(line, "Connection:")) connectionGiven = true;
         h.append(line);
         h += "\r\n";
     }
     if (in.hasBody && !lengthGiven) h += "Content-Length: " + std::to_string(in.bodyLength) + "\r\n";
+    if (in.keepAlive && !connectionGiven) h += "Connection: Keep-Alive\r\n";
     h += "\r\n";
     return h;
 }
@@ -164,6 +166,24 @@ bool ParseResponseHead(std::string_view text, ResponseHead& out) {
         out.raw += "\r\n";
     }
     return true;
+}
+
+bool StaysOpen(const ResponseHead& head) {
+    bool close = false, keepAlive = false;
+    for (const auto& [name, value] : head.headers) {
+        if (!IEquals(name, "Connection") && !IEquals(name, "Proxy-Connection")) continue;
+        std::size_t start = 0;
+        while (start <= value.size()) {
+            std::size_t comma = value.find(',', start);
+            if (comma == std::string::npos) comma = value.size();
+            const std::string token = Trim(std::string_view(value).substr(start, comma - start));
+            if (IEquals(token, "close")) close = true;
+            if (IEquals(token, "keep-alive")) keepAlive = true;
+            start = comma + 1;
+        }
+    }
+    if (close) return false;
+    return keepAlive || IEquals(head.version, "HTTP/1.1");
 }
 
 bool ResolveLocation(std::string_view location, const Location& from, Location& to) {

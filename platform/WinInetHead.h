@@ -21,11 +21,13 @@ struct RequestHeadInput {
     std::string extraHeaders;                  // lines separated by CR LF, LF or CR
     bool hasBody = false;
     std::uint64_t bodyLength = 0;
+    bool keepAlive = false;  // ask for the connection to stay open
 };
 
 // The request line, the header lines in a fixed order (Host, User-Agent, Accept, Referer,
 // Authorization, Proxy-Authorization, Pragma, Cache-Control, the extra lines,
-// Content-Length) and the empty line.
+// Content-Length, "Connection: Keep-Alive" unless the extra lines hold a Connection line)
+// and the empty line.
 std::string ComposeRequestHead(const RequestHeadInput& in);
 
 // The path as it may stand in a request line: "/" added in front when missing; blanks,
@@ -54,6 +56,11 @@ std::size_t HeadEnd(std::string_view received);
 
 // Parses a complete head (as delimited by HeadEnd); false when it is not an HTTP response.
 bool ParseResponseHead(std::string_view text, ResponseHead& out);
+
+// Whether the server leaves the connection open after this response: an HTTP/1.1 answer
+// unless a Connection (or Proxy-Connection) line says "close", an older one only when
+// such a line says "keep-alive". Says nothing about whether the body can be framed.
+bool StaysOpen(const ResponseHead& head);
 
 // Where a Location answer points, seen from a request to server:port for target: an
 // absolute http address, a "//host/..." reference, an absolute path or a path relative to

@@ -13,6 +13,7 @@
 
 #include "platform/WinInet.h"
 #include "platform/WinInetHead.h"
+#include "platform/WinInetPool.h"
 #include "platform/WinInetProxy.h"
 #include "platform/WinInetSocket.h"
 
@@ -77,6 +78,8 @@ struct Request : InternetObject {
     std::size_t pendingAt = 0;
     bool atEnd = false;                     // the server closed the connection
     DWORD readError = 0;                    // set once a read failed; sticks
+    std::string poolKey;                    // what the connection reaches (WinInetPool.h)
+    bool keepable = false;                  // framed, and the server keeps the connection open
 };
 
 // The process-wide timeouts for sessions opened from now on.

@@ -12,6 +12,7 @@
 #include <chrono>
 
 #include "platform/WinInet.h"
+#include "platform/WinInetLookup.h"
 
 namespace wininet {
 
@@ -66,10 +67,26 @@ void SocketSlot::Close() {
     fd_ = -1;
 }
 
+int SocketSlot::Release() {
+    std::lock_guard lock(mu_);
+    if (aborted_) return -1;
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+}
+
 void SocketSlot::Abort() {
     std::lock_guard lock(mu_);
     aborted_ = true;
     if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+    if (cancel_) cancel_();
+}
+
+bool SocketSlot::SetCanceller(std::function<void()> cancel) {
+    std::lock_guard lock(mu_);
+    if (aborted_ && cancel) return false;
+    cancel_ = std::move(cancel);
+    return true;
 }
 
 bool SocketSlot::Aborted() {
@@ -78,22 +95,11 @@ bool SocketSlot::Aborted() {
 }
 
 DWORD ConnectTo(const std::string& hostText, WORD port, DWORD timeoutMs, SocketSlot& slot) {
-    std::string host = hostText;
-    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-    if (host.empty()) return ERROR_INTERNET_NAME_NOT_RESOLVED;
-
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    // No AI_ADDRCONFIG: it costs a netlink round trip per look-up, and every address
-    // returned is tried in turn anyway.
-    addrinfo* list = nullptr;
-    const std::string service = std::to_string(port);
-    if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &list) != 0 || !list)
-        return ERROR_INTERNET_NAME_NOT_RESOLVED;
+    AddressList list;
+    if (const DWORD err = Resolve(hostText, port, slot, list)) return err;
 
     DWORD result = ERROR_INTERNET_CANNOT_CONNECT;
-    for (addrinfo* a = list; a && !slot.Aborted(); a = a->ai_next) {
+    for (addrinfo* a = list.get(); a && !slot.Aborted(); a = a->ai_next) {
         const int s = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
         if (s < 0) continue;
         slot.Set(s);
@@ -118,7 +124,6 @@ DWORD ConnectTo(const std::string& hostText, WORD port, DWORD timeoutMs, SocketS
         slot.Close();
         result = err == ETIMEDOUT ? ERROR_INTERNET_TIMEOUT : ERROR_INTERNET_CANNOT_CONNECT;
     }
-    ::freeaddrinfo(list);
     return result;
 }
 

@@ -4,6 +4,7 @@
 // without end. The socket stays non-blocking: shutting it down from another thread wakes
 // a wait, which then ends like an end of stream.
 #include <cstddef>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -13,25 +14,35 @@ namespace wininet {
 
 // The socket of a request, shared between the thread using it and a close from another
 // thread: Abort shuts the socket down (the using thread's wait then ends) but only the
-// owner closes it, so a socket number is never shut down after it was reused.
+// owner closes it, so a socket number is never shut down after it was reused. Once
+// aborted, a slot stays aborted: a socket set into it later is shut down at once.
 class SocketSlot {
 public:
     ~SocketSlot() { Close(); }
     void Set(int fd);
     int Get();
     void Close();
+    // Hands the socket to the caller (the connection pool) and empties the slot, so that a
+    // later Abort cannot reach it. -1, the socket left in the slot, once aborted.
+    int Release();
     void Abort();
     bool Aborted();
+    // A wait that is not on the socket (a name look-up) registers how to end it: Abort
+    // calls cancel under the slot's lock, so cancel must not call back into the slot.
+    // False, and nothing registered, when the slot is aborted already. Null clears it.
+    bool SetCanceller(std::function<void()> cancel);
 
 private:
     std::mutex mu_;
     int fd_ = -1;
     bool aborted_ = false;
+    std::function<void()> cancel_;
 };
 
-// Resolves host (a name or an address, "[v6]" allowed) and connects to the first address
-// that answers; the socket is in slot from its creation, so that an abort can cut the
-// wait short. Errors: NAME_NOT_RESOLVED, CANNOT_CONNECT, TIMEOUT.
+// Resolves host (a name or an address, "[v6]" allowed; see WinInetLookup.h) and connects
+// to the first address that answers; the socket is in slot from its creation, so that an
+// abort can cut the wait short. Errors: NAME_NOT_RESOLVED, CANNOT_CONNECT, TIMEOUT,
+// OPERATION_CANCELLED (slot aborted during the look-up).
 DWORD ConnectTo(const std::string& host, WORD port, DWORD timeoutMs, SocketSlot& slot);
 
 // Sends every byte. Errors: CONNECTION_RESET, CONNECTION_ABORTED, TIMEOUT.

@@ -69,7 +69,37 @@ void FrameBody(Request& r) {
     if (const std::string* length = r.head.Find("Content-Length")) r.bodyLeft = ParseContentLength(*length);
 }
 
-// One round: connect, send, read the head.
+// The response is over: its connection goes back to the pool when the response was framed,
+// the server keeps it open, every byte of the body was handed out and nothing came after
+// it; else it is closed. An aborted request's connection is never filed.
+void Finish(Request& r) {
+    const bool whole = r.bodyLeft && *r.bodyLeft == 0 && r.pendingAt == r.pending.size();
+    if (r.keepable && whole && !r.closed) {
+        const int fd = r.socket.Release();
+        if (fd >= 0) {
+            r.keepable = false;
+            PutIdle(r.poolKey, fd);
+            return;
+        }
+    }
+    r.socket.Close();
+}
+
+// Sends the request on the connection in r.socket and reads the head.
+DWORD Converse(Request& r, const std::string& out) {
+    if (const DWORD err = SendAll(r.socket.Get(), out.data(), out.size(), r.timeouts.sendMs))
+        return r.closed ? ERROR_INTERNET_OPERATION_CANCELLED : err;
+    return ReadHead(r);
+}
+
+// A kept connection that the server closed or reset before a byte of a response came back:
+// it had given the connection up while it idled, and never saw the request.
+bool ClosedUnanswered(const Request& r, DWORD err) {
+    return r.pending.empty() && (err == ERROR_INTERNET_CONNECTION_RESET || err == ERROR_INTERNET_CONNECTION_ABORTED ||
+                                 err == ERROR_HTTP_INVALID_SERVER_RESPONSE);
+}
+
+// One round: take a kept connection or connect, send, read the head.
 DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DWORD bodyLength) {
     const bool viaProxy = UsesProxy(r.proxy, r.server);
     RequestHeadInput in;
@@ -90,19 +120,39 @@ DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DW
     in.extraHeaders = extraHeaders;
     in.hasBody = (body && bodyLength > 0) || r.verb == "POST" || r.verb == "PUT";
     in.bodyLength = body ? bodyLength : 0;
+    in.keepAlive = true;
 
     if (r.server.empty()) return ERROR_INTERNET_NAME_NOT_RESOLVED;
-    const DWORD connected = viaProxy ? ConnectTo(r.proxy.host, r.proxy.port, r.timeouts.connectMs, r.socket)
-                                     : ConnectTo(r.server, r.port, r.timeouts.connectMs, r.socket);
-    if (r.closed) return ERROR_INTERNET_OPERATION_CANCELLED;
-    if (connected) return connected;
-
     std::string out = ComposeRequestHead(in);
     if (body && bodyLength > 0) out.append(static_cast<const char*>(body), bodyLength);
-    if (const DWORD err = SendAll(r.socket.Get(), out.data(), out.size(), r.timeouts.sendMs))
-        return r.closed ? ERROR_INTERNET_OPERATION_CANCELLED : err;
-    if (const DWORD err = ReadHead(r)) return err;
+    r.poolKey = viaProxy ? PoolKey(true, r.proxy.host, r.proxy.port) : PoolKey(false, r.server, r.port);
+
+    // Only a request that may be sent twice goes on a kept connection: when the server has
+    // closed it meanwhile, the request is sent again, once, on a new connection, and the
+    // caller never sees the difference. Any other request (a POST) gets a new connection.
+    const bool replayable = r.verb == "GET" || r.verb == "HEAD";
+    const int kept = replayable && !r.socket.Aborted() ? TakeIdle(r.poolKey) : -1;
+    bool answered = false;
+    if (kept >= 0) {
+        r.socket.Set(kept);
+        const DWORD err = Converse(r, out);
+        if (r.closed) return ERROR_INTERNET_OPERATION_CANCELLED;
+        if (err && !ClosedUnanswered(r, err)) return err;
+        answered = err == 0;
+        if (!answered) {
+            r.socket.Close();
+            r.atEnd = false;
+        }
+    }
+    if (!answered) {
+        const DWORD connected = viaProxy ? ConnectTo(r.proxy.host, r.proxy.port, r.timeouts.connectMs, r.socket)
+                                         : ConnectTo(r.server, r.port, r.timeouts.connectMs, r.socket);
+        if (r.closed) return ERROR_INTERNET_OPERATION_CANCELLED;
+        if (connected) return connected;
+        if (const DWORD err = Converse(r, out)) return err;
+    }
     FrameBody(r);
+    r.keepable = r.bodyLeft.has_value() && StaysOpen(r.head);
     return 0;
 }
 
@@ -133,7 +183,14 @@ DWORD FollowRedirect(Request& r, bool& keepBody, bool lastHop, bool& handBack) {
         if (r.verb != "HEAD") r.verb = "GET";
         keepBody = false;
     }
-    r.socket.Close();
+    // A short body that is already here is read, so that its connection may carry the next
+    // hop; the connection is closed otherwise.
+    if (r.bodyLeft && r.pending.size() - r.pendingAt == *r.bodyLeft) {
+        r.pendingAt = r.pending.size();
+        r.bodyLeft = 0;
+    }
+    Finish(r);
+    r.keepable = false;
     r.head = ResponseHead{};
     r.pending.clear();
     r.pendingAt = 0;
@@ -201,6 +258,7 @@ bool HttpSendRequestA(HINTERNET request, const char* headers, DWORD headersLengt
         return Fail(err);
     }
     r->state = Request::State::Answered;
+    if (r->bodyLeft && *r->bodyLeft == 0) Finish(*r);  // nothing to read: done with the connection
     return true;
 }
 
@@ -270,7 +328,7 @@ bool InternetReadFile(HINTERNET request, void* buffer, DWORD toRead, DWORD* read
         }
     }
     // Done with the connection once the whole body is handed out.
-    if ((r->bodyLeft && *r->bodyLeft == 0) || (r->atEnd && r->pendingAt == r->pending.size())) r->socket.Close();
+    if ((r->bodyLeft && *r->bodyLeft == 0) || (r->atEnd && r->pendingAt == r->pending.size())) Finish(*r);
     *read = done;
     if (done == 0 && r->readError) return Fail(r->readError);
     return true;

@@ -6,9 +6,16 @@
 # once from a service that starts every answer 50 ms late, as a distant server would.
 # Figures are medians of ROUNDS rounds (default 5). cpu-ratio is the CPU of the whole program
 # (the browser's helper processes included) over curl's.
+# Then the distant path as a real network makes it (DistantRelay.cpp in front of the
+# service): every byte 25 ms late each way and every new connection charged its handshake,
+# then 50 ms each way on a line of 2 MB/s that all connections share; at 4 and 8
+# connections, the command line (fotaviq --download) and the window against wget -i,
+# curl --parallel --parallel-max N and aria2c -j N, with the TCP connections the program
+# opened for the album (counted by the relay).
 #   bench/app/run.sh [build dir]
 # Needs root: it runs in a network namespace of its own (the photo fetcher uses port 80).
-# CONNECTIONS=N sets the program's connections (default: its default setting).
+# CONNECTIONS=N sets the program's connections (default: its default setting) on loopback
+# and at the 50 ms latency. PARTS picks the parts (default "loopback latency distant").
 set -euo pipefail
 BUILD=${1:-build-bench}
 if [ "${FOTAVIQ_ALBUM_BENCH_NS:-}" != 1 ]; then
@@ -19,26 +26,32 @@ BENCH=$BUILD/bench/app/album_bench
 SERVER=$BUILD/tools/album-server/album-server
 ROUNDS=${ROUNDS:-5}
 LATENCY=50
-for f in "$BENCH" "$SERVER"; do [ -x "$f" ] || { echo "missing $f (build with -DFOTAVIQ_BENCH=ON)" >&2; exit 1; }; done
+RELAY=$BUILD/bench/app/distant_relay
+APP=$BUILD/app/fotaviq
+PARTS=${PARTS:-loopback latency distant}
+for f in "$BENCH" "$SERVER" "$RELAY" "$APP"; do [ -x "$f" ] || { echo "missing $f (build with -DFOTAVIQ_BENCH=ON)" >&2; exit 1; }; done
 # Downloads go to memory when it can hold them, so that disk write-back does not decide.
 SCRATCH=/tmp; [ -d /dev/shm ] && [ -w /dev/shm ] && SCRATCH=/dev/shm
 . "$(dirname "$0")/session.sh"
 bench_session "$(mktemp -d $SCRATCH/album-bench-XXXXXX)"
 start_display
 NEAR=127.0.7.1; FAR=127.0.7.3; PACED=127.0.7.2
-start_server $NEAR "$DIR/near.log"
-start_server $FAR "$DIR/far.log" --latency $LATENCY
-start_server $PACED "$DIR/paced.log" --throttle 200000
+part() { case " $PARTS " in *" $1 "*) return 0 ;; esac; return 1; }
+part loopback && start_server $NEAR "$DIR/near.log" && start_server $PACED "$DIR/paced.log" --throttle 200000
+part latency && start_server $FAR "$DIR/far.log" --latency $LATENCY
+: >"$DIR/summary"
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 TIMEFORMAT='%R %U %S'
 
 # The waits of the program are cheap: 12 photos paced by the service, and the CPU meanwhile.
-rm -rf "$DIR/app"; mkdir -p "$DIR/app"
-read -r wall cpu main count _ _ < <("$BENCH" $PACED "uin=10001&fid=1" "$DIR/app" ${CONNECTIONS:-} 2>/dev/null)
-awk -v n="$count" -v w="$wall" -v c="$cpu" -v m="$main" 'BEGIN {
-  printf "paced service: %d photos in %.2fs, program cpu %.3fs (%.1f%%), main thread %.3fs (%.1f%%)\n",
-         n, w, c, 100 * c / w, m, 100 * m / w }'
+if part loopback; then
+  rm -rf "$DIR/app"; mkdir -p "$DIR/app"
+  read -r wall cpu main count _ _ < <("$BENCH" $PACED "uin=10001&fid=1" "$DIR/app" ${CONNECTIONS:-} 2>/dev/null)
+  awk -v n="$count" -v w="$wall" -v c="$cpu" -v m="$main" 'BEGIN {
+    printf "paced service: %d photos in %.2fs, program cpu %.3fs (%.1f%%), main thread %.3fs (%.1f%%)\n",
+           n, w, c, 100 * c / w, m, 100 * m / w }'
+fi
 
 # album ADDR LATENCY: the rounds against one service, then its summary line.
 album() {
@@ -65,7 +78,76 @@ album() {
            lat, a, w, c, a / w, a / c, (cc > 0 ? ac / cc : 0) }' >>"$DIR/summary"
 }
 
-album $NEAR 0
-album $FAR $LATENCY
-echo "goals: latency 0: ratio-wget <= 1.0; latency $LATENCY: ratio-wget <= 0.35, ratio-curl <= 1.15, cpu-ratio <= 3"
+# start_relay ADDR:80 SERVICE DELAY [RATE] LOG: the distant path to SERVICE:80.
+start_relay() {
+  local listen=$1 service=$2 delay=$3 rate=$4 log=$5
+  "$RELAY" "$listen:80" "$service:80" "$delay" ${rate:+--rate "$rate"} >"$log" 2>&1 & pids+=($!)
+  for _ in $(seq 100); do grep -q listening "$log" 2>/dev/null && return; sleep 0.05; done
+  echo "relay on $listen did not start" >&2; exit 1
+}
+# Connections the relay saw from line $2 of its log on, but those of the window's start-up
+# (the information page and the link list, loaded before the album starts).
+relay_count() { tail -n +"$(($2 + 1))" "$1" | grep '^connection' | grep -v 'app_info' | grep -vc 'a=getlinks' || true; }
+
+# distant RELAY LOG LABEL: the rounds over one distant path, at 4 and 8 connections.
+distant() {
+  local relay=$1 log=$2 label=$3 r n
+  curl -s "http://$relay/cgi-bin/common/cgi_load_flash?uin=20000&fid=200" | grep -o '"url":"[^"]*"' | cut -d'"' -f4 >"$DIR/list.txt"
+  [ "$(wc -l <"$DIR/list.txt")" = 200 ] || { echo "the album does not list 200 photos" >&2; exit 1; }
+  grep -qv "^http://$relay/" "$DIR/list.txt" && { echo "photos bypass the relay" >&2; exit 1; }
+  # The command line runs from a copy whose settings file points every server at the relay.
+  mkdir -p "$DIR/cli"; cp "$APP" "$DIR/cli/"
+  printf '[servers]\nalbum=%s\nviewer=%s\nreport=%s\nlinks=%s\ninfo=%s\n' $relay $relay $relay $relay $relay >"$DIR/cli/fotaviq.ini"
+  rm -f "$DIR"/d.*
+  for r in $(seq "$ROUNDS"); do
+    rm -rf "$DIR/wget"; mkdir -p "$DIR/wget"
+    wg=$( { time wget -q -i "$DIR/list.txt" -P "$DIR/wget" 2>/dev/null; } 2>&1 )
+    [ "$(ls "$DIR/wget" | wc -l)" = 200 ] || { echo "round $r: wget missed photos" >&2; exit 1; }
+    read -r wg _ <<<"$wg"; echo "$wg" >>"$DIR/d.wget"
+    for n in 4 8; do
+      rm -rf "$DIR/app" "$DIR/curl" "$DIR/aria2"; mkdir -p "$DIR/app" "$DIR/curl" "$DIR/aria2"
+      before=$(wc -l <"$log")
+      cl=$( { time "$DIR/cli/fotaviq" --download "http://$relay/album/client/photo/swf/vphoto.swf?uin=20000&fid=200" \
+              --dir "$DIR/app" --connections $n >/dev/null 2>"$DIR/cli.err"; } 2>&1 ) ||
+        { echo "round $r: the command line failed: $(cat "$DIR/cli.err")" >&2; exit 1; }
+      [ "$(find "$DIR/app" -name '*.jpg' | wc -l)" = 200 ] || { echo "round $r: the command line missed photos" >&2; exit 1; }
+      read -r cl _ <<<"$cl"; echo "$cl" >>"$DIR/d.cli.$n"; relay_count "$log" "$before" >>"$DIR/d.cliconn.$n"
+      rm -rf "$DIR/app"; mkdir -p "$DIR/app"
+      before=$(wc -l <"$log")
+      read -r wall _ _ count failures _ < <("$BENCH" "$relay" "uin=20000&fid=200" "$DIR/app" $n 2>"$DIR/bench.err")
+      [ "$failures" = 0 ] && [ "$count" = 200 ] || { echo "round $r: $count photos, $failures failures: $(cat "$DIR/bench.err")" >&2; exit 1; }
+      echo "$wall" >>"$DIR/d.win.$n"; relay_count "$log" "$before" >>"$DIR/d.winconn.$n"
+      cu=$( { time curl -s --parallel --parallel-max $n --output-dir "$DIR/curl" --remote-name-all $(cat "$DIR/list.txt") 2>/dev/null; } 2>&1 )
+      ar=$( { time aria2c -q -j $n -d "$DIR/aria2" -i "$DIR/list.txt" 2>/dev/null; } 2>&1 )
+      [ "$(ls "$DIR/curl" | wc -l)" = 200 ] && [ "$(ls "$DIR/aria2" | wc -l)" = 200 ] || { echo "round $r: a peer missed photos" >&2; exit 1; }
+      read -r cu _ <<<"$cu"; read -r ar _ <<<"$ar"
+      echo "$cu" >>"$DIR/d.curl.$n"; echo "$ar" >>"$DIR/d.aria2.$n"
+      echo "$label, $n connections, round $r: command line ${cl}s ($(tail -n1 "$DIR/d.cliconn.$n") connections)  window ${wall}s ($(tail -n1 "$DIR/d.winconn.$n") connections)  wget ${wg}s  curl-parallel ${cu}s  aria2c ${ar}s"
+    done
+  done
+  for n in 4 8; do
+    for view in cli win; do
+      awk -v view="$([ $view = cli ] && echo "command line" || echo window)" -v label="$label" -v n=$n \
+          -v a="$(median <"$DIR/d.$view.$n")" -v w="$(median <"$DIR/d.wget")" -v c="$(median <"$DIR/d.curl.$n")" \
+          -v r="$(median <"$DIR/d.aria2.$n")" 'BEGIN {
+        printf "%s: album 200 photos %s, %d connections: fotaviq %.3f s, wget %.3f s, curl-parallel %.3f s, aria2c %.3f s, ratio-curl %.2f, ratio-aria2 %.2f\n",
+               view, label, n, a, w, c, r, a / c, a / r }' >>"$DIR/summary"
+    done
+    echo "$label, $n connections: TCP connections fotaviq opened for the album (median, max): command line $(median <"$DIR/d.cliconn.$n"), $(sort -n "$DIR/d.cliconn.$n" | tail -n1); window $(median <"$DIR/d.winconn.$n"), $(sort -n "$DIR/d.winconn.$n" | tail -n1)" >>"$DIR/summary"
+  done
+}
+
+part loopback && album $NEAR 0
+part latency && album $FAR $LATENCY
+if part distant; then
+  # Each service writes the relay's address into its documents, so every photo goes through it.
+  start_server 127.0.7.4 "$DIR/distant25.log" --public-host 127.0.7.5
+  start_relay 127.0.7.5 127.0.7.4 25 "" "$DIR/relay25.log"
+  start_server 127.0.7.6 "$DIR/distant50.log" --public-host 127.0.7.8
+  start_relay 127.0.7.8 127.0.7.6 50 2000000 "$DIR/relay50.log"
+  distant 127.0.7.5 "$DIR/relay25.log" "rtt 50 ms handshakes charged"
+  distant 127.0.7.8 "$DIR/relay50.log" "rtt 100 ms 2 MB/s shared handshakes charged"
+fi
+echo "goals: latency 0: ratio-wget <= 1.0; latency $LATENCY: ratio-wget <= 0.35, ratio-curl <= 1.15, cpu-ratio <= 3;" \
+     "distant: ratio-curl <= 0.95 and ratio-aria2 <= 0.95, connections <= N + 3"
 cat "$DIR/summary"

@@ -39,6 +39,7 @@ TEST_F(HTTPGetRequest, DefaultGetCarriesAgentAcceptAndReload) {
               "Accept: */*\r\n"
               "Pragma: no-cache\r\n"
               "Cache-Control: no-cache\r\n"
+              "Connection: Keep-Alive\r\n"
               "\r\n");
     EXPECT_EQ(log.events, std::vector<std::string>{"done " + dir.Path("out.bin") + " 2"});
 }
@@ -54,7 +55,8 @@ TEST_F(HTTPGetRequest, PostQuerySendsTheFormBodyUnchanged) {
         "Pragma: no-cache\r\n"
         "Cache-Control: no-cache\r\n"
         "Content-Type: application/x-www-form-urlencoded\r\n"
-        "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+        "Content-Length: " + std::to_string(body.size()) + "\r\n"
+        "Connection: Keep-Alive\r\n\r\n";
     ScriptedPeer peer("127.0.6.2", 80);
     peer.Accept().ReadCount(head.size() + body.size()).Send(Response("200 OK", "logged")).Close().Start();
     THTTPGet get;
@@ -82,6 +84,7 @@ TEST_F(HTTPGetRequest, EmptyAgentCacheAndCredentials) {
               "Host: 127.0.6.3\r\n"
               "Accept: image/jpeg\r\n"
               "Authorization: Basic dXNlcjpwYXNz\r\n"
+              "Connection: Keep-Alive\r\n"
               "\r\n");
 }
 
@@ -103,6 +106,7 @@ TEST_F(HTTPGetRequest, ProxyGetsTheAbsoluteAddressUnlessBypassed) {
               "Accept: */*\r\n"
               "Pragma: no-cache\r\n"
               "Cache-Control: no-cache\r\n"
+              "Connection: Keep-Alive\r\n"
               "\r\n");
     EXPECT_EQ(ReadAll(dir.Path("out.bin")), "via proxy");
 

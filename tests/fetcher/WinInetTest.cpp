@@ -160,10 +160,11 @@ TEST(WinInet, FollowsRedirections) {
     second.Join();
     EXPECT_EQ(first.Received(0),
               "POST /dir/a.php HTTP/1.0\r\nHost: 127.0.6.34\r\nAuthorization: Basic dTpw\r\n"
-              "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 3\r\n\r\nx=1");
+              "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 3\r\nConnection: Keep-Alive\r\n\r\nx=1");
     // The POST continues as a GET without its body; credentials stay with their server.
-    EXPECT_EQ(first.Received(1), "GET /dir/moved/b.jpg HTTP/1.0\r\nHost: 127.0.6.34\r\nAuthorization: Basic dTpw\r\n\r\n");
-    EXPECT_EQ(second.Received(0), "GET /c.jpg HTTP/1.0\r\nHost: 127.0.6.35\r\n\r\n");
+    EXPECT_EQ(first.Received(1), "GET /dir/moved/b.jpg HTTP/1.0\r\nHost: 127.0.6.34\r\nAuthorization: Basic dTpw\r\n"
+              "Connection: Keep-Alive\r\n\r\n");
+    EXPECT_EQ(second.Received(0), "GET /c.jpg HTTP/1.0\r\nHost: 127.0.6.35\r\nConnection: Keep-Alive\r\n\r\n");
     InternetCloseHandle(request);
     InternetCloseHandle(connection);
     InternetCloseHandle(session);

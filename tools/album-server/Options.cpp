@@ -142,6 +142,8 @@ Options ParseOptions(int argc, const char* const* argv)
             o.throttle = static_cast<std::size_t>(Number(name, value(), 0, 1LL << 40));
         else if (name == "--threads")
             o.threads = static_cast<int>(Number(name, value(), 1, 1024));
+        else if (name == "--keep-alive-requests")
+            o.keepAliveRequests = static_cast<int>(Number(name, value(), 1, 1000000));
         else if (name == "--latency")
             o.latency = std::chrono::milliseconds(Number(name, value(), 0, 600000));
         else if (name == "--fail")
@@ -206,6 +208,8 @@ std::string UsageText(const Catalogue& catalogue)
         "  --slow-rate BPS     bytes per second of the slow photo (default 20480)\n"
         "  --throttle BPS      pace every photo and tune at BPS (default 0 = full speed)\n"
         "  --threads N         worker threads, one per open connection (default 64)\n"
+        "  --keep-alive-requests N\n"
+        "                      requests one kept-alive connection carries (default 100)\n"
         "  --latency MS        answer every request but /_test/ ones MS ms late\n"
         "  --fail ALBUM/PHOTO:COUNT[:KIND]\n"
         "                      the photo's first COUNT requests (a number or 'always') fail;\n"

@@ -21,6 +21,7 @@ struct Options {
     std::size_t slowRate = 20 * 1024;   // bytes per second of the deliberately slow photos
     std::size_t throttle = 0;           // bytes per second of every photo and tune; 0 = full speed
     int threads = 64;                   // worker threads (each open connection holds one)
+    int keepAliveRequests = 100;        // requests a kept-alive connection carries, then closes
     std::chrono::milliseconds latency{0};  // before every answer but the test endpoints'
     std::vector<PhotoFault> faults;     // --fail, at most one per photo
     std::vector<PhotoDelay> delays;     // --delay, at most one per photo

@@ -1,0 +1,17 @@
+#pragma once
+// Test controls of the WinInet stand-in. Never used by the product.
+#include <functional>
+#include <string>
+
+// Called on the look-up's own thread before a host name (never a numeric address) is
+// resolved. It returns true to let the look-up run, false to make it fail as not found.
+// A test may block in it to hold a look-up pending. Empty = none.
+void WinInetSetLookupHook(std::function<bool(const std::string& host)> hook);
+
+// Name look-ups whose thread has not finished yet (abandoned ones included).
+int WinInetLookupsInFlight();
+
+// Kept-alive connections waiting in the pool, over every server.
+int WinInetIdleConnectionCount();
+// Closes every kept-alive connection waiting in the pool.
+void WinInetDropIdleConnections();

@@ -1,0 +1,37 @@
+#pragma once
+// Kept-alive connections of the WinInet stand-in (private to it): one pool for the whole
+// process, shared by every handle and every thread, so that the next request to the same
+// place skips the connection set-up.
+//
+// A connection is filed under what it reaches: the server's host and port, or the proxy's
+// when requests go through one. The pool owns the sockets it holds; Take hands one over to
+// the caller, who owns it from then on. Connections are only ever filed by the request
+// that used them, once its response was read whole (WinInetTransfer.cpp decides).
+//
+// Bounds: a connection idle for kIdleLimitMs is closed (by a sweeping thread of the pool's
+// own, started with the first connection filed), and at most kIdlePerServer connections
+// wait per key: filing one more closes the one idle longest.
+#include <cstddef>
+#include <string>
+
+#include "platform/WinTypes.h"
+
+namespace wininet {
+
+// 30 s: long enough to carry a page or an album from one request to the next, short
+// enough that a server is not held for long; servers that close earlier cost a check.
+constexpr int kIdleLimitMs = 30000;
+// The most connections the program runs at once to one server (16 photos at a time).
+constexpr std::size_t kIdlePerServer = 16;
+
+// "host:port" (the host in lower case) of the server, or of the proxy when viaProxy.
+std::string PoolKey(bool viaProxy, const std::string& host, WORD port);
+
+// The connection filed last under key that still looks usable (the server neither closed
+// it nor sent anything unasked), or -1. Connections found unusable are closed.
+int TakeIdle(const std::string& key);
+
+// Files a connected socket whose last response was read whole.
+void PutIdle(const std::string& key, int fd);
+
+}  // namespace wininet
