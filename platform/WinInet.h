@@ -15,9 +15,10 @@
 // environment variables http_proxy ("http://[user:password@]host[:port][/]" or
 // "host[:port]", port 80 when none) and no_proxy (NO_PROXY): a comma- or blank-separated
 // list of host names, each also matching its subdomains, "*" for every host. A proxy
-// with another scheme than http is not used. Through a proxy the request line carries
+// with another scheme than http is not used. Through a proxy a plain request line carries
 // the absolute address "http://host[:port]/path", and proxy credentials are sent as
-// Proxy-Authorization Basic.
+// Proxy-Authorization Basic; an https request goes through a CONNECT tunnel of the same
+// proxy (the credentials go with the CONNECT).
 //
 // https: a request opened with INTERNET_FLAG_SECURE goes over TLS (port 443 when the
 // connection was made with port 0). The TLS settings, trust and verification are those of
@@ -58,7 +59,8 @@
 // left to finish in the background. Numeric addresses need no look-up.
 //
 // Timeouts (INTERNET_OPTION_*_TIMEOUT, milliseconds; 0 or 0xFFFFFFFF = no limit):
-// connect 30 s, send 30 s, receive 60 s, each per wait (inactivity, not total time).
+// connect 30 s, send 30 s, receive 60 s, each per wait (inactivity, not total time). A TLS
+// handshake waits under the connect timeout; closing the request handle ends it at once.
 // InternetSetOptionA on a handle sets it for that handle and the children created after;
 // on a null handle it sets the process-wide default for sessions opened later.
 #include <cstdint>
