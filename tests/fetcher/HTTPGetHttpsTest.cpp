@@ -27,6 +27,8 @@ protected:
         for (long long size : kSizes) WriteRandomFile(files_->File(Name(size).substr(1)), size, static_cast<unsigned>(size));
         if (!pki_->Why().empty()) return;
         nginx_ = new NginxServer(files_->Path(),
+                                 // TLS 1.3: its session tickets come after the handshake
+                                 "    ssl_protocols TLSv1.2 TLSv1.3;\n"
                                  "    location = /to-http { return 302 http://127.0.0.1:@PORT@/f1000003.bin; }\n",
                                  pki_->Server().Cert, pki_->Server().Key);
     }
