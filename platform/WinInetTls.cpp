@@ -17,7 +17,7 @@ namespace {
 
 std::atomic<int> gResumed{0};
 
-constexpr std::size_t kChunk = 16 * 1024 + 512;  // one record and its overhead
+constexpr std::size_t kChunk = 64 * 1024;  // several records per receive
 
 // The kept sessions, newest last.
 struct SessionCache {
@@ -90,9 +90,10 @@ DWORD TlsStream::Flush(DWORD timeoutMs) {
 }
 
 DWORD TlsStream::Fill(DWORD timeoutMs) {
-    char buffer[kChunk];
+    buffer_.resize(kChunk);
+    char* buffer = buffer_.data();
     std::size_t got = 0;
-    if (const DWORD err = ReceiveSome(fd_, buffer, sizeof buffer, timeoutMs, got)) return err;
+    if (const DWORD err = ReceiveSome(fd_, buffer, kChunk, timeoutMs, got)) return err;
     if (got == 0) {
         eof_ = true;
         BIO_set_mem_eof_return(in_, 0);  // OpenSSL now reads the end of the stream
@@ -201,6 +202,12 @@ DWORD TlsStream::Receive(char* buffer, std::size_t size, DWORD timeoutMs, std::s
         switch (why) {
             case SSL_ERROR_NONE:
                 received = got;
+                // Whole records already here are decrypted too: one call per record would
+                // cost more than the copying.
+                while (received < size && !eof_ && BIO_ctrl_pending(in_) > 0 &&
+                       SSL_read_ex(ssl_, buffer + received, size - received, &got) == 1)
+                    received += got;
+                ERR_clear_error();
                 KeepSession();
                 return 0;
             case SSL_ERROR_WANT_READ:

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/WinTypes.h"
 
@@ -63,6 +64,7 @@ private:
     bool truncated_ = false;
     const SSL_SESSION* kept_ = nullptr;  // the session filed last (compared, never used)
     std::string failure_;
+    std::vector<char> buffer_;  // encrypted bytes on their way from the socket
 };
 
 }  // namespace wininet
