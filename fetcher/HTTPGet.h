@@ -43,6 +43,8 @@ public:
     // True: a response without a readable content length is not transferred at all.
     bool BinaryData() const { return BinaryData_; }
     void SetBinaryData(bool v) { BinaryData_ = v; }
+    // The address (fetcher/HTTPGetUrl.h): https:// ones over TLS (port 443 unless given,
+    // verified as platform/TlsClient.h says), anything else over plain HTTP on port 80.
     const std::string& URL() const { return URL_; }
     void SetURL(std::string v) { URL_ = std::move(v); }
     // False: the answer must come from the server itself, not from a cache on the way.
@@ -97,16 +99,20 @@ public:
     // early) or _RESET, a silent server as ERROR_INTERNET_TIMEOUT, a refused connection as
     // ERROR_INTERNET_CANNOT_CONNECT, a stop as ERROR_INTERNET_OPERATION_CANCELLED, an
     // answer that was not followed as ERROR_HTTP_REDIRECT_FAILED or
-    // ERROR_HTTP_TOO_MANY_REDIRECTS.
+    // ERROR_HTTP_TOO_MANY_REDIRECTS; over https a certificate that is not trusted, for
+    // another name or out of date as ERROR_INTERNET_INVALID_CA, _SEC_CERT_CN_INVALID or
+    // _SEC_CERT_DATE_INVALID, any other TLS failure (a body without Content-Length that
+    // ends without a TLS close included) as ERROR_INTERNET_SECURITY_CHANNEL_ERROR.
     std::uint32_t LastErrorCode() const { return lastErrorCode_; }
     // One English line saying why it failed ("connection reset after 1000 of 3000 bytes",
-    // "HTTP 404 Not Found", "too many redirects", "cannot follow a redirect to https://...",
-    // "stopped", "cannot write <file>: ..."); empty after a success.
+    // "HTTP 404 Not Found", "too many redirects", "cannot follow a redirect to ftp://...",
+    // "stopped", "cannot write <file>: ...", "the certificate of <server> is not trusted; to
+    // trust its authority use ..."); empty after a success.
     const std::string& LastErrorText() const { return lastErrorText_; }
     // Whether the failure may pass, so that the same transfer tried again may succeed: the
     // server or the way to it had trouble (refused or reset connection, a body cut off, a
     // timeout, status 500-599). A refusal of the address itself (4xx), an answer that was
-    // not followed, a local error or a stop is final. False after a success.
+    // not followed, a TLS failure, a local error or a stop is final. False after a success.
     bool LastFailureMayPass() const;
 
 private:

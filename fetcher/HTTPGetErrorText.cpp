@@ -42,6 +42,14 @@ std::string InternetErrorText(DWORD code, const std::string& host, bool inBody, 
                                     : "cannot follow a redirect to " + Printable(location);
         case ERROR_HTTP_HEADER_NOT_FOUND: return "no content length in the response";
         case ERROR_HTTP_INVALID_HEADER: return "invalid content length in the response";
+        case ERROR_INTERNET_INVALID_CA:
+            return "the certificate of " + Printable(host) +
+                   " is not trusted; to trust its authority use --ca-file or [tls] ca-file";
+        case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+            return "the certificate of " + Printable(host) + " is not valid for that name";
+        case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+            return "the certificate of " + Printable(host) + " is expired or not yet valid";
+        case ERROR_INTERNET_SECURITY_CHANNEL_ERROR: return "TLS with " + Printable(host) + " failed";
         default: return "Internet error " + IntToStr(code);
     }
 }

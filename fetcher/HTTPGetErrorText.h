@@ -11,7 +11,7 @@
 //  -1 when none was announced;
 //  location: where an answer that could not be followed pointed (empty: nowhere).
 // "connection reset after 1000 of 3000 bytes", "too many redirects",
-// "cannot follow a redirect to https://...", "stopped", ...
+// "cannot follow a redirect to ftp://...", "stopped", ...
 std::string InternetErrorText(DWORD code, const std::string& host, bool inBody, std::int64_t got, std::int64_t total,
                               const std::string& location);
 

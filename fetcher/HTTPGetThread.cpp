@@ -116,11 +116,36 @@ std::string QueryText(HINTERNET request, DWORD level) {
     return value;
 }
 
+bool IsTlsFailure(DWORD code) {
+    return code == ERROR_INTERNET_INVALID_CA || code == ERROR_INTERNET_SEC_CERT_CN_INVALID ||
+           code == ERROR_INTERNET_SEC_CERT_DATE_INVALID || code == ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+}
+
+// Why the last call failed, in words: the Internet layer's own text of a TLS failure (it
+// names the server, which may be another one than the address's after a redirection),
+// else the fetcher's.
+std::string FailureText(DWORD code, const std::string& host, bool inBody, std::int64_t got, std::int64_t total,
+                        const std::string& location) {
+    if (IsTlsFailure(code)) {
+        std::string text(kLengthBufferSize, '\0');
+        DWORD error = 0;
+        DWORD size = kLengthBufferSize;
+        if (InternetGetLastResponseInfoA(&error, text.data(), &size) && error == code && size > 0) {
+            text.resize(size);
+            return text;
+        }
+    }
+    return InternetErrorText(code, host, inBody, got, total, location);
+}
+
 }  // namespace
 
 void THTTPGetThread::Transfer() {
-    std::string host, path;
-    SplitHostAndPath(URL_, host, path);
+    // http:// addresses (and anything else but https://) go to port 80, as they always did.
+    const TFetchTarget target = SplitFetchTarget(URL_);
+    const std::string& host = target.Host;
+    const std::string& path = target.Path;
+    const bool secure = target.Scheme == INTERNET_SCHEME_HTTPS;
     if (Terminated()) return;
 
     // The results of the calls are looked at only once the request has been sent; the first
@@ -133,7 +158,7 @@ void THTTPGetThread::Transfer() {
     h.root = InternetOpenA(Agent_.empty() ? nullptr : Agent_.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
                            nullptr, 0);
     note(h.root != nullptr);
-    h.connection = InternetConnectA(h.root, host.c_str(), INTERNET_DEFAULT_HTTP_PORT, UserName_.c_str(),
+    h.connection = InternetConnectA(h.root, host.c_str(), target.Port, UserName_.c_str(),
                                     Password_.c_str(), INTERNET_SERVICE_HTTP, 0, 0);
     note(h.connection != nullptr);
     const char* verb = PostQuery_.empty() ? "GET" : "POST";
@@ -141,7 +166,7 @@ void THTTPGetThread::Transfer() {
     const std::string accept = "Accept: " + AcceptTypes_;
     const char* acceptTypes[] = {accept.c_str(), nullptr};
     h.request = HttpOpenRequestA(h.connection, verb, path.c_str(), "HTTP/1.0", Referer_.c_str(), acceptTypes,
-                                 UseCache_ ? 0 : INTERNET_FLAG_RELOAD, 0);
+                                 (UseCache_ ? 0 : INTERNET_FLAG_RELOAD) | (secure ? INTERNET_FLAG_SECURE : 0), 0);
     request_ = h.request;
     if (Terminated()) return;  // an Abort that came before the handle was there
     note(h.request != nullptr);
@@ -166,7 +191,7 @@ void THTTPGetThread::Transfer() {
         status_ = static_cast<std::int32_t>(status);
     // Without a response there is nothing to write: no file is created.
     if (!answered) {
-        Fail(failure, InternetErrorText(failure, host, false, 0, -1, QueryText(h.request, HTTP_QUERY_LOCATION)));
+        Fail(failure, FailureText(failure, host, false, 0, -1, QueryText(h.request, HTTP_QUERY_LOCATION)));
         return;
     }
     if (!lengthKnown && BinaryData_) {
@@ -222,7 +247,7 @@ void THTTPGetThread::Transfer() {
     if (file) file->FlushBuffer();  // a failing last write fails the transfer
     // An error status says more than how its page arrived.
     if (status_ >= 300) Fail(0, HttpStatusText(status_, QueryText(h.request, HTTP_QUERY_STATUS_TEXT)));
-    if (readError != 0) Fail(readError, InternetErrorText(readError, host, true, Readed_, lengthKnown ? TotalSize_ : -1, {}));
+    if (readError != 0) Fail(readError, FailureText(readError, host, true, Readed_, lengthKnown ? TotalSize_ : -1, {}));
     if (tooLarge) Fail(0, "body larger than " + IntToStr(std::numeric_limits<std::int32_t>::max()) + " bytes");
     if (lengthKnown && Readed_ != TotalSize_)
         Fail(0, "received " + IntToStr(Readed_) + " of " + IntToStr(TotalSize_) + " bytes");

@@ -15,3 +15,31 @@ void SplitHostAndPath(const std::string& url, std::string& host, std::string& pa
     host = rest.substr(0, slash);  // the "/" that ends it is left out
     path = rest.substr(slash);
 }
+
+TFetchTarget SplitFetchTarget(const std::string& url) {
+    TFetchTarget t;
+    if (LowerCase(url.substr(0, 8)) != "https://") {
+        SplitHostAndPath(url, t.Host, t.Path);
+        return t;
+    }
+    t.Scheme = 4;
+    t.Port = 443;
+    std::string rest = url.substr(8);
+    if (const std::size_t hash = rest.find('#'); hash != std::string::npos) rest.erase(hash);
+    const std::size_t end = rest.find_first_of("/?");
+    std::string authority = rest.substr(0, end);
+    t.Path = end == std::string::npos ? "/" : rest.substr(end);
+    if (t.Path.front() == '?') t.Path.insert(0, 1, '/');
+    if (const std::size_t at = authority.rfind('@'); at != std::string::npos) authority.erase(0, at + 1);
+    const std::size_t colon = authority.rfind(':');
+    if (colon != std::string::npos && authority.find(']', colon) == std::string::npos) {
+        const std::string port = authority.substr(colon + 1);
+        authority.erase(colon);
+        const bool digits = !port.empty() && port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos;
+        const unsigned long value = digits ? std::stoul(port) : 0;
+        if (value == 0 || value > 65535) authority.clear();  // fails as an address without a host
+        t.Port = static_cast<unsigned short>(value);
+    }
+    t.Host = authority;
+    return t;
+}

@@ -10,6 +10,12 @@ using namespace wininet;
 
 namespace {
 
+struct LastTlsFailure {
+    DWORD code = 0;
+    std::string text;
+};
+thread_local LastTlsFailure tLastTlsFailure;
+
 std::string Text(const char* s) { return s ? s : ""; }
 
 // Texts that end up inside a header line must not be able to start another one.
@@ -55,7 +61,7 @@ HINTERNET InternetConnectA(HINTERNET session, const char* server, INTERNET_PORT 
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    c->port = port == 0 ? INTERNET_DEFAULT_HTTP_PORT : port;
+    c->port = port;
     c->agent = s->agent;
     c->proxy = s->proxy;
     c->timeouts = s->timeouts;
@@ -82,14 +88,37 @@ HINTERNET HttpOpenRequestA(HINTERNET connection, const char* verb, const char* o
         return nullptr;
     }
     r->flags = flags;
+    r->secure = (flags & INTERNET_FLAG_SECURE) != 0;
     r->agent = c->agent;
     r->proxy = c->proxy;
     r->server = c->server;
-    r->port = c->port;
+    r->port = c->port != 0 ? c->port : r->secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
     r->userName = c->userName;
     r->password = c->password;
     r->timeouts = c->timeouts;
     return Register(std::move(r));
+}
+
+void wininet::SetLastTlsFailure(DWORD code, const std::string& text) {
+    tLastTlsFailure.code = code;
+    tLastTlsFailure.text = text;
+}
+
+bool InternetGetLastResponseInfoA(DWORD* error, char* buffer, DWORD* bufferLength) {
+    if (!error || !bufferLength || (!buffer && *bufferLength > 0)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    const LastTlsFailure& last = tLastTlsFailure;
+    *error = last.code;
+    if (*bufferLength < last.text.size() + 1) {
+        *bufferLength = static_cast<DWORD>(last.text.size() + 1);
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return false;
+    }
+    std::memcpy(buffer, last.text.c_str(), last.text.size() + 1);
+    *bufferLength = static_cast<DWORD>(last.text.size());
+    return true;
 }
 
 bool InternetCloseHandle(HINTERNET handle) { return Unregister(handle); }

@@ -1,6 +1,7 @@
 #pragma once
 // A small blocking HTTP/1.0 client with the shape of the Windows Internet functions, for
-// worker threads. Every call blocks its thread until it is done or a timeout passes.
+// worker threads, over plain TCP or TLS (https). Every call blocks its thread until it is
+// done or a timeout passes.
 //
 // Handles: InternetOpenA gives a session, InternetConnectA a connection of a session,
 // HttpOpenRequestA a request of a connection. A child copies what it needs from its
@@ -14,14 +15,34 @@
 // environment variables http_proxy ("http://[user:password@]host[:port][/]" or
 // "host[:port]", port 80 when none) and no_proxy (NO_PROXY): a comma- or blank-separated
 // list of host names, each also matching its subdomains, "*" for every host. A proxy
-// with another scheme than http is not used. Through a proxy the request line carries
+// with another scheme than http is not used. Through a proxy a plain request line carries
 // the absolute address "http://host[:port]/path", and proxy credentials are sent as
-// Proxy-Authorization Basic.
+// Proxy-Authorization Basic; an https request goes through a CONNECT tunnel of the same
+// proxy (the credentials go with the CONNECT).
+//
+// https: a request opened with INTERNET_FLAG_SECURE goes over TLS (port 443 when the
+// connection was made with port 0). The TLS settings, trust and verification are those of
+// platform/TlsClient.h: the system store plus the extra authority file, SNI for a name (not
+// an address), the certificate checked against the name or address, TLS 1.2 at least. A
+// failed handshake fails HttpSendRequestA with ERROR_INTERNET_INVALID_CA (no trusted
+// authority, self-signed too), ERROR_INTERNET_SEC_CERT_CN_INVALID (another name),
+// ERROR_INTERNET_SEC_CERT_DATE_INVALID (expired or not yet valid) or
+// ERROR_INTERNET_SECURITY_CHANNEL_ERROR (any other handshake or record failure); these are
+// final, and InternetGetLastResponseInfoA then gives a text that names the server and says
+// how to trust it. A server that ends the connection without a TLS close where the end of
+// the stream is the body's end (no Content-Length) fails the read with
+// SECURITY_CHANNEL_ERROR: a possibly cut body never passes for a whole one. With the
+// announced length complete the missing close does not matter; short of it the read fails
+// as on a plain connection (CONNECTION_ABORTED). Through a proxy an https request goes
+// through a CONNECT tunnel (the proxy's refusal fails HttpSendRequestA with CANNOT_CONNECT).
+// Sessions: the last session a server gave is kept per host and port for the process and
+// resumed by the next new connection to it (WinInetTls.h).
 //
 // Kept-alive connections: every request asks the server to keep its connection open
 // ("Connection: Keep-Alive" after the other header lines, the request line unchanged), and
 // one pool for the whole process, shared by every handle and thread, keeps connections for
-// the next request to the same place (server and port, or the proxy it goes through). A
+// the next request to the same place (scheme, server and port, and the proxy it goes
+// through: a TLS connection never carries a plain request, nor the other way round). A
 // connection goes back to the pool only once its response was read whole: framed by its
 // Content-Length (or a response that has no body), all of it handed out, nothing after it,
 // and the server keeps it open (an HTTP/1.1 answer without "Connection: close", an older
@@ -38,7 +59,8 @@
 // left to finish in the background. Numeric addresses need no look-up.
 //
 // Timeouts (INTERNET_OPTION_*_TIMEOUT, milliseconds; 0 or 0xFFFFFFFF = no limit):
-// connect 30 s, send 30 s, receive 60 s, each per wait (inactivity, not total time).
+// connect 30 s, send 30 s, receive 60 s, each per wait (inactivity, not total time). A TLS
+// handshake waits under the connect timeout; closing the request handle ends it at once.
 // InternetSetOptionA on a handle sets it for that handle and the children created after;
 // on a null handle it sets the process-wide default for sessions opened later.
 #include <cstdint>
@@ -56,17 +78,25 @@ constexpr DWORD INTERNET_OPEN_TYPE_DIRECT = 1;
 constexpr DWORD INTERNET_OPEN_TYPE_PROXY = 3;      // proxy "host[:port]" and bypass list given
 
 constexpr INTERNET_PORT INTERNET_DEFAULT_HTTP_PORT = 80;
+constexpr INTERNET_PORT INTERNET_DEFAULT_HTTPS_PORT = 443;
 constexpr DWORD INTERNET_SERVICE_HTTP = 3;
+
+// The schemes this client fetches (the values of the Windows INTERNET_SCHEME type).
+constexpr int INTERNET_SCHEME_HTTP = 3;
+constexpr int INTERNET_SCHEME_HTTPS = 4;
 
 // Request flags of HttpOpenRequestA.
 // RELOAD: the answer must come from the origin server, not from a cache on the way. On the
 // wire the request carries "Pragma: no-cache" (HTTP/1.0 caches) and
 // "Cache-Control: no-cache" (HTTP/1.1 caches). Other flags are accepted and ignored.
 constexpr DWORD INTERNET_FLAG_RELOAD = 0x80000000;
-// Redirections (301, 302, 303, 307, 308 to an http address) are followed, at most 10 in a
-// row, unless this flag is given; the handle then answers for the last place. Without the
+// SECURE: the request goes over TLS (https), see above.
+constexpr DWORD INTERNET_FLAG_SECURE = 0x00800000;
+// Redirections (301, 302, 303, 307, 308 to an http or https address, either way) are
+// followed, at most 10 in a row, unless this flag is given; the handle then answers for the
+// last place. Credentials stay behind when the scheme, server or port changes. Without the
 // flag a redirection that cannot be followed fails HttpSendRequestA: one without Location
-// or to an address this client cannot fetch (another scheme than http) with
+// or to an address this client cannot fetch (another scheme than http or https) with
 // ERROR_HTTP_REDIRECT_FAILED, an 11th in a row with ERROR_HTTP_TOO_MANY_REDIRECTS. The
 // head of that answer can still be queried; reading its body fails with the same code.
 // With the flag every answer is handed back as it is.
@@ -106,13 +136,19 @@ constexpr DWORD ERROR_HTTP_INVALID_HEADER = 12153;
 constexpr DWORD ERROR_HTTP_REDIRECT_FAILED = 12156;     // a redirection it cannot follow
 // More redirections in a row than it follows (a code of this interface's own).
 constexpr DWORD ERROR_HTTP_TOO_MANY_REDIRECTS = 12190;
+// TLS failures (see https above).
+constexpr DWORD ERROR_INTERNET_SEC_CERT_DATE_INVALID = 12037;
+constexpr DWORD ERROR_INTERNET_SEC_CERT_CN_INVALID = 12038;
+constexpr DWORD ERROR_INTERNET_INVALID_CA = 12045;
+constexpr DWORD ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157;
 
 // agent: the User-Agent text; null or empty sends none. proxy/proxyBypass are read only
 // with INTERNET_OPEN_TYPE_PROXY. flags: none are defined.
 HINTERNET InternetOpenA(const char* agent, DWORD accessType, const char* proxy,
                         const char* proxyBypass, DWORD flags);
 
-// server: a host name or address; port 0 means 80. A non-empty user name makes every
+// server: a host name or address; port 0 means 80, or 443 for a request opened with
+// INTERNET_FLAG_SECURE. A non-empty user name makes every
 // request carry "Authorization: Basic" with user and password. Only INTERNET_SERVICE_HTTP.
 HINTERNET InternetConnectA(HINTERNET session, const char* server, INTERNET_PORT port,
                            const char* userName, const char* password, DWORD service,
@@ -160,3 +196,9 @@ bool InternetReadFile(HINTERNET request, void* buffer, DWORD toRead, DWORD* read
 bool InternetCloseHandle(HINTERNET handle);
 
 bool InternetSetOptionA(HINTERNET handle, DWORD option, const void* buffer, DWORD bufferLength);
+
+// The text of the last TLS failure of a sending or reading call on this thread (empty, and
+// *error 0, when that call had none), copied into buffer as HttpQueryInfoA copies text.
+// The text names the server and, for a certificate no authority vouches for, how to trust
+// it.
+bool InternetGetLastResponseInfoA(DWORD* error, char* buffer, DWORD* bufferLength);

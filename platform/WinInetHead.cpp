@@ -190,8 +190,13 @@ bool ResolveLocation(std::string_view location, const Location& from, Location& 
     std::string loc = Trim(location);
     if (const std::size_t hash = loc.find('#'); hash != std::string::npos) loc.erase(hash);
     if (loc.empty()) return false;
+    to.secure = from.secure;
     if (StartsWithI(loc, "http://")) {
         loc.erase(0, 5);  // keeps the "//" of a network-path reference
+        to.secure = false;
+    } else if (StartsWithI(loc, "https://")) {
+        loc.erase(0, 6);
+        to.secure = true;
     } else {
         const std::size_t colon = loc.find(':');
         const std::size_t slash = loc.find('/');
@@ -203,7 +208,7 @@ bool ResolveLocation(std::string_view location, const Location& from, Location& 
         std::string path = end == std::string::npos ? "/" : authority.substr(end);
         authority.erase(std::min(end, authority.size()));
         if (const std::size_t at = authority.rfind('@'); at != std::string::npos) authority.erase(0, at + 1);
-        to.port = 80;
+        to.port = to.secure ? 443 : 80;
         const std::size_t colon = authority.rfind(':');
         if (colon != std::string::npos && authority.find(']', colon) == std::string::npos) {
             const std::string port = authority.substr(colon + 1);

@@ -63,12 +63,14 @@ bool ParseResponseHead(std::string_view text, ResponseHead& out);
 bool StaysOpen(const ResponseHead& head);
 
 // Where a Location answer points, seen from a request to server:port for target: an
-// absolute http address, a "//host/..." reference, an absolute path or a path relative to
-// the target's folder (the fragment dropped). False for another scheme or no host.
+// absolute http or https address (port 80 or 443 unless given), a "//host/..." reference
+// (the request's scheme), an absolute path or a path relative to the target's folder (the
+// fragment dropped). False for another scheme or no host.
 struct Location {
     std::string server;
     std::uint16_t port = 80;
     std::string target;  // encoded as EncodeTarget does
+    bool secure = false;  // https
 };
 bool ResolveLocation(std::string_view location, const Location& from, Location& to);
 

@@ -15,3 +15,6 @@ int WinInetLookupsInFlight();
 int WinInetIdleConnectionCount();
 // Closes every kept-alive connection waiting in the pool.
 void WinInetDropIdleConnections();
+
+// TLS handshakes that took up a kept session, since the program started.
+int WinInetResumedTlsHandshakes();

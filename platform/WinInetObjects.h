@@ -16,6 +16,7 @@
 #include "platform/WinInetPool.h"
 #include "platform/WinInetProxy.h"
 #include "platform/WinInetSocket.h"
+#include "platform/WinInetTls.h"
 
 namespace wininet {
 
@@ -50,7 +51,7 @@ struct Connection : InternetObject {
     std::string agent;
     ProxySettings proxy;
     std::string server;
-    INTERNET_PORT port = INTERNET_DEFAULT_HTTP_PORT;
+    INTERNET_PORT port = 0;  // 0: the scheme's default, chosen by the request
     std::string userName, password;
 };
 
@@ -67,11 +68,14 @@ struct Request : InternetObject {
     std::string verb, target, version, referrer;
     std::vector<std::string> acceptTypes;
     DWORD flags = 0;
+    bool secure = false;  // https (INTERNET_FLAG_SECURE, or where a redirection led)
 
     // One state per step of the handle's life; only the thread using the handle moves it.
     enum class State { Opened, Sending, Answered, Failed } state = State::Opened;
 
     SocketSlot socket;
+    std::unique_ptr<TlsStream> tls;  // over socket for https; only the using thread touches it
+    std::string tlsFailure;          // why the last TLS failure happened, naming the server
     ResponseHead head;
     std::optional<std::uint64_t> bodyLeft;  // unset: the body runs to the connection's end
     std::string pending;                    // received bytes not handed out yet
@@ -101,5 +105,9 @@ std::shared_ptr<T> LookupAs(HINTERNET handle, HandleKind kind) {
 }
 // Removes the handle; false (ERROR_INVALID_HANDLE) when it is not open.
 bool Unregister(HINTERNET handle);
+
+// What InternetGetLastResponseInfoA reports on this thread: set by each sending or reading
+// call (code 0 and no text when it had no TLS failure).
+void SetLastTlsFailure(DWORD code, const std::string& text);
 
 }  // namespace wininet

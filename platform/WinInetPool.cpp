@@ -23,9 +23,18 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 struct Idle {
-    int fd;
+    KeptConnection c;
     Clock::time_point since;
 };
+
+// Closes connections outside the pool's lock.
+void CloseAll(std::vector<KeptConnection>& doomed) {
+    for (KeptConnection& c : doomed) {
+        c.tls.reset();
+        ::close(c.fd);
+    }
+    doomed.clear();
+}
 
 struct Pool {
     std::mutex mu;
@@ -34,12 +43,12 @@ struct Pool {
     bool sweeping = false;
 
     // Removes what has idled too long; returns the sockets to close (outside the lock).
-    std::vector<int> Expired(Clock::time_point now) {
-        std::vector<int> doomed;
+    std::vector<KeptConnection> Expired(Clock::time_point now) {
+        std::vector<KeptConnection> doomed;
         for (auto it = idle.begin(); it != idle.end();) {
             auto& q = it->second;
             while (!q.empty() && now - q.front().since >= std::chrono::milliseconds(kIdleLimitMs)) {
-                doomed.push_back(q.front().fd);
+                doomed.push_back(std::move(q.front().c));
                 q.pop_front();
             }
             it = q.empty() ? idle.erase(it) : std::next(it);
@@ -63,9 +72,9 @@ struct Pool {
                 wake.wait(lock);
             else
                 wake.wait_until(lock, next);
-            std::vector<int> doomed = Expired(Clock::now());
+            std::vector<KeptConnection> doomed = Expired(Clock::now());
             lock.unlock();
-            for (int fd : doomed) ::close(fd);
+            CloseAll(doomed);
             lock.lock();
         }
     }
@@ -77,52 +86,65 @@ Pool& ThePool() {
 }
 
 // Whether an idle connection can carry a request: nothing is readable on it. A server
-// that closed it (end of stream, reset) or sent bytes nobody asked for makes it readable.
-bool LooksUsable(int fd) {
-    pollfd p{fd, POLLIN | POLLRDHUP, 0};
+// that closed it (end of stream, reset) or sent bytes nobody asked for makes it readable
+// (or left them inside its TLS state).
+bool LooksUsable(const KeptConnection& c) {
+    if (c.tls && !c.tls->Quiet()) return false;
+    pollfd p{c.fd, POLLIN | POLLRDHUP, 0};
     return ::poll(&p, 1, 0) == 0;
 }
 
 }  // namespace
 
-std::string PoolKey(bool viaProxy, const std::string& host, WORD port) {
-    std::string key = viaProxy ? "proxy " : "";
-    for (char c : host) key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return key + ":" + std::to_string(port);
+namespace {
+
+std::string Lower(const std::string& host, WORD port) {
+    std::string s;
+    for (char c : host) s += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s + ":" + std::to_string(port);
 }
 
-int TakeIdle(const std::string& key) {
+}  // namespace
+
+std::string PoolKey(bool secure, const std::string& host, WORD port, const std::string& proxyHost, WORD proxyPort) {
+    const std::string scheme = secure ? "https " : "http ";
+    if (proxyHost.empty()) return scheme + Lower(host, port);
+    if (!secure) return scheme + "proxy " + Lower(proxyHost, proxyPort);
+    return scheme + Lower(host, port) + " via " + Lower(proxyHost, proxyPort);
+}
+
+KeptConnection TakeIdle(const std::string& key) {
     Pool& p = ThePool();
-    std::vector<int> doomed;
-    int fd = -1;
+    std::vector<KeptConnection> doomed;
+    KeptConnection taken;
     {
         std::lock_guard lock(p.mu);
         doomed = p.Expired(Clock::now());
         auto it = p.idle.find(key);
-        while (it != p.idle.end() && !it->second.empty() && fd < 0) {
-            const int candidate = it->second.back().fd;
+        while (it != p.idle.end() && !it->second.empty() && taken.fd < 0) {
+            KeptConnection candidate = std::move(it->second.back().c);
             it->second.pop_back();
             if (LooksUsable(candidate))
-                fd = candidate;
+                taken = std::move(candidate);
             else
-                doomed.push_back(candidate);
+                doomed.push_back(std::move(candidate));
         }
         if (it != p.idle.end() && it->second.empty()) p.idle.erase(it);
     }
-    for (int d : doomed) ::close(d);
-    return fd;
+    CloseAll(doomed);
+    return taken;
 }
 
-void PutIdle(const std::string& key, int fd) {
+void PutIdle(const std::string& key, KeptConnection connection) {
     Pool& p = ThePool();
-    std::vector<int> doomed;
+    std::vector<KeptConnection> doomed;
     {
         std::lock_guard lock(p.mu);
         doomed = p.Expired(Clock::now());
         auto& q = p.idle[key];
-        q.push_back({fd, Clock::now()});
+        q.push_back({std::move(connection), Clock::now()});
         if (q.size() > kIdlePerServer) {
-            doomed.push_back(q.front().fd);
+            doomed.push_back(std::move(q.front().c));
             q.pop_front();
         }
         if (!p.sweeping) {
@@ -135,7 +157,7 @@ void PutIdle(const std::string& key, int fd) {
         }
     }
     p.wake.notify_all();
-    for (int d : doomed) ::close(d);
+    CloseAll(doomed);
 }
 
 }  // namespace wininet
@@ -150,12 +172,12 @@ int WinInetIdleConnectionCount() {
 
 void WinInetDropIdleConnections() {
     wininet::Pool& p = wininet::ThePool();
-    std::vector<int> doomed;
+    std::vector<wininet::KeptConnection> doomed;
     {
         std::lock_guard lock(p.mu);
-        for (const auto& [key, q] : p.idle)
-            for (const wininet::Idle& i : q) doomed.push_back(i.fd);
+        for (auto& [key, q] : p.idle)
+            for (wininet::Idle& i : q) doomed.push_back(std::move(i.c));
         p.idle.clear();
     }
-    for (int fd : doomed) ::close(fd);
+    wininet::CloseAll(doomed);
 }

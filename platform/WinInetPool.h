@@ -3,20 +3,29 @@
 // process, shared by every handle and every thread, so that the next request to the same
 // place skips the connection set-up.
 //
-// A connection is filed under what it reaches: the server's host and port, or the proxy's
-// when requests go through one. The pool owns the sockets it holds; Take hands one over to
-// the caller, who owns it from then on. Connections are only ever filed by the request
+// A connection is filed under what it reaches and how: the scheme (a TLS connection never
+// carries a plain request, nor the other way round), the server's host and port, and the
+// proxy it goes through. The pool owns the sockets (and their TLS state) it holds; Take
+// hands one over to the caller, who owns it from then on. Connections are only ever filed by the request
 // that used them, once its response was read whole (WinInetTransfer.cpp decides).
 //
 // Bounds: a connection idle for kIdleLimitMs is closed (by a sweeping thread of the pool's
 // own, started with the first connection filed), and at most kIdlePerServer connections
 // wait per key: filing one more closes the one idle longest.
 #include <cstddef>
+#include <memory>
 #include <string>
 
+#include "platform/WinInetTls.h"
 #include "platform/WinTypes.h"
 
 namespace wininet {
+
+// A connected socket and, for https, the TLS session running over it.
+struct KeptConnection {
+    int fd = -1;
+    std::unique_ptr<TlsStream> tls;
+};
 
 // 30 s: long enough to carry a page or an album from one request to the next, short
 // enough that a server is not held for long; servers that close earlier cost a check.
@@ -24,14 +33,17 @@ constexpr int kIdleLimitMs = 30000;
 // The most connections the program runs at once to one server (16 photos at a time).
 constexpr std::size_t kIdlePerServer = 16;
 
-// "host:port" (the host in lower case) of the server, or of the proxy when viaProxy.
-std::string PoolKey(bool viaProxy, const std::string& host, WORD port);
+// "http host:port" or "https host:port" (the host in lower case) of the server; with
+// proxyHost not empty, plain requests are filed under the proxy alone and TLS ones (a
+// tunnel to the server) under the server and the proxy.
+std::string PoolKey(bool secure, const std::string& host, WORD port, const std::string& proxyHost = {},
+                    WORD proxyPort = 0);
 
 // The connection filed last under key that still looks usable (the server neither closed
-// it nor sent anything unasked), or -1. Connections found unusable are closed.
-int TakeIdle(const std::string& key);
+// it nor sent anything unasked), or one with fd -1. Connections found unusable are closed.
+KeptConnection TakeIdle(const std::string& key);
 
 // Files a connected socket whose last response was read whole.
-void PutIdle(const std::string& key, int fd);
+void PutIdle(const std::string& key, KeptConnection connection);
 
 }  // namespace wininet

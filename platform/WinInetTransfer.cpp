@@ -19,12 +19,30 @@ bool Fail(DWORD code) {
     return false;
 }
 
-// The Host line and the absolute address name the port only when it is not 80.
-std::string HostWithPort(const Request& r) {
+bool IsTlsFailure(DWORD code) {
+    return code == ERROR_INTERNET_INVALID_CA || code == ERROR_INTERNET_SEC_CERT_CN_INVALID ||
+           code == ERROR_INTERNET_SEC_CERT_DATE_INVALID || code == ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+}
+
+// Notes why a TLS call failed, for InternetGetLastResponseInfoA.
+DWORD NoteTls(Request& r, DWORD err) {
+    if (IsTlsFailure(err) && r.tls) r.tlsFailure = r.tls->FailureText();
+    return err;
+}
+
+void CloseConnection(Request& r) {
+    r.tls.reset();
+    r.socket.Close();
+}
+
+// The Host line and the absolute address name the port only when it is not the scheme's
+// default; a tunnel's address always names it.
+std::string HostWithPort(const Request& r, bool alwaysPort = false) {
     std::string host = r.server;
     if (host.find(':') != std::string::npos && host.front() != '[' && host.find(':') != host.rfind(':'))
         host = "[" + host + "]";  // a bare IPv6 address
-    if (r.port != INTERNET_DEFAULT_HTTP_PORT) host.append(1, ':').append(std::to_string(r.port));
+    const INTERNET_PORT standard = r.secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
+    if (alwaysPort || r.port != standard) host.append(1, ':').append(std::to_string(r.port));
     return host;
 }
 
@@ -37,7 +55,8 @@ DWORD ReceiveMore(Request& r) {
     const std::size_t old = r.pending.size();
     r.pending.resize(old + kReceiveChunk);
     std::size_t got = 0;
-    const DWORD err = ReceiveSome(r.socket.Get(), r.pending.data() + old, kReceiveChunk, r.timeouts.receiveMs, got);
+    const DWORD err = r.tls ? NoteTls(r, r.tls->Receive(r.pending.data() + old, kReceiveChunk, r.timeouts.receiveMs, got))
+                            : ReceiveSome(r.socket.Get(), r.pending.data() + old, kReceiveChunk, r.timeouts.receiveMs, got);
     r.pending.resize(old + got);
     if (r.closed) return ERROR_INTERNET_OPERATION_CANCELLED;
     if (err == 0 && got == 0) r.atEnd = true;
@@ -78,18 +97,45 @@ void Finish(Request& r) {
         const int fd = r.socket.Release();
         if (fd >= 0) {
             r.keepable = false;
-            PutIdle(r.poolKey, fd);
+            PutIdle(r.poolKey, KeptConnection{fd, std::move(r.tls)});
             return;
         }
     }
-    r.socket.Close();
+    CloseConnection(r);
 }
 
 // Sends the request on the connection in r.socket and reads the head.
 DWORD Converse(Request& r, const std::string& out) {
-    if (const DWORD err = SendAll(r.socket.Get(), out.data(), out.size(), r.timeouts.sendMs))
-        return r.closed ? ERROR_INTERNET_OPERATION_CANCELLED : err;
+    const DWORD err = r.tls ? NoteTls(r, r.tls->Send(out.data(), out.size(), r.timeouts.sendMs))
+                            : SendAll(r.socket.Get(), out.data(), out.size(), r.timeouts.sendMs);
+    if (err) return r.closed ? ERROR_INTERNET_OPERATION_CANCELLED : err;
     return ReadHead(r);
+}
+
+// Asks the proxy on r.socket for a tunnel to the server; 0 once it is open, CANNOT_CONNECT
+// when the proxy refuses (any answer but 2xx), or the connection's error.
+DWORD OpenTunnel(Request& r) {
+    const std::string authority = HostWithPort(r, true);
+    std::string out = "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n";
+    if (!r.agent.empty()) out += "User-Agent: " + r.agent + "\r\n";
+    if (!r.proxy.userName.empty())
+        out += "Proxy-Authorization: Basic " + Base64(r.proxy.userName + ":" + r.proxy.password) + "\r\n";
+    out += "\r\n";
+    if (const DWORD err = Converse(r, out)) return err;
+    const int status = r.head.status;
+    // The tunnel carries TLS from its first byte: anything after the proxy's answer is not.
+    const bool clean = r.pendingAt == r.pending.size();
+    r.head = ResponseHead{};
+    r.pending.clear();
+    r.pendingAt = 0;
+    return status >= 200 && status < 300 && clean ? 0 : ERROR_INTERNET_CANNOT_CONNECT;
+}
+
+// Runs the TLS handshake on the connection in r.socket.
+DWORD StartTls(Request& r) {
+    r.tls = std::make_unique<TlsStream>();
+    const DWORD err = NoteTls(r, r.tls->Handshake(r.socket.Get(), r.server, r.port, r.timeouts.connectMs));
+    return r.closed ? ERROR_INTERNET_OPERATION_CANCELLED : err;
 }
 
 // A kept connection that the server closed or reset before a byte of a response came back:
@@ -102,9 +148,12 @@ bool ClosedUnanswered(const Request& r, DWORD err) {
 // One round: take a kept connection or connect, send, read the head.
 DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DWORD bodyLength) {
     const bool viaProxy = UsesProxy(r.proxy, r.server);
+    // Through a proxy a plain request names the whole address; a TLS one goes through a
+    // tunnel and looks as if sent to the server itself.
+    const bool absolute = viaProxy && !r.secure;
     RequestHeadInput in;
     in.verb = r.verb;
-    in.target = viaProxy ? "http://" + HostWithPort(r) + r.target : r.target;
+    in.target = absolute ? "http://" + HostWithPort(r) + r.target : r.target;
     in.version = r.version;
     in.host = HostWithPort(r);
     in.agent = r.agent;
@@ -113,7 +162,7 @@ DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DW
     in.reload = (r.flags & INTERNET_FLAG_RELOAD) != 0;
     in.userName = r.userName;
     in.password = r.password;
-    if (viaProxy) {
+    if (absolute) {
         in.proxyUserName = r.proxy.userName;
         in.proxyPassword = r.proxy.password;
     }
@@ -125,23 +174,26 @@ DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DW
     if (r.server.empty()) return ERROR_INTERNET_NAME_NOT_RESOLVED;
     std::string out = ComposeRequestHead(in);
     if (body && bodyLength > 0) out.append(static_cast<const char*>(body), bodyLength);
-    r.poolKey = viaProxy ? PoolKey(true, r.proxy.host, r.proxy.port) : PoolKey(false, r.server, r.port);
+    r.poolKey = viaProxy ? PoolKey(r.secure, r.server, r.port, r.proxy.host, r.proxy.port)
+                         : PoolKey(r.secure, r.server, r.port);
 
     // Only a request that may be sent twice goes on a kept connection: when the server has
     // closed it meanwhile, the request is sent again, once, on a new connection, and the
     // caller never sees the difference. Any other request (a POST) gets a new connection.
     const bool replayable = r.verb == "GET" || r.verb == "HEAD";
-    const int kept = replayable && !r.socket.Aborted() ? TakeIdle(r.poolKey) : -1;
+    KeptConnection kept = replayable && !r.socket.Aborted() ? TakeIdle(r.poolKey) : KeptConnection{};
     bool answered = false;
-    if (kept >= 0) {
-        r.socket.Set(kept);
+    if (kept.fd >= 0) {
+        r.socket.Set(kept.fd);
+        r.tls = std::move(kept.tls);
         const DWORD err = Converse(r, out);
         if (r.closed) return ERROR_INTERNET_OPERATION_CANCELLED;
         if (err && !ClosedUnanswered(r, err)) return err;
         answered = err == 0;
         if (!answered) {
-            r.socket.Close();
+            CloseConnection(r);
             r.atEnd = false;
+            r.tlsFailure.clear();
         }
     }
     if (!answered) {
@@ -149,6 +201,12 @@ DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DW
                                          : ConnectTo(r.server, r.port, r.timeouts.connectMs, r.socket);
         if (r.closed) return ERROR_INTERNET_OPERATION_CANCELLED;
         if (connected) return connected;
+        if (viaProxy && r.secure) {
+            if (const DWORD err = OpenTunnel(r)) return r.closed ? ERROR_INTERNET_OPERATION_CANCELLED : err;
+        }
+        if (r.secure) {
+            if (const DWORD err = StartTls(r)) return err;
+        }
         if (const DWORD err = Converse(r, out)) return err;
     }
     FrameBody(r);
@@ -169,15 +227,16 @@ DWORD FollowRedirect(Request& r, bool& keepBody, bool lastHop, bool& handBack) {
     if (handBack) return 0;
     const std::string* location = r.head.Find("Location");
     Location to;
-    if (!location || !ResolveLocation(*location, Location{r.server, r.port, r.target}, to))
+    if (!location || !ResolveLocation(*location, Location{r.server, r.port, r.target, r.secure}, to))
         return ERROR_HTTP_REDIRECT_FAILED;  // no address, or one this client cannot fetch
     if (lastHop) return ERROR_HTTP_TOO_MANY_REDIRECTS;
-    if (LowerCase(to.server) != LowerCase(r.server) || to.port != r.port) {
+    if (LowerCase(to.server) != LowerCase(r.server) || to.port != r.port || to.secure != r.secure) {
         r.userName.clear();
         r.password.clear();
     }
     r.server = to.server;
     r.port = to.port;
+    r.secure = to.secure;
     r.target = to.target;
     if (s == 303 || ((s == 301 || s == 302) && r.verb == "POST")) {
         if (r.verb != "HEAD") r.verb = "GET";
@@ -244,17 +303,18 @@ bool HttpSendRequestA(HINTERNET request, const char* headers, DWORD headersLengt
     if (r->state != Request::State::Opened) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
     r->state = Request::State::Sending;
     const DWORD err = Exchange(*r, headers, headersLength, body, bodyLength);
+    SetLastTlsFailure(IsTlsFailure(err) ? err : 0, IsTlsFailure(err) ? r->tlsFailure : std::string());
     if (IsRedirectFailure(err)) {
         // The answer that was not followed stays open to questions (where it points); its
         // body is not the document asked for.
         r->state = Request::State::Answered;
         r->readError = err;
-        r->socket.Close();
+        CloseConnection(*r);
         return Fail(err);
     }
     if (err) {
         r->state = Request::State::Failed;
-        r->socket.Close();
+        CloseConnection(*r);
         return Fail(err);
     }
     r->state = Request::State::Answered;
@@ -301,7 +361,11 @@ bool InternetReadFile(HINTERNET request, void* buffer, DWORD toRead, DWORD* read
     if (!read || (!buffer && toRead > 0)) return Fail(ERROR_INVALID_PARAMETER);
     *read = 0;
     if (r->state != Request::State::Answered) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
-    if (r->readError) return Fail(r->readError);
+    if (r->readError) {
+        SetLastTlsFailure(IsTlsFailure(r->readError) ? r->readError : 0,
+                          IsTlsFailure(r->readError) ? r->tlsFailure : std::string());
+        return Fail(r->readError);
+    }
 
     auto* out = static_cast<char*>(buffer);
     DWORD done = 0;
@@ -318,8 +382,15 @@ bool InternetReadFile(HINTERNET request, void* buffer, DWORD toRead, DWORD* read
             continue;
         }
         if (r->atEnd) {
-            // The end of the stream is the body's end only when no length was announced.
-            if (r->bodyLeft) r->readError = ERROR_INTERNET_CONNECTION_ABORTED;
+            // The end of the stream is the body's end only when no length was announced,
+            // and over TLS only with a TLS close: without one the body may be cut short.
+            if (r->bodyLeft) {
+                r->readError = ERROR_INTERNET_CONNECTION_ABORTED;
+            } else if (r->tls && r->tls->Truncated()) {
+                r->readError = ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+                r->tlsFailure = "the connection with " + r->tls->Host() +
+                                " ended without a TLS close: the body may be cut short";
+            }
             break;
         }
         if (const DWORD err = ReceiveMore(*r)) {
@@ -330,6 +401,8 @@ bool InternetReadFile(HINTERNET request, void* buffer, DWORD toRead, DWORD* read
     // Done with the connection once the whole body is handed out.
     if ((r->bodyLeft && *r->bodyLeft == 0) || (r->atEnd && r->pendingAt == r->pending.size())) Finish(*r);
     *read = done;
+    const bool tlsFailed = done == 0 && IsTlsFailure(r->readError);
+    SetLastTlsFailure(tlsFailed ? r->readError : 0, tlsFailed ? r->tlsFailure : std::string());
     if (done == 0 && r->readError) return Fail(r->readError);
     return true;
 }

@@ -38,4 +38,32 @@ INSTANTIATE_TEST_SUITE_P(Rows, SplitHostAndPathTest,
                              return "Row" + std::to_string(info.index + 1);
                          });
 
+// Only an address that begins with https:// is read as one; every other keeps the split
+// above and port 80.
+TEST(SplitFetchTarget, ReadsHttpsAddressesAndLeavesTheRestAlone) {
+    struct Row {
+        const char* url;
+        int scheme;
+        const char* host;
+        unsigned short port;
+        const char* path;
+    };
+    for (const Row& r : {Row{"https://server/photos/1.jpg", 4, "server", 443, "/photos/1.jpg"},
+                         Row{"HTTPS://Server:8443", 4, "Server", 8443, "/"},
+                         Row{"https://u:p@[::1]:444?a=b#top", 4, "[::1]", 444, "/?a=b"},
+                         Row{"https://server:99999/x", 4, "", 0, "/x"},
+                         Row{"https://server:/x", 4, "", 0, "/x"},
+                         Row{"http://server:8080/x", 3, "server:8080", 80, "/x"},
+                         Row{"x/y?u=https://z", 3, "x", 80, "/y?u=https://z"}}) {
+        SCOPED_TRACE(r.url);
+        const TFetchTarget t = SplitFetchTarget(r.url);
+        EXPECT_EQ(t.Scheme, r.scheme);
+        EXPECT_EQ(t.Host, r.host);
+        if (*r.host) {
+            EXPECT_EQ(t.Port, r.port);  // without a host the port is never used
+        }
+        EXPECT_EQ(t.Path, r.path);
+    }
+}
+
 }  // namespace

@@ -175,7 +175,7 @@ TEST(WinInet, RedirectionsItDoesNotFollowFailUnlessAskedNotTo) {
     ScriptedPeer peer("127.0.6.36", 80);
     const std::string again = "HTTP/1.0 302 Found\r\nLocation: /again\r\nContent-Length: 5\r\n\r\nmoved";
     for (int i = 0; i < 11; ++i) peer.Accept().ReadUntil(kHeadEnd).Send(again).Close();
-    peer.Accept().ReadUntil(kHeadEnd).Send("HTTP/1.0 301 Moved\r\nLocation: https://127.0.6.36/s\r\n\r\n").Close();
+    peer.Accept().ReadUntil(kHeadEnd).Send("HTTP/1.0 301 Moved\r\nLocation: ftp://127.0.6.36/s\r\n\r\n").Close();
     peer.Accept().ReadUntil(kHeadEnd).Send("HTTP/1.0 307 Temporary Redirect\r\n\r\n").Close();
     peer.Accept().ReadUntil(kHeadEnd).Send(again).Close();
     peer.Start();
@@ -191,7 +191,7 @@ TEST(WinInet, RedirectionsItDoesNotFollowFailUnlessAskedNotTo) {
         EXPECT_FALSE(InternetReadFile(loop.request, buf, sizeof buf, &read));
         EXPECT_EQ(GetLastError(), ERROR_HTTP_TOO_MANY_REDIRECTS);
     }
-    for (const char* location : {"https://127.0.6.36/s", "error 12150"}) {  // another scheme, no Location at all
+    for (const char* location : {"ftp://127.0.6.36/s", "error 12150"}) {  // another scheme, no Location at all
         Exchange elsewhere("127.0.6.36", "/secure");
         EXPECT_FALSE(HttpSendRequestA(elsewhere.request, nullptr, 0, nullptr, 0));
         EXPECT_EQ(GetLastError(), ERROR_HTTP_REDIRECT_FAILED);
