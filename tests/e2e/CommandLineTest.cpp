@@ -157,9 +157,9 @@ private slots:
         QVERIFY2(err.startsWith("fotaviq: cannot write") && err.contains(dir.path()), qPrintable(err));
     }
 
-    void anHttpsServiceIsTrustedThroughTheExtraAuthorityOnly() {
-        // The empty album's data document over HTTPS, from a service whose authority only
-        // the test knows.
+    void anHttpsAlbumIsTrustedThroughTheExtraAuthorityOnly() {
+        // An album over HTTPS from a service whose authority only the test knows: its
+        // document, photos, music and report all travel over TLS.
         const TTestPki pki;
         QVERIFY2(pki.Why().empty(), pki.Why().c_str());
         AlbumServiceProcess tls("127.0.0.1", {"--port", "8443", "--tls-cert", QString::fromStdString(pki.Server().Cert),
@@ -172,15 +172,24 @@ private slots:
         QVERIFY(ini.open(QIODevice::WriteOnly));
         ini.write("[servers]\nalbum=https://127.0.0.1:8443\nreport=https://127.0.0.1:8443/\n");
         ini.close();
-        const QStringList download = {"--download", "https://127.0.0.1:8443/album/client/photo/swf/vphoto.swf?uin=20000&fid=0",
-                                      "--dir", dir.path()};
+        const QStringList download = {"--download", "https://127.0.0.1:8443/album/client/photo/swf/vphoto.swf?uin=20000&fid=3",
+                                      "--dir", dir.path(), "--music"};
         Run r = Fotaviq(download, copy);
         QCOMPARE(r.status, 1);
         QVERIFY2(r.err.startsWith("fotaviq: cannot get the album's data: ") && r.err.contains("--ca-file"), qPrintable(r.err));
+        QVERIFY(QDir(dir.path()).isEmpty());
         r = Fotaviq(download + QStringList{"--ca-file", QString::fromStdString(pki.CaFile())}, copy);
         QCOMPARE(r.status, 0);
         QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
-        QCOMPARE(r.out, QStringList({dir.path() + QString::fromUtf8("/空相册/")}));
+        const QString album = dir.path() + QString::fromUtf8("/三张照片 Trip/");
+        QCOMPARE(r.out.size(), 4);
+        for (int k = 0; k < 3; ++k) {  // the same photos as the plain service's
+            QFile f(album + QString("%1.jpg").arg(k));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), service->Get(QString("/photos/three/%1.jpg").arg(k)));
+        }
+        QVERIFY(QFile::exists(album + "background.mp3"));
+        QVERIFY(QDir(album).removeRecursively());
         r = Fotaviq(download + QStringList{"--insecure"}, copy);
         QCOMPARE(r.status, 0);
         QVERIFY2(r.err.contains("not verified (--insecure)"), qPrintable(r.err));

@@ -13,11 +13,14 @@
 
 #include "AlbumWindowTest.h"
 #include "app/common/commonDefine.h"
+#include "app/settings/commonDefineServers.h"
+#include "app/settings/tlsSettings.h"
 #include "app/window/mainUnit.h"
 #include "app/window/preview.h"
 #include "platform/Encoding.h"
 #include "platform/ErrorGuard.h"
 #include "support/QtGuiTestMain.h"
+#include "support/TestPki.h"
 #include "widgets/Image.h"
 #include "widgets/StatusBar.h"
 
@@ -98,6 +101,37 @@ private slots:
         QVERIFY(!QFile::exists(AlbumPath(U("黄山日出")) + "/background.mp3"));
         QVERIFY(!statuses.contains(U("正在下载相册音乐,请稍候...")));
         QCOMPARE(QDir(AlbumPath(U("黄山日出"))).entryList(QDir::Files).size(), 12);
+    }
+
+    void anHttpsAlbumWithMusic() {
+        // The same album from a service that speaks only HTTPS, trusted through the extra
+        // authority: document, photos, thumbnails, music and report over TLS.
+        const TTestPki pki;
+        QVERIFY2(pki.Why().empty(), pki.Why().c_str());
+        AlbumServiceProcess tls("127.0.0.1", {"--port", "8444", "--tls-cert", QString::fromStdString(pki.Server().Cert),
+                                              "--tls-key", QString::fromStdString(pki.Server().Key)});
+        QVERIFY2(tls.Started(), "the HTTPS album service did not start");
+        TTlsChoice trust;
+        trust.CaFile = pki.CaFile();
+        ApplyTlsChoice(trust);
+        const TServerSettings plain = Servers();
+        TServerSettings secure = plain;
+        secure.AlbumHost = secure.ReportHost = "https://127.0.0.1:8444";
+        SetServers(secure);
+        form->chkAutoDownMusic->setChecked(true);
+        form->edtUrl->setText("https://127.0.0.1:8444/album/client/photo/swf/vphoto.swf?uin=20000&fid=3");
+        QTest::mouseClick(form->btnDownload, Qt::LeftButton);
+        SetServers(plain);
+        ApplyTlsChoice(TTlsChoice{});
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join('|')));
+        QVERIFY(statuses.contains(U("处理完毕")));
+        const QString album = AlbumPath(U("三张照片 Trip"));
+        for (int k = 0; k < 3; ++k) {
+            QCOMPARE(QString::fromStdString(form->Photo(k)), QString("https://127.0.0.1:8444/photos/three/%1.jpg").arg(k));
+            QCOMPARE(ReadFile(album + QString("/%1.jpg").arg(k)), service->Get(QString("/photos/three/%1.jpg").arg(k)));
+            QVERIFY(form->Image[k]->HasPicture());
+        }
+        QVERIFY(QFile::exists(album + "/background.mp3"));
     }
 
     void albumWithoutMusicSaysSo() {
