@@ -40,7 +40,7 @@ bool TCustomWSocket::ResolveSession(bool withLocalPort, const char* reportPrefix
             else if (!IsDottedIPv4(FAddr) && (IsIPv6Address(FAddr) || WSocketFamily() != TWSocketFamily::IPv4))
                 list = WSocketResolveHostList(FAddr);
             if (list.empty()) {
-                // IPv4 as specified: the dotted address, or the first address of the name.
+                // IPv4 as it always was: the dotted address, or the first address of the name.
                 PeerSockAddr.sin_addr.S_addr = WSocketResolveHost(FAddr);
             } else {
                 SetPeerAddress(list[0]);
