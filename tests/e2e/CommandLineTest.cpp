@@ -166,12 +166,8 @@ private slots:
                                               "--tls-key", QString::fromStdString(pki.Server().Key)});
         QVERIFY2(tls.Started(), "the HTTPS album service did not start");
         QTemporaryDir prog, dir;
-        const QString copy = prog.filePath("fotaviq");
-        QVERIFY(QFile::copy(FOTAVIQ_PATH, copy));
-        QFile ini(prog.filePath("fotaviq.ini"));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write("[servers]\nalbum=https://127.0.0.1:8443\nreport=https://127.0.0.1:8443/\n");
-        ini.close();
+        const QString copy = ProgramCopy(prog, "[servers]\nalbum=https://127.0.0.1:8443\nreport=https://127.0.0.1:8443/\n");
+        QVERIFY(!copy.isEmpty());
         const QStringList download = {"--download", "https://127.0.0.1:8443/album/client/photo/swf/vphoto.swf?uin=20000&fid=3",
                                       "--dir", dir.path(), "--music"};
         Run r = Fotaviq(download, copy);
@@ -199,12 +195,8 @@ private slots:
         AlbumServiceProcess six("::1");
         QVERIFY2(six.Started(), "the album service did not start on [::1]");
         QTemporaryDir prog, dir;
-        const QString copy = prog.filePath("fotaviq");
-        QVERIFY(QFile::copy(FOTAVIQ_PATH, copy));
-        QFile ini(prog.filePath("fotaviq.ini"));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write("[servers]\nalbum=[::1]\nreport=[::1]\n");
-        ini.close();
+        const QString copy = ProgramCopy(prog, "[servers]\nalbum=[::1]\nreport=[::1]\n");
+        QVERIFY(!copy.isEmpty());
         const Run r = Fotaviq({"--download", "http://[::1]/album/client/photo/swf/vphoto.swf?uin=20000&fid=3", "--dir",
                                dir.path(), "--music"},
                               copy);
@@ -215,6 +207,15 @@ private slots:
     }
 
 private:
+    // A portable copy of the program in folder with these settings; empty on failure.
+    static QString ProgramCopy(const QTemporaryDir& folder, const QByteArray& settings) {
+        const QString copy = folder.filePath("fotaviq");
+        QFile ini(folder.filePath("fotaviq.ini"));
+        if (!QFile::copy(FOTAVIQ_PATH, copy) || !ini.open(QIODevice::WriteOnly) || ini.write(settings) != settings.size())
+            return {};
+        return copy;
+    }
+
     Run Fotaviq(const QStringList& args, const QString& programCopy = {}) {
         QProcess p;
         p.start(programCopy.isEmpty() ? program : programCopy, args);

@@ -4,6 +4,7 @@
 // with their origin.
 #include <gtest/gtest.h>
 
+#include "GetFailure.h"
 #include "Servers.h"
 #include "base/Stream.h"
 #include "http/HttpProt.h"
@@ -13,16 +14,6 @@
 #include "support/TlsPeer.h"
 
 namespace {
-
-// The message of the failure Get raised, "" when it returned normally.
-std::string GetFailure(THttpCli& c) {
-    try {
-        c.Get();
-    } catch (const EHttpException& e) {
-        return e.Message();
-    }
-    return "";
-}
 
 class Https : public ::testing::Test {
 protected:

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <set>
 
+#include "GetFailure.h"
 #include "Servers.h"
 #include "base/Stream.h"
 #include "http/HttpProt.h"
@@ -40,16 +41,6 @@ private:
     std::set<std::string> failing_;
     std::set<std::string> seen_;
 };
-
-// The message of the failure Get raised, "" when it returned normally.
-std::string GetFailure(THttpCli& c) {
-    try {
-        c.Get();
-    } catch (const EHttpException& e) {
-        return e.Message();
-    }
-    return "";
-}
 
 enum class TServer { Micro, MicroAuth, Dante, Tiny, Refusing };
 
