@@ -8,8 +8,11 @@
 // parent when it is created, so handles may be closed in any order. Nothing goes on the
 // wire before HttpSendRequestA: it resolves the server, connects (directly or through the
 // proxy) or takes a kept connection (below), sends the request and reads the status line
-// and headers. InternetReadFile then reads the body. Failing calls return null/false and set GetLastError() (LastError.h)
-// to one of the codes below; a null or closed handle gives ERROR_INVALID_HANDLE.
+// and headers. Names resolve to the families the process allows (platform/AddressFamily.h);
+// a name with addresses of both families is raced, IPv6 first and IPv4 250 ms later, the
+// first connection winning. InternetReadFile then reads the body. Failing calls return
+// null/false and set GetLastError() (LastError.h) to one of the codes below; a null or
+// closed handle gives ERROR_INVALID_HANDLE.
 //
 // Proxy: with INTERNET_OPEN_TYPE_PRECONFIG the session takes the system settings, the
 // environment variables http_proxy ("http://[user:password@]host[:port][/]" or

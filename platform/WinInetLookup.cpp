@@ -8,6 +8,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/AddressFamily.h"
 #include "platform/WinInet.h"
 #include "platform/WinInetHooks.h"
 
@@ -18,6 +19,7 @@ namespace {
 struct LookupHook {
     std::mutex mu;
     std::function<bool(const std::string&)> call;
+    std::function<std::vector<std::string>(const std::string&)> addresses;
 };
 
 LookupHook& TheHook() {
@@ -29,7 +31,9 @@ std::atomic<int> lookupsInFlight{0};
 
 addrinfo Hints(int flags) {
     addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
+    // A name resolves to the families the process allows; a numeric address is taken as it is.
+    const TAddressFamily family = (flags & AI_NUMERICHOST) ? TAddressFamily::Any : ProcessAddressFamily();
+    hints.ai_family = family == TAddressFamily::IPv4 ? AF_INET : family == TAddressFamily::IPv6 ? AF_INET6 : AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     // No AI_ADDRCONFIG: it costs a netlink round trip per look-up, and every address
     // returned is tried in turn anyway.
@@ -49,14 +53,29 @@ struct Job {
 
 void RunJob(const std::shared_ptr<Job>& job, const std::string& host, const std::string& service) {
     std::function<bool(const std::string&)> hook;
+    std::function<std::vector<std::string>(const std::string&)> given;
     {
         std::lock_guard lock(TheHook().mu);
         hook = TheHook().call;
+        given = TheHook().addresses;
     }
     addrinfo* list = nullptr;
     if (!hook || hook(host)) {
-        const addrinfo hints = Hints(0);
-        if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &list) != 0) list = nullptr;
+        const std::vector<std::string> chosen = given ? given(host) : std::vector<std::string>();
+        if (chosen.empty()) {
+            const addrinfo hints = Hints(0);
+            if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &list) != 0) list = nullptr;
+        } else {
+            // Each numeric answer is a chain of its own; freeaddrinfo frees node by node.
+            addrinfo** tail = &list;
+            const addrinfo numeric = Hints(AI_NUMERICHOST);
+            for (const std::string& a : chosen) {
+                addrinfo* one = nullptr;
+                if (::getaddrinfo(a.c_str(), service.c_str(), &numeric, &one) != 0 || !one) continue;
+                *tail = one;
+                while (*tail) tail = &(*tail)->ai_next;
+            }
+        }
     }
     {
         std::lock_guard lock(job->mu);
@@ -127,6 +146,11 @@ DWORD Resolve(const std::string& hostText, WORD port, SocketSlot& slot, AddressL
 void WinInetSetLookupHook(std::function<bool(const std::string& host)> hook) {
     std::lock_guard lock(wininet::TheHook().mu);
     wininet::TheHook().call = std::move(hook);
+}
+
+void WinInetSetAddressHook(std::function<std::vector<std::string>(const std::string& host)> hook) {
+    std::lock_guard lock(wininet::TheHook().mu);
+    wininet::TheHook().addresses = std::move(hook);
 }
 
 int WinInetLookupsInFlight() { return wininet::lookupsInFlight; }

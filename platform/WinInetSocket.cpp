@@ -5,11 +5,15 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
+#include <vector>
 
 #include "platform/WinInet.h"
 #include "platform/WinInetLookup.h"
@@ -94,10 +98,136 @@ bool SocketSlot::Aborted() {
     return aborted_;
 }
 
+namespace {
+
+// One connection attempt: a non-blocking connect under way, or -1 when it could not start.
+int StartAttempt(const addrinfo* a, int& err) {
+    const int s = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+    if (s < 0) {
+        err = errno;
+        return -1;
+    }
+    if (::connect(s, a->ai_addr, a->ai_addrlen) == 0 || errno == EINPROGRESS) return s;
+    err = errno;
+    ::close(s);
+    return -1;
+}
+
+DWORD Finished(int s) {
+    const int one = 1;
+    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return 0;
+}
+
+// The addresses in the order they are tried: the first family the resolver gave, then the
+// other, alternating, so that one broken family never holds up the other for long.
+std::vector<const addrinfo*> Interleaved(const addrinfo* list, bool& bothFamilies) {
+    std::vector<const addrinfo*> first, second;
+    for (const addrinfo* a = list; a; a = a->ai_next)
+        (a->ai_family == list->ai_family ? first : second).push_back(a);
+    bothFamilies = !second.empty();
+    // IPv6 leads when there are both.
+    if (bothFamilies && list->ai_family != AF_INET6) std::swap(first, second);
+    std::vector<const addrinfo*> order;
+    for (std::size_t i = 0; i < std::max(first.size(), second.size()); ++i) {
+        if (i < first.size()) order.push_back(first[i]);
+        if (i < second.size()) order.push_back(second[i]);
+    }
+    return order;
+}
+
+// Addresses of both families raced: the next attempt starts kRaceStepMs after the last one
+// (at once when every running attempt has failed), the first to connect wins and the others
+// are closed. An abort wakes the wait through an event the slot's canceller signals.
+constexpr int kRaceStepMs = 250;
+
+DWORD Race(const std::vector<const addrinfo*>& order, DWORD timeoutMs, SocketSlot& slot) {
+    const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wake < 0) return ERROR_INTERNET_CANNOT_CONNECT;
+    if (!slot.SetCanceller([wake] {
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const auto n = ::write(wake, &one, sizeof one);
+        })) {
+        ::close(wake);
+        return ERROR_INTERNET_OPERATION_CANCELLED;
+    }
+    std::vector<int> running;
+    const auto closeAll = [&] {
+        for (int s : running) ::close(s);
+        running.clear();
+    };
+    const bool endless = timeoutMs == 0 || timeoutMs == 0xFFFFFFFF;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(endless ? 0 : timeoutMs);
+    std::size_t next = 0;
+    auto nextStart = Clock::now();
+    DWORD result = ERROR_INTERNET_CANNOT_CONNECT;
+    int winner = -1;
+    for (;;) {
+        const auto now = Clock::now();
+        if (next < order.size() && (now >= nextStart || running.empty())) {
+            int err = 0;
+            const int s = StartAttempt(order[next++], err);
+            if (s >= 0) running.push_back(s);
+            nextStart = Clock::now() + std::chrono::milliseconds(kRaceStepMs);
+            continue;
+        }
+        if (running.empty()) break;  // every address failed
+        if (!endless && now >= deadline) {
+            result = ERROR_INTERNET_TIMEOUT;
+            break;
+        }
+        auto until = endless ? nextStart : std::min(deadline, nextStart);
+        if (next >= order.size()) until = endless ? Clock::time_point::max() : deadline;
+        int wait = -1;
+        if (until != Clock::time_point::max())
+            wait = static_cast<int>(std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count()));
+        std::vector<pollfd> fds{{wake, POLLIN, 0}};
+        for (int s : running) fds.push_back({s, POLLOUT, 0});
+        if (::poll(fds.data(), fds.size(), wait) < 0 && errno != EINTR) break;
+        if (fds[0].revents) {
+            result = ERROR_INTERNET_OPERATION_CANCELLED;
+            break;
+        }
+        for (std::size_t i = 1; i < fds.size() && winner < 0; ++i) {
+            if (!fds[i].revents) continue;
+            int err = 0;
+            socklen_t len = sizeof err;
+            if (::getsockopt(fds[i].fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+            if (err == 0) winner = fds[i].fd;
+        }
+        if (winner >= 0) break;
+        // Drop the attempts that failed; the next address starts at once when none is left.
+        std::vector<int> still;
+        for (std::size_t i = 1; i < fds.size(); ++i) {
+            if (fds[i].revents)
+                ::close(fds[i].fd);
+            else
+                still.push_back(fds[i].fd);
+        }
+        running.swap(still);
+    }
+    slot.SetCanceller(nullptr);
+    ::close(wake);
+    if (winner >= 0) {
+        std::erase(running, winner);
+        closeAll();
+        slot.Set(winner);
+        return Finished(winner);
+    }
+    closeAll();
+    return slot.Aborted() ? ERROR_INTERNET_OPERATION_CANCELLED : result;
+}
+
+}  // namespace
+
 DWORD ConnectTo(const std::string& hostText, WORD port, DWORD timeoutMs, SocketSlot& slot) {
     AddressList list;
     if (const DWORD err = Resolve(hostText, port, slot, list)) return err;
+    bool bothFamilies = false;
+    const std::vector<const addrinfo*> order = Interleaved(list.get(), bothFamilies);
+    if (bothFamilies) return Race(order, timeoutMs, slot);
 
+    // One family: its addresses in turn, each under the whole connect timeout.
     DWORD result = ERROR_INTERNET_CANNOT_CONNECT;
     for (addrinfo* a = list.get(); a && !slot.Aborted(); a = a->ai_next) {
         const int s = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
@@ -115,12 +245,7 @@ DWORD ConnectTo(const std::string& hostText, WORD port, DWORD timeoutMs, SocketS
                 }
             }
         }
-        if (err == 0) {
-            const int one = 1;
-            ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            result = 0;
-            break;
-        }
+        if (err == 0) return Finished(s);
         slot.Close();
         result = err == ETIMEDOUT ? ERROR_INTERNET_TIMEOUT : ERROR_INTERNET_CANNOT_CONNECT;
     }

@@ -39,10 +39,13 @@ private:
     std::function<void()> cancel_;
 };
 
-// Resolves host (a name or an address, "[v6]" allowed; see WinInetLookup.h) and connects
-// to the first address that answers; the socket is in slot from its creation, so that an
-// abort can cut the wait short. Errors: NAME_NOT_RESOLVED, CANNOT_CONNECT, TIMEOUT,
-// OPERATION_CANCELLED (slot aborted during the look-up).
+// Resolves host (a name or an address, "[v6]" allowed; see WinInetLookup.h, which obeys the
+// process's address family) and connects. Addresses of one family are tried in turn, each
+// under the whole timeout, the socket in slot from its creation so that an abort can cut
+// the wait short. Addresses of both families are raced: IPv6 first, the next address 250 ms
+// later (at once when the running attempts failed), the first connection wins, the others
+// are closed; the timeout bounds the whole race and an abort ends it at once. Errors:
+// NAME_NOT_RESOLVED, CANNOT_CONNECT, TIMEOUT, OPERATION_CANCELLED (slot aborted).
 DWORD ConnectTo(const std::string& host, WORD port, DWORD timeoutMs, SocketSlot& slot);
 
 // Sends every byte. Errors: CONNECTION_RESET, CONNECTION_ABORTED, TIMEOUT.

@@ -1,17 +1,11 @@
 #include "socket/WSocketFamily.h"
 
-#include <atomic>
-
 #include "base/SysUtils.h"
 #include "platform/Winsock.h"
 
-namespace {
-std::atomic<TWSocketFamily> family{TWSocketFamily::Any};
-}  // namespace
+void SetWSocketFamily(TWSocketFamily Family) { SetProcessAddressFamily(Family); }
 
-void SetWSocketFamily(TWSocketFamily Family) { family.store(Family); }
-
-TWSocketFamily WSocketFamily() { return family.load(); }
+TWSocketFamily WSocketFamily() { return ProcessAddressFamily(); }
 
 bool ParseWSocketFamily(const std::string& Text, TWSocketFamily& Family) {
     const std::string t = LowerCase(Trim(Text));
@@ -23,7 +17,7 @@ bool ParseWSocketFamily(const std::string& Text, TWSocketFamily& Family) {
 }
 
 int WSocketLookupFamily() {
-    switch (family.load()) {
+    switch (ProcessAddressFamily()) {
         case TWSocketFamily::IPv4: return WS_AF_INET;
         case TWSocketFamily::IPv6: return WS_AF_INET6;
         default: return WS_AF_UNSPEC;

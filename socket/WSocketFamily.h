@@ -10,7 +10,10 @@
 // Numeric addresses ("127.0.0.1", "::1") are used as written, whatever the setting.
 #include <string>
 
-enum class TWSocketFamily { Any, IPv4, IPv6 };
+#include "platform/AddressFamily.h"
+
+// One setting for the process (platform/AddressFamily.h): the Internet client obeys it too.
+using TWSocketFamily = TAddressFamily;
 
 void SetWSocketFamily(TWSocketFamily Family);
 TWSocketFamily WSocketFamily();

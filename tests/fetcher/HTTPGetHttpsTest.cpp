@@ -4,12 +4,15 @@
 // and an abort during a handshake.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "../http/Servers.h"
 #include "FetchTestSupport.h"
 #include "platform/TlsClient.h"
 #include "platform/WinInet.h"
 #include "platform/WinInetHooks.h"
 #include "support/Loopback.h"
+#include "support/SilentIpv6Port.h"
 #include "support/TestPki.h"
 #include "support/TlsPeer.h"
 
@@ -223,4 +226,22 @@ TEST_F(HTTPGetHttps, AbortEndsAHandshakeWithASilentServerAtOnce) {
     silent.Join();
     EXPECT_EQ(get->LastErrorCode(), ERROR_INTERNET_OPERATION_CANCELLED);
     EXPECT_FALSE(get->LastFailureMayPass());
+}
+
+TEST_F(HTTPGetHttps, ANameWhoseIPv6AddressIsSilentIsReachedOverIPv4) {
+    // localhost answers [::1] first, where nothing accepts, then 127.0.0.1, where nginx is.
+    NeedNginx();
+    const TSilentIpv6Port silent(nginx_->TlsPort());
+    ASSERT_TRUE(silent.Ok());
+    WinInetSetAddressHook([](const std::string& host) {
+        return host == "localhost" ? std::vector<std::string>{"::1", "127.0.0.1"} : std::vector<std::string>{};
+    });
+    const auto start = std::chrono::steady_clock::now();
+    Fetch("https://localhost:" + std::to_string(nginx_->TlsPort()) + Name(8193));
+    const auto took = std::chrono::steady_clock::now() - start;
+    WinInetSetAddressHook(nullptr);
+    EXPECT_TRUE(get->LastOutcome()) << get->LastErrorText();
+    EXPECT_TRUE(SameFile(Out(), files_->File(Name(8193).substr(1))));
+    // Tried in turn, the IPv6 address would hold the transfer for the 30 s connect timeout.
+    EXPECT_LT(took, std::chrono::seconds(10));
 }
