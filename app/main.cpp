@@ -8,6 +8,7 @@
 #include "app/cli/commandLine.h"
 #include "app/common/commonDefine.h"
 #include "app/common/dao.h"
+#include "app/core/applyProxy.h"
 #include "app/settings/networkFamily.h"
 #include "app/settings/settingsFile.h"
 #include "app/settings/tlsSettings.h"
@@ -37,6 +38,7 @@ int main(int argc, char** argv) {
     // cannot be loaded is said, and the system's authorities stay.
     GuardedCall([] { ApplyTlsChoice(ReadTlsChoice(TSettingsFile::Read(), std::nullopt, false)); });
     SetWSocketFamily(ReadNetworkFamily(TSettingsFile::Read(), std::nullopt));
+    RouteFetcherThroughProxy();  // the proxy settings of the file and the environment
 
     const int rc = app.exec();
     PreviewForm = nullptr;

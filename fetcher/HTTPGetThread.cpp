@@ -116,17 +116,13 @@ std::string QueryText(HINTERNET request, DWORD level) {
     return value;
 }
 
-bool IsTlsFailure(DWORD code) {
-    return code == ERROR_INTERNET_INVALID_CA || code == ERROR_INTERNET_SEC_CERT_CN_INVALID ||
-           code == ERROR_INTERNET_SEC_CERT_DATE_INVALID || code == ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
-}
-
-// Why the last call failed, in words: the Internet layer's own text of a TLS failure (it
-// names the server, which may be another one than the address's after a redirection),
-// else the fetcher's.
+// Why the last call failed, in words: the Internet layer's own text of a TLS or proxy
+// failure (it names the server or the step), else the fetcher's.
 std::string FailureText(DWORD code, const std::string& host, bool inBody, std::int64_t got, std::int64_t total,
                         const std::string& location) {
-    if (IsTlsFailure(code)) {
+    // The Internet layer's own words when it has them for this failure (a TLS failure, a
+    // proxy that failed a step).
+    {
         std::string text(kLengthBufferSize, '\0');
         DWORD error = 0;
         DWORD size = kLengthBufferSize;

@@ -67,6 +67,8 @@
 // InternetSetOptionA on a handle sets it for that handle and the children created after;
 // on a null handle it sets the process-wide default for sessions opened later.
 #include <cstdint>
+#include <functional>
+#include <string>
 
 #include "platform/LastError.h"
 #include "platform/WinTypes.h"
@@ -131,6 +133,8 @@ constexpr DWORD ERROR_INTERNET_OPERATION_CANCELLED = 12017;  // the handle was c
 constexpr DWORD ERROR_INTERNET_INCORRECT_HANDLE_TYPE = 12018;
 constexpr DWORD ERROR_INTERNET_INCORRECT_HANDLE_STATE = 12019;
 constexpr DWORD ERROR_INTERNET_CANNOT_CONNECT = 12029;       // refused or unreachable
+// The system's proxy setting cannot be used (InternetGetLastResponseInfoA says why).
+constexpr DWORD ERROR_INTERNET_INVALID_PROXY_REQUEST = 12033;
 constexpr DWORD ERROR_INTERNET_CONNECTION_ABORTED = 12030;   // closed before the body's end
 constexpr DWORD ERROR_INTERNET_CONNECTION_RESET = 12031;
 constexpr DWORD ERROR_HTTP_HEADER_NOT_FOUND = 12150;
@@ -199,6 +203,27 @@ bool InternetReadFile(HINTERNET request, void* buffer, DWORD toRead, DWORD* read
 bool InternetCloseHandle(HINTERNET handle);
 
 bool InternetSetOptionA(HINTERNET handle, DWORD option, const void* buffer, DWORD bufferLength);
+
+// The system's proxy setting, which sessions opened with INTERNET_OPEN_TYPE_PRECONFIG follow:
+// by default http_proxy and no_proxy of the environment (above). A program with a proxy
+// setting of its own hands it over with InternetSetSystemProxy; the function is then asked
+// on the request's thread, for every connection a request makes, which proxy serves the
+// server (secure: an https request) and answers false with a reason when the setting
+// cannot be used (the request fails with ERROR_INTERNET_INVALID_PROXY_REQUEST). Through a
+// SOCKS proxy the request goes as it would go directly (SOCKS 4 and 5 with the name
+// resolved here, 4A and 5 "h" with the name sent to the proxy; SOCKS 5 user and password
+// when given); a failing step fails the request with ERROR_INTERNET_CANNOT_CONNECT and
+// InternetGetLastResponseInfoA names the step. An empty function restores the environment.
+struct INTERNET_SYSTEM_PROXY {
+    enum class Kind { None, Http, Socks4, Socks4a, Socks5, Socks5h };
+    Kind kind = Kind::None;  // None: direct
+    std::string host;
+    INTERNET_PORT port = 0;
+    std::string userName, password;
+};
+using InternetSystemProxyFn =
+    std::function<bool(bool secure, const std::string& server, INTERNET_SYSTEM_PROXY& proxy, std::string& why)>;
+void InternetSetSystemProxy(InternetSystemProxyFn choose);
 
 // The text of the last TLS failure of a sending or reading call on this thread (empty, and
 // *error 0, when that call had none), copied into buffer as HttpQueryInfoA copies text.

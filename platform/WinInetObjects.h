@@ -76,6 +76,7 @@ struct Request : InternetObject {
     SocketSlot socket;
     std::unique_ptr<TlsStream> tls;  // over socket for https; only the using thread touches it
     std::string tlsFailure;          // why the last TLS failure happened, naming the server
+    std::string proxyFailure;        // why the proxy failed the request, naming the step
     ResponseHead head;
     std::optional<std::uint64_t> bodyLeft;  // unset: the body runs to the connection's end
     std::string pending;                    // received bytes not handed out yet

@@ -1,8 +1,10 @@
 #include "platform/WinInetProxy.h"
 
 #include <cstdlib>
+#include <mutex>
 
 #include "base/SysUtils.h"
+#include "platform/WinInet.h"
 
 namespace wininet {
 
@@ -87,10 +89,15 @@ std::string Env(const char* lower, const char* upper) {
 
 ProxySettings ProxyFromEnvironment() {
     ProxySettings p;
+    p.system = true;
     // Only the lower-case http_proxy: the upper-case name can be set by a web server's CGI
     // environment from a request header ("Proxy:"), so it is not trusted.
     const std::string proxy = Env("http_proxy", nullptr);
-    if (proxy.empty() || !ParseProxy(proxy, p)) return ProxySettings{};
+    if (proxy.empty() || !ParseProxy(proxy, p)) {
+        p = ProxySettings{};
+        p.system = true;
+        return p;
+    }
     AddBypass(p, SplitList(Env("no_proxy", "NO_PROXY"), ", \t"));
     return p;
 }
@@ -116,4 +123,58 @@ bool UsesProxy(const ProxySettings& proxy, const std::string& host) {
     return true;
 }
 
+namespace {
+
+struct SystemProxy {
+    std::mutex mu;
+    InternetSystemProxyFn choose;
+};
+
+SystemProxy& TheSystemProxy() {
+    static SystemProxy* s = new SystemProxy;  // worker threads may ask until the process ends
+    return *s;
+}
+
+}  // namespace
+
+bool ProxyForRequest(const ProxySettings& session, bool secure, const std::string& server, ProxySettings& out,
+                     std::string& why) {
+    InternetSystemProxyFn choose;
+    if (session.system) {
+        std::lock_guard lock(TheSystemProxy().mu);
+        choose = TheSystemProxy().choose;
+    }
+    if (!choose) {
+        out = session;
+        if (!UsesProxy(out, server)) out.enabled = false;
+        return true;
+    }
+    INTERNET_SYSTEM_PROXY chosen;
+    if (!choose(secure, server, chosen, why)) return false;
+    out = ProxySettings{};
+    out.system = true;
+    if (chosen.kind == INTERNET_SYSTEM_PROXY::Kind::None) return true;
+    out.enabled = true;
+    out.host = chosen.host;
+    out.port = chosen.port;
+    out.userName = chosen.userName;
+    out.password = chosen.password;
+    const char* scheme = "http";
+    switch (chosen.kind) {
+        case INTERNET_SYSTEM_PROXY::Kind::Socks4: out.kind = ProxyKind::Socks4, scheme = "socks4"; break;
+        case INTERNET_SYSTEM_PROXY::Kind::Socks4a: out.kind = ProxyKind::Socks4a, scheme = "socks4a"; break;
+        case INTERNET_SYSTEM_PROXY::Kind::Socks5: out.kind = ProxyKind::Socks5, scheme = "socks5"; break;
+        case INTERNET_SYSTEM_PROXY::Kind::Socks5h: out.kind = ProxyKind::Socks5h, scheme = "socks5h"; break;
+        default: out.kind = ProxyKind::Http; break;
+    }
+    const bool v6 = out.host.find(':') != std::string::npos;
+    out.describe = std::string(scheme) + "://" + (v6 ? "[" + out.host + "]" : out.host) + ":" + std::to_string(out.port);
+    return true;
+}
+
 }  // namespace wininet
+
+void InternetSetSystemProxy(InternetSystemProxyFn choose) {
+    std::lock_guard lock(wininet::TheSystemProxy().mu);
+    wininet::TheSystemProxy().choose = std::move(choose);
+}

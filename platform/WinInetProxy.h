@@ -7,8 +7,13 @@
 
 namespace wininet {
 
+enum class ProxyKind { Http, Socks4, Socks4a, Socks5, Socks5h };
+
 struct ProxySettings {
     bool enabled = false;
+    ProxyKind kind = ProxyKind::Http;
+    bool system = false;              // INTERNET_OPEN_TYPE_PRECONFIG: asks InternetSetSystemProxy's function
+    std::string describe;             // "socks5://host:port" for messages (no credentials)
     std::string host;
     WORD port = 80;
     std::string userName, password;
@@ -24,5 +29,12 @@ ProxySettings ProxyFromText(const std::string& proxy, const std::string& bypass)
 
 // Whether a request to host (no port) goes through the proxy.
 bool UsesProxy(const ProxySettings& proxy, const std::string& host);
+
+// The proxy of one request to server: the session's, or for a session that follows the
+// system's setting, what the function given to InternetSetSystemProxy answers (an enabled
+// result always applies; bypass lists are that function's business). False with why when
+// that setting cannot be used.
+bool ProxyForRequest(const ProxySettings& session, bool secure, const std::string& server, ProxySettings& out,
+                     std::string& why);
 
 }  // namespace wininet

@@ -5,6 +5,7 @@
 #include "base/SysUtils.h"
 #include "platform/WinInet.h"
 #include "platform/WinInetObjects.h"
+#include "platform/WinInetSocks.h"
 
 using namespace wininet;
 
@@ -114,12 +115,12 @@ DWORD Converse(Request& r, const std::string& out) {
 
 // Asks the proxy on r.socket for a tunnel to the server; 0 once it is open, CANNOT_CONNECT
 // when the proxy refuses (any answer but 2xx), or the connection's error.
-DWORD OpenTunnel(Request& r) {
+DWORD OpenTunnel(Request& r, const ProxySettings& proxy) {
     const std::string authority = HostWithPort(r, true);
     std::string out = "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n";
     if (!r.agent.empty()) out += "User-Agent: " + r.agent + "\r\n";
-    if (!r.proxy.userName.empty())
-        out += "Proxy-Authorization: Basic " + Base64(r.proxy.userName + ":" + r.proxy.password) + "\r\n";
+    if (!proxy.userName.empty())
+        out += "Proxy-Authorization: Basic " + Base64(proxy.userName + ":" + proxy.password) + "\r\n";
     out += "\r\n";
     if (const DWORD err = Converse(r, out)) return err;
     const int status = r.head.status;
@@ -147,10 +148,14 @@ bool ClosedUnanswered(const Request& r, DWORD err) {
 
 // One round: take a kept connection or connect, send, read the head.
 DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DWORD bodyLength) {
-    const bool viaProxy = UsesProxy(r.proxy, r.server);
-    // Through a proxy a plain request names the whole address; a TLS one goes through a
-    // tunnel and looks as if sent to the server itself.
-    const bool absolute = viaProxy && !r.secure;
+    ProxySettings proxy;
+    if (!ProxyForRequest(r.proxy, r.secure, r.server, proxy, r.proxyFailure)) return ERROR_INTERNET_INVALID_PROXY_REQUEST;
+    const bool viaProxy = proxy.enabled;
+    // Through a SOCKS proxy the request goes as if direct. Through an HTTP proxy a plain
+    // request names the whole address; a TLS one goes through a tunnel and looks as if
+    // sent to the server itself.
+    const bool socks = viaProxy && proxy.kind != ProxyKind::Http;
+    const bool absolute = viaProxy && !socks && !r.secure;
     RequestHeadInput in;
     in.verb = r.verb;
     in.target = absolute ? "http://" + HostWithPort(r) + r.target : r.target;
@@ -163,8 +168,8 @@ DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DW
     in.userName = r.userName;
     in.password = r.password;
     if (absolute) {
-        in.proxyUserName = r.proxy.userName;
-        in.proxyPassword = r.proxy.password;
+        in.proxyUserName = proxy.userName;
+        in.proxyPassword = proxy.password;
     }
     in.extraHeaders = extraHeaders;
     in.hasBody = (body && bodyLength > 0) || r.verb == "POST" || r.verb == "PUT";
@@ -174,8 +179,10 @@ DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DW
     if (r.server.empty()) return ERROR_INTERNET_NAME_NOT_RESOLVED;
     std::string out = ComposeRequestHead(in);
     if (body && bodyLength > 0) out.append(static_cast<const char*>(body), bodyLength);
-    r.poolKey = viaProxy ? PoolKey(r.secure, r.server, r.port, r.proxy.host, r.proxy.port)
-                         : PoolKey(r.secure, r.server, r.port);
+    // A connection through a SOCKS proxy leads to its server alone.
+    r.poolKey = !viaProxy ? PoolKey(r.secure, r.server, r.port)
+                : socks   ? PoolKey(r.secure, r.server, r.port) + " via " + proxy.describe
+                          : PoolKey(r.secure, r.server, r.port, proxy.host, proxy.port);
 
     // Only a request that may be sent twice goes on a kept connection: when the server has
     // closed it meanwhile, the request is sent again, once, on a new connection, and the
@@ -197,12 +204,19 @@ DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DW
         }
     }
     if (!answered) {
-        const DWORD connected = viaProxy ? ConnectTo(r.proxy.host, r.proxy.port, r.timeouts.connectMs, r.socket)
+        const DWORD connected = viaProxy ? ConnectTo(proxy.host, proxy.port, r.timeouts.connectMs, r.socket)
                                          : ConnectTo(r.server, r.port, r.timeouts.connectMs, r.socket);
         if (r.closed) return ERROR_INTERNET_OPERATION_CANCELLED;
-        if (connected) return connected;
-        if (viaProxy && r.secure) {
-            if (const DWORD err = OpenTunnel(r)) return r.closed ? ERROR_INTERNET_OPERATION_CANCELLED : err;
+        if (connected) {
+            if (viaProxy && connected == ERROR_INTERNET_CANNOT_CONNECT)
+                r.proxyFailure = "cannot connect to the proxy " + (proxy.describe.empty() ? proxy.host : proxy.describe);
+            return connected;
+        }
+        if (socks) {
+            if (const DWORD err = SocksConnect(r.socket, proxy, r.server, r.port, r.timeouts.connectMs, r.proxyFailure))
+                return r.closed ? ERROR_INTERNET_OPERATION_CANCELLED : err;
+        } else if (viaProxy && r.secure) {
+            if (const DWORD err = OpenTunnel(r, proxy)) return r.closed ? ERROR_INTERNET_OPERATION_CANCELLED : err;
         }
         if (r.secure) {
             if (const DWORD err = StartTls(r)) return err;
@@ -303,7 +317,8 @@ bool HttpSendRequestA(HINTERNET request, const char* headers, DWORD headersLengt
     if (r->state != Request::State::Opened) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
     r->state = Request::State::Sending;
     const DWORD err = Exchange(*r, headers, headersLength, body, bodyLength);
-    SetLastTlsFailure(IsTlsFailure(err) ? err : 0, IsTlsFailure(err) ? r->tlsFailure : std::string());
+    const std::string& said = IsTlsFailure(err) ? r->tlsFailure : r->proxyFailure;
+    SetLastTlsFailure(err && !said.empty() ? err : 0, err ? said : std::string());
     if (IsRedirectFailure(err)) {
         // The answer that was not followed stays open to questions (where it points); its
         // body is not the document asked for.

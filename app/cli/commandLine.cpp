@@ -15,6 +15,7 @@
 
 #include "app/settings/locations.h"
 #include "app/core/albumWorkflow.h"
+#include "app/core/applyProxy.h"
 #include "app/common/commonDefine.h"
 #include "app/settings/downloadSettings.h"
 #include "app/settings/settingsFile.h"
@@ -44,7 +45,7 @@ constexpr char kUsage[] =
     "  -4, -6             connect over IPv4 only, or IPv6 only (default: [network] ip, else both)\n"
     "  --ca-file FILE     also trust the authorities in FILE (PEM) for HTTPS servers\n"
     "  --insecure         do not verify HTTPS servers' certificates (a warning is printed)\n"
-    "  --proxy URL        the proxy for the data document and the music: http://, socks4://,\n"
+    "  --proxy URL        the proxy for every transfer of the album: http://, socks4://,\n"
     "                     socks4a://, socks5:// or socks5h:// [user:password@]host[:port];\n"
     "                     \"\" for none (default: [network] proxy, else the environment)\n"
     "  --no-proxy LIST    hosts reached directly: names (with their subdomains), addresses,\n"
@@ -235,6 +236,7 @@ int RunCommandLine(int argc, char** argv) {
     // Resolved once: an unusable proxy from the file or the environment fails the transfer
     // that would use it, naming it.
     SetCurrentProxySettings(ResolveProcessProxySettings(args.proxy, args.noProxy));
+    RouteFetcherThroughProxy();
 
     if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
         auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, &app);

@@ -4,6 +4,7 @@
 #include "base/SysUtils.h"
 #include "http/HttpProt.h"
 #include "http/HttpProtUrl.h"
+#include "platform/WinInet.h"
 
 void ApplyProxy(THttpCli& client, const std::string& url) {
     std::string protocol, user, password, host, port, path;
@@ -32,4 +33,30 @@ void ApplyProxy(THttpCli& client, const std::string& url) {
     client.SetSocksRemoteNames(proxy.ResolvesNames());
     client.SetSocksUsercode(proxy.User);
     client.SetSocksPassword(proxy.Password);
+}
+
+void RouteFetcherThroughProxy() {
+    const TProxySettings settings = CurrentProxySettings();
+    InternetSetSystemProxy([settings](bool secure, const std::string& server, INTERNET_SYSTEM_PROXY& out,
+                                      std::string& why) {
+        try {
+            const TProxy p = settings.For(secure ? "https" : "http", server);
+            switch (p.Kind) {
+                case TProxyKind::None: out.kind = INTERNET_SYSTEM_PROXY::Kind::None; return true;
+                case TProxyKind::Http: out.kind = INTERNET_SYSTEM_PROXY::Kind::Http; break;
+                case TProxyKind::Socks4: out.kind = INTERNET_SYSTEM_PROXY::Kind::Socks4; break;
+                case TProxyKind::Socks4a: out.kind = INTERNET_SYSTEM_PROXY::Kind::Socks4a; break;
+                case TProxyKind::Socks5: out.kind = INTERNET_SYSTEM_PROXY::Kind::Socks5; break;
+                case TProxyKind::Socks5h: out.kind = INTERNET_SYSTEM_PROXY::Kind::Socks5h; break;
+            }
+            out.host = p.Host;
+            out.port = static_cast<INTERNET_PORT>(p.Port);
+            out.userName = p.User;
+            out.password = p.Password;
+            return true;
+        } catch (const Exception& e) {
+            why = e.Message();
+            return false;
+        }
+    });
 }

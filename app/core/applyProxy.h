@@ -1,7 +1,7 @@
 #pragma once
-// Gives an HTTP client the proxy of the process's proxy settings (proxySettings.h) for one
-// address. Every THttpCli the application makes calls this before Get, so that no caller
-// decides on its own.
+// The process's proxy settings (proxySettings.h) for both transports: every THttpCli the
+// application makes calls ApplyProxy before Get, and the fetcher asks them through the
+// Internet layer's system setting, so that no caller decides on its own.
 #include <string>
 
 class THttpCli;
@@ -11,3 +11,8 @@ class THttpCli;
 // the proxy that applies is unusable. The client follows relocations itself: a relocation
 // to another host keeps the proxy chosen here.
 void ApplyProxy(THttpCli& client, const std::string& url);
+
+// Makes the fetcher (photos, usage report) follow the process's proxy settings as they are
+// now, in place of the environment it reads by default. Called once at start, after the
+// settings are known (on the GUI thread: the transfers' threads only read a copy).
+void RouteFetcherThroughProxy();

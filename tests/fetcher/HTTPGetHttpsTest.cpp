@@ -245,3 +245,73 @@ TEST_F(HTTPGetHttps, ANameWhoseIPv6AddressIsSilentIsReachedOverIPv4) {
     // Tried in turn, the IPv6 address would hold the transfer for the 30 s connect timeout.
     EXPECT_LT(took, std::chrono::seconds(10));
 }
+
+TEST_F(HTTPGetHttps, TheSystemProxyOfEveryKindCarriesTheTransferOrNamesTheStepThatFailed) {
+    // The program's own proxy setting handed to the Internet layer: SOCKS 5 (with and
+    // without a password, and with the name left to the proxy), SOCKS 4, an HTTP proxy.
+    NeedNginx();
+    MicroSocks plain, locked("fotaviq", "s3cret");
+    DanteServer dante;
+    TinyProxy tiny;
+    using K = INTERNET_SYSTEM_PROXY::Kind;
+    struct Case {
+        const char* what;
+        K kind;
+        int port;
+        std::string user, password, host;
+        bool ok;
+        DWORD code;
+        const char* text;
+    };
+    const std::string tls = std::to_string(nginx_->TlsPort());
+    const Case cases[] = {
+        {"socks5", K::Socks5, plain.Port(), "", "", "127.0.0.1", true, 0, ""},
+        {"socks5 user", K::Socks5, locked.Port(), "fotaviq", "s3cret", "127.0.0.1", true, 0, ""},
+        {"socks5h", K::Socks5h, plain.Port(), "", "", "localhost", true, 0, ""},
+        {"socks4", K::Socks4, dante.Port(), "", "", "127.0.0.1", true, 0, ""},
+        {"http", K::Http, tiny.Port(), "", "", "127.0.0.1", true, 0, ""},
+        {"wrong password", K::Socks5, locked.Port(), "fotaviq", "wrong", "127.0.0.1", false,
+         ERROR_INTERNET_CANNOT_CONNECT, "refused the authentication"},
+        {"no password", K::Socks5, locked.Port(), "", "", "127.0.0.1", false, ERROR_INTERNET_CANNOT_CONNECT,
+         "requires authentication"},
+        {"unreachable host", K::Socks5, plain.Port(), "", "", "127.0.0.1", false, ERROR_INTERNET_CANNOT_CONNECT,
+         "could not reach 127.0.0.1:1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (!plain.Available() || !locked.Available() || !dante.Available() || !tiny.Available())
+            GTEST_SKIP() << "a proxy did not start";
+        InternetSetSystemProxy([&c](bool, const std::string&, INTERNET_SYSTEM_PROXY& out, std::string&) {
+            out.kind = c.kind;
+            out.host = "127.0.0.1";
+            out.port = static_cast<INTERNET_PORT>(c.port);
+            out.userName = c.user;
+            out.password = c.password;
+            return true;
+        });
+        // socks5h: a look-up of the name here would fail the transfer.
+        WinInetSetLookupHook([](const std::string& host) { return host != "localhost"; });
+        WinInetDropIdleConnections();
+        const std::string port = std::string(c.what) == "unreachable host" ? "1" : tls;
+        Fetch("https://" + c.host + ":" + port + Name(8193));
+        WinInetSetLookupHook(nullptr);
+        InternetSetSystemProxy(nullptr);
+        EXPECT_EQ(get->LastOutcome(), c.ok) << get->LastErrorText();
+        if (c.ok) {
+            EXPECT_TRUE(SameFile(Out(), files_->File(Name(8193).substr(1))));
+        } else {
+            EXPECT_EQ(get->LastErrorCode(), c.code);
+            EXPECT_NE(get->LastErrorText().find(c.text), std::string::npos) << get->LastErrorText();
+        }
+    }
+    // A setting that cannot be used fails the transfer in its own words, not silently direct.
+    InternetSetSystemProxy([](bool, const std::string&, INTERNET_SYSTEM_PROXY&, std::string& why) {
+        why = "proxy 'ftp://x' from --proxy cannot be used";
+        return false;
+    });
+    Fetch(nginx_->TlsUrl(Name(8193)));
+    InternetSetSystemProxy(nullptr);
+    EXPECT_FALSE(get->LastOutcome());
+    EXPECT_EQ(get->LastErrorCode(), ERROR_INTERNET_INVALID_PROXY_REQUEST);
+    EXPECT_EQ(get->LastErrorText(), "proxy 'ftp://x' from --proxy cannot be used");
+}

@@ -23,5 +23,5 @@ TEST(Files, ForceDirectoriesCreatesParentsAndAnsiNames) {
     EXPECT_FALSE(FileExists(deep));  // a folder is not a file
     EXPECT_FALSE(ForceDirectories(file + "/sub"));  // a file is in the way
     EXPECT_TRUE(DeleteFile(file));
-    std::system(("rm -rf " + std::string(tmp)).c_str());
+    EXPECT_EQ(std::system(("rm -rf " + std::string(tmp)).c_str()), 0);
 }
