@@ -10,6 +10,7 @@
 #include "app/common/dao.h"
 #include "app/core/applyProxy.h"
 #include "app/settings/networkFamily.h"
+#include "app/settings/proxySettings.h"
 #include "app/settings/settingsFile.h"
 #include "app/settings/tlsSettings.h"
 #include "app/window/mainUnit.h"
@@ -36,8 +37,10 @@ int main(int argc, char** argv) {
     mainForm->show();
     // How HTTPS servers are trusted ([tls] of the settings file): an authority file that
     // cannot be loaded is said, and the system's authorities stay.
-    GuardedCall([] { ApplyTlsChoice(ReadTlsChoice(TSettingsFile::Read(), std::nullopt, false)); });
-    SetWSocketFamily(ReadNetworkFamily(TSettingsFile::Read(), std::nullopt));
+    const TSettingsFile ini = TSettingsFile::Read();
+    GuardedCall([&ini] { ApplyTlsChoice(ReadTlsChoice(ini, std::nullopt, false)); });
+    SetWSocketFamily(ReadNetworkFamily(ini, std::nullopt));
+    SetCurrentProxySettings(ResolveProcessProxySettings(ini, std::nullopt, std::nullopt));
     RouteFetcherThroughProxy();  // the proxy settings of the file and the environment
 
     const int rc = app.exec();

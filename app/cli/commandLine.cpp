@@ -218,7 +218,8 @@ int RunCommandLine(int argc, char** argv) {
     if (::access(FsPath(base).c_str(), W_OK) != 0)
         return Fail("cannot write into the folder " + AnsiToUtf8(base) + ": " + std::strerror(errno));
 
-    const TTlsChoice tls = ReadTlsChoice(TSettingsFile::Read(), args.caFile, args.insecure);
+    const TSettingsFile ini = TSettingsFile::Read();
+    const TTlsChoice tls = ReadTlsChoice(ini, args.caFile, args.insecure);
     try {
         ApplyTlsChoice(tls);
     } catch (const Exception& e) {
@@ -231,11 +232,11 @@ int RunCommandLine(int argc, char** argv) {
     for (const std::string& note : settings.Notes) std::fprintf(stderr, "fotaviq: %s\n", AnsiToUtf8(note).c_str());
     if (args.connections) settings.Connections = *args.connections;
     std::string familyNote;
-    SetWSocketFamily(ReadNetworkFamily(TSettingsFile::Read(), args.family, &familyNote));
+    SetWSocketFamily(ReadNetworkFamily(ini, args.family, &familyNote));
     if (!familyNote.empty()) std::fprintf(stderr, "fotaviq: %s\n", familyNote.c_str());
     // Resolved once: an unusable proxy from the file or the environment fails the transfer
     // that would use it, naming it.
-    SetCurrentProxySettings(ResolveProcessProxySettings(args.proxy, args.noProxy));
+    SetCurrentProxySettings(ResolveProcessProxySettings(ini, args.proxy, args.noProxy));
     RouteFetcherThroughProxy();
 
     if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {

@@ -264,15 +264,14 @@ std::optional<TProxySettings>& Stored() {
 
 }  // namespace
 
-TProxySettings ResolveProcessProxySettings(const std::optional<std::string>& cliProxy,
+TProxySettings ResolveProcessProxySettings(const TSettingsFile& ini, const std::optional<std::string>& cliProxy,
                                            const std::optional<std::string>& cliNoProxy) {
-    const TSettingsFile ini = TSettingsFile::Read();
     return ResolveProxySettings(cliProxy, cliNoProxy, ini.Value("network", "proxy"), ini.Value("network", "no-proxy"),
                                 ProcessEnvironment);
 }
 
 const TProxySettings& CurrentProxySettings() {
-    if (!Stored()) Stored() = ResolveProcessProxySettings(std::nullopt, std::nullopt);
+    if (!Stored()) Stored() = ResolveProcessProxySettings(TSettingsFile::Read(), std::nullopt, std::nullopt);
     return *Stored();
 }
 

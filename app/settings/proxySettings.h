@@ -43,6 +43,8 @@ public:
     const char* ClassName() const noexcept override { return "EProxySetting"; }
 };
 
+class TSettingsFile;
+
 enum class TProxyKind { None, Http, Socks4, Socks4a, Socks5, Socks5h };
 
 struct TProxy {
@@ -109,5 +111,5 @@ TProxySettings ResolveProxySettings(const std::optional<std::string>& cliProxy,
 const TProxySettings& CurrentProxySettings();
 void SetCurrentProxySettings(const TProxySettings& settings);
 // The file and environment sources with these command-line values.
-TProxySettings ResolveProcessProxySettings(const std::optional<std::string>& cliProxy,
+TProxySettings ResolveProcessProxySettings(const TSettingsFile& ini, const std::optional<std::string>& cliProxy,
                                            const std::optional<std::string>& cliNoProxy);
