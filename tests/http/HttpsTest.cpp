@@ -4,7 +4,7 @@
 // with their origin.
 #include <gtest/gtest.h>
 
-#include "GetFailure.h"
+#include "ClientCalls.h"
 #include "Servers.h"
 #include "base/Stream.h"
 #include "http/HttpProt.h"

@@ -10,6 +10,7 @@
 #include <iostream>
 #include <vector>
 
+#include "ClientCalls.h"
 #include "Servers.h"
 #include "base/Stream.h"
 #include "http/HttpProt.h"
@@ -20,15 +21,6 @@ namespace {
 
 const char* const kWho = "    location = /who { return 200 \"$http_host $remote_addr\"; }\n";
 
-std::string Get(THttpCli& c, const std::string& url) {
-    TStringStream body;
-    c.SetURL(url);
-    c.SetDocStream(&body);
-    c.Get();
-    return body.DataString();
-}
-
-
 }  // namespace
 
 TEST(HttpIpv6, GetFromABracketedLiteralNamesItInTheHostHeader) {
@@ -37,7 +29,7 @@ TEST(HttpIpv6, GetFromABracketedLiteralNamesItInTheHostHeader) {
     if (!nginx.Available()) GTEST_SKIP() << nginx.Why();
     const std::string port = std::to_string(nginx.Port());
     THttpCli c;
-    EXPECT_EQ(Get(c, "http://[::1]:" + port + "/who"), "[::1]:" + port + " ::1");
+    EXPECT_EQ(GetText(c, "http://[::1]:" + port + "/who"), "[::1]:" + port + " ::1");
     EXPECT_EQ(c.StatusCode(), 200);
 }
 
@@ -53,7 +45,7 @@ TEST(HttpIpv6, ANameWhoseIPv6AddressIsSilentConnectsOverIPv4BeforeTheTimeout) {
     THttpCli c;
     c.SetConnectTimeout(10000);
     const auto start = std::chrono::steady_clock::now();
-    const std::string body = Get(c, "http://dual.test:" + std::to_string(nginx.Port()) + "/who");
+    const std::string body = GetText(c, "http://dual.test:" + std::to_string(nginx.Port()) + "/who");
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     WinsockSetAddressHook(nullptr);
     EXPECT_EQ(c.StatusCode(), 200);

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <set>
 
-#include "GetFailure.h"
+#include "ClientCalls.h"
 #include "Servers.h"
 #include "base/Stream.h"
 #include "http/HttpProt.h"

@@ -7,17 +7,14 @@
 #include "base/Stream.h"
 #include "http/HttpProt.h"
 #include "socket/WSocketTlsConfig.h"
+#include "../http/ClientCalls.h"
 #include "support/TestPki.h"
 
 namespace {
 
 std::string Get(const std::string& url) {
     THttpCli c;
-    TStringStream body;
-    c.SetURL(url);
-    c.SetDocStream(&body);
-    c.Get();
-    return body.DataString();
+    return GetText(c, url);
 }
 
 }  // namespace
