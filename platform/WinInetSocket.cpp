@@ -230,20 +230,18 @@ DWORD ConnectTo(const std::string& hostText, WORD port, DWORD timeoutMs, SocketS
     // One family: its addresses in turn, each under the whole connect timeout.
     DWORD result = ERROR_INTERNET_CANNOT_CONNECT;
     for (addrinfo* a = list.get(); a && !slot.Aborted(); a = a->ai_next) {
-        const int s = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-        if (s < 0) continue;
-        slot.Set(s);
         int err = 0;
-        if (::connect(s, a->ai_addr, a->ai_addrlen) != 0) {
-            err = errno;
-            if (err == EINPROGRESS) {
-                if (!WaitFor(s, POLLOUT, timeoutMs)) {
-                    err = ETIMEDOUT;
-                } else {
-                    socklen_t len = sizeof err;
-                    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
-                }
-            }
+        const int s = StartAttempt(a, err);
+        if (s < 0) {
+            result = ERROR_INTERNET_CANNOT_CONNECT;
+            continue;
+        }
+        slot.Set(s);
+        if (!WaitFor(s, POLLOUT, timeoutMs)) {
+            err = ETIMEDOUT;
+        } else {
+            socklen_t len = sizeof err;
+            if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
         }
         if (err == 0) return Finished(s);
         slot.Close();
