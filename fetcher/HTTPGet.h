@@ -61,6 +61,12 @@ public:
     void SetPostQuery(std::string v) { PostQuery_ = std::move(v); }
     const std::string& Referer() const { return Referer_; }
     void SetReferer(std::string v) { Referer_ = std::move(v); }
+    // The address the next transfer with these settings will fetch, when the caller knows
+    // it (empty: unknown). A hint: a GET to the same server may then send that request
+    // right behind this one on a connection that takes it, so that its answer is on the way
+    // when the next transfer asks (platform/WinInet.h, HttpAnnounceNextRequestA).
+    const std::string& NextURL() const { return NextURL_; }
+    void SetNextURL(std::string v) { NextURL_ = std::move(v); }
     // True: the start operations return only when the transfer is over, dispatching the
     // calling thread's messages meanwhile (blocking while none are there).
     bool WaitThread() const { return WaitThread_; }
@@ -125,6 +131,7 @@ private:
     std::string URL_;
     bool UseCache_ = false;
     std::string FileName_, UserName_, Password_, PostQuery_, Referer_;
+    std::string NextURL_;
     bool WaitThread_ = false;
 
     THTTPGetThread* worker_ = nullptr;  // the running worker; it frees itself

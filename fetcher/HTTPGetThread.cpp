@@ -166,6 +166,12 @@ void THTTPGetThread::Transfer() {
     request_ = h.request;
     if (Terminated()) return;  // an Abort that came before the handle was there
     note(h.request != nullptr);
+    if (PostQuery_.empty() && !NextURL_.empty()) {
+        // Only to the same place: the announcement is for this connection's server.
+        const TFetchTarget next = SplitFetchTarget(NextURL_);
+        if (next.Scheme == target.Scheme && next.Port == target.Port && LowerCase(next.Host) == LowerCase(host))
+            HttpAnnounceNextRequestA(h.request, next.Path.c_str());
+    }
     const bool answered =
         PostQuery_.empty()
             ? HttpSendRequestA(h.request, nullptr, 0, nullptr, 0)

@@ -41,6 +41,9 @@ public:
     std::int32_t TotalSize() const { return TotalSize_; }  // the announced length, 0 when none
     std::int32_t Readed() const { return Readed_; }
     bool WritesToFile() const { return toFile_; }
+    // Before the start: the address the caller will fetch next with the same settings
+    // (THTTPGet::NextURL).
+    void SetNextURL(std::string url) { NextURL_ = std::move(url); }
 
     // The stop request: the body ends at its next stop test and the transfer fails, even
     // when the request comes after the last test.
@@ -67,6 +70,7 @@ private:
     std::string AcceptTypes_, Agent_, URL_, FileName_;
     std::string Result_;  // text mode: the body received
     std::string UserName_, Password_, PostQuery_, Referer_;
+    std::string NextURL_;
     bool BinaryData_, UseCache_;
     std::atomic<bool> success_{false};  // written by both threads
     std::int32_t TotalSize_ = 0;

@@ -99,6 +99,22 @@ HINTERNET HttpOpenRequestA(HINTERNET connection, const char* verb, const char* o
     return Register(std::move(r));
 }
 
+bool HttpAnnounceNextRequestA(HINTERNET request, const char* object) {
+    auto r = LookupAs<Request>(request, HandleKind::Request);
+    if (!r) return false;
+    if (r->state != Request::State::Opened) {
+        SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+        return false;
+    }
+    std::string target = EncodeTarget(Text(object));
+    if (!SafeInLine(target)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    r->nextTarget = std::move(target);
+    return true;
+}
+
 void wininet::SetLastTlsFailure(DWORD code, const std::string& text) {
     tLastTlsFailure.code = code;
     tLastTlsFailure.text = text;

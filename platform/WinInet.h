@@ -171,6 +171,17 @@ HINTERNET HttpOpenRequestA(HINTERNET connection, const char* verb, const char* o
                            const char* version, const char* referrer, const char** acceptTypes,
                            DWORD flags, DWORD_PTR context);
 
+// Announces the request that will follow this GET: the same in every respect but the
+// object (taken as HttpOpenRequestA takes it). Only before HttpSendRequestA; false
+// (ERROR_INVALID_PARAMETER) for an object HttpOpenRequestA would refuse. A hint: when this
+// request's answer has begun, is framed and keeps its connection open, and no HTTP proxy
+// reads requests in between, the announced request is sent on that connection at once,
+// and a later request with exactly that head, on any handle and thread, takes the
+// connection and its answer instead of sending: its round trip overlaps this body. An
+// announcement nobody takes up ends with the connection, closed when it has idled too
+// long. Redirections drop it.
+bool HttpAnnounceNextRequestA(HINTERNET request, const char* object);
+
 // headers: extra header lines separated by CR LF (headersLength (DWORD)-1 = up to the NUL);
 // body: optional bytes sent after the head. A request with a body, or a POST or PUT, gets
 // a Content-Length line unless the extra headers hold one. Once per request handle.

@@ -85,6 +85,8 @@ struct Request : InternetObject {
     DWORD readError = 0;                    // set once a read failed; sticks
     std::string poolKey;                    // what the connection reaches (WinInetPool.h)
     bool keepable = false;                  // framed, and the server keeps the connection open
+    std::string nextTarget;                 // HttpAnnounceNextRequestA's object, encoded
+    std::string ahead;                      // the head sent behind this request on its connection
 };
 
 // The process-wide timeouts for sessions opened from now on.

@@ -10,6 +10,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -113,26 +114,50 @@ std::string PoolKey(bool secure, const std::string& host, WORD port, const std::
     return scheme + Lower(host, port) + " via " + Lower(proxyHost, proxyPort);
 }
 
-KeptConnection TakeIdle(const std::string& key) {
+namespace {
+
+// Takes the newest connection under key that `fits`, closing those `fits` rejects as dead
+// on the way (outside the lock).
+template <class Fits>
+KeptConnection Take(const std::string& key, Fits fits) {
     Pool& p = ThePool();
     std::vector<KeptConnection> doomed;
     KeptConnection taken;
     {
         std::lock_guard lock(p.mu);
         doomed = p.Expired(Clock::now());
-        auto it = p.idle.find(key);
-        while (it != p.idle.end() && !it->second.empty() && taken.fd < 0) {
-            KeptConnection candidate = std::move(it->second.back().c);
-            it->second.pop_back();
-            if (LooksUsable(candidate))
-                taken = std::move(candidate);
-            else
-                doomed.push_back(std::move(candidate));
+        if (auto it = p.idle.find(key); it != p.idle.end()) {
+            auto& q = it->second;
+            for (auto i = q.size(); i-- > 0 && taken.fd < 0;) {
+                const std::optional<bool> verdict = fits(q[i].c);  // nullopt: not for this request
+                if (!verdict) continue;
+                if (*verdict)
+                    taken = std::move(q[i].c);
+                else
+                    doomed.push_back(std::move(q[i].c));
+                q.erase(q.begin() + static_cast<std::ptrdiff_t>(i));
+            }
+            if (q.empty()) p.idle.erase(it);
         }
-        if (it != p.idle.end() && it->second.empty()) p.idle.erase(it);
     }
     CloseAll(doomed);
     return taken;
+}
+
+}  // namespace
+
+KeptConnection TakeIdle(const std::string& key) {
+    return Take(key, [](const KeptConnection& c) -> std::optional<bool> {
+        if (!c.ahead.empty()) return std::nullopt;
+        return LooksUsable(c);
+    });
+}
+
+KeptConnection TakeAnswering(const std::string& key, const std::string& head) {
+    return Take(key, [&head](const KeptConnection& c) -> std::optional<bool> {
+        if (c.ahead != head) return std::nullopt;
+        return true;
+    });
 }
 
 void PutIdle(const std::string& key, KeptConnection connection) {

@@ -25,6 +25,11 @@ namespace wininet {
 struct KeptConnection {
     int fd = -1;
     std::unique_ptr<TlsStream> tls;
+    // The head of a request sent ahead on it and not answered yet (empty: none), and the
+    // bytes of its answer that were received already. Such a connection serves only a
+    // request with exactly that head.
+    std::string ahead;
+    std::string received;
 };
 
 // 30 s: long enough to carry a page or an album from one request to the next, short
@@ -40,8 +45,14 @@ std::string PoolKey(bool secure, const std::string& host, WORD port, const std::
                     WORD proxyPort = 0);
 
 // The connection filed last under key that still looks usable (the server neither closed
-// it nor sent anything unasked), or one with fd -1. Connections found unusable are closed.
+// it nor sent anything unasked), or one with fd -1. Connections found unusable are closed;
+// those carrying a request sent ahead stay for it.
 KeptConnection TakeIdle(const std::string& key);
+
+// The connection under key on which a request with exactly this head was sent ahead, or
+// one with fd -1. Its answer may have arrived in part (KeptConnection::received); the
+// server may also have closed it meanwhile, which the caller finds when it reads.
+KeptConnection TakeAnswering(const std::string& key, const std::string& head);
 
 // Files a connected socket whose last response was read whole.
 void PutIdle(const std::string& key, KeptConnection connection);

@@ -91,22 +91,33 @@ void FrameBody(Request& r) {
 
 // The response is over: its connection goes back to the pool when the response was framed,
 // the server keeps it open, every byte of the body was handed out and nothing came after
-// it; else it is closed. An aborted request's connection is never filed.
+// it but the answer to a request sent ahead; else it is closed. An aborted request's
+// connection is never filed.
 void Finish(Request& r) {
-    const bool whole = r.bodyLeft && *r.bodyLeft == 0 && r.pendingAt == r.pending.size();
-    if (r.keepable && whole && !r.closed) {
+    const bool whole = r.bodyLeft && *r.bodyLeft == 0;
+    const bool nothingElse = r.pendingAt == r.pending.size() || !r.ahead.empty();
+    if (r.keepable && whole && nothingElse && !r.atEnd && !r.closed) {
         const int fd = r.socket.Release();
         if (fd >= 0) {
             r.keepable = false;
-            PutIdle(r.poolKey, KeptConnection{fd, std::move(r.tls)});
+            KeptConnection c;
+            c.fd = fd;
+            c.tls = std::move(r.tls);
+            c.ahead = std::move(r.ahead);
+            c.received = r.pending.substr(r.pendingAt);
+            r.ahead.clear();
+            PutIdle(r.poolKey, std::move(c));
             return;
         }
     }
+    r.ahead.clear();
     CloseConnection(r);
 }
 
-// Sends the request on the connection in r.socket and reads the head.
+// Sends the request on the connection in r.socket (unless out is empty: it was sent
+// already) and reads the head.
 DWORD Converse(Request& r, const std::string& out) {
+    if (out.empty()) return ReadHead(r);
     const DWORD err = r.tls ? NoteTls(r, r.tls->Send(out.data(), out.size(), r.timeouts.sendMs))
                             : SendAll(r.socket.Get(), out.data(), out.size(), r.timeouts.sendMs);
     if (err) return r.closed ? ERROR_INTERNET_OPERATION_CANCELLED : err;
@@ -146,6 +157,20 @@ bool ClosedUnanswered(const Request& r, DWORD err) {
                                  err == ERROR_HTTP_INVALID_SERVER_RESPONSE);
 }
 
+// Sends the announced request on the connection whose answer has just begun and that the
+// server keeps open. Not earlier: a server may read several requests at once and answer
+// only the first (some do), and every server has read this request whole by the time it
+// answers it, so the next one lands in its connection's queue, never in a buffer it drops.
+// A failure here is not this request's: the connection just is not filed for the next.
+void SendAhead(Request& r, const std::string& ahead) {
+    const DWORD err = r.tls ? r.tls->Send(ahead.data(), ahead.size(), r.timeouts.sendMs)
+                            : SendAll(r.socket.Get(), ahead.data(), ahead.size(), r.timeouts.sendMs);
+    if (err)
+        r.keepable = false;
+    else
+        r.ahead = ahead;
+}
+
 // One round: take a kept connection or connect, send, read the head.
 DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DWORD bodyLength) {
     ProxySettings proxy;
@@ -179,6 +204,13 @@ DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DW
     if (r.server.empty()) return ERROR_INTERNET_NAME_NOT_RESOLVED;
     std::string out = ComposeRequestHead(in);
     if (body && bodyLength > 0) out.append(static_cast<const char*>(body), bodyLength);
+    // The announced request, to go out once this one's answer has begun (SendAhead). A
+    // proxy that reads plain requests is left out: not every one keeps them in order.
+    std::string ahead;
+    if (!r.nextTarget.empty() && r.verb == "GET" && !in.hasBody && !absolute) {
+        in.target = r.nextTarget;
+        ahead = ComposeRequestHead(in);
+    }
     // A connection through a SOCKS proxy leads to its server alone.
     r.poolKey = !viaProxy ? PoolKey(r.secure, r.server, r.port)
                 : socks   ? PoolKey(r.secure, r.server, r.port) + " via " + proxy.describe
@@ -187,18 +219,27 @@ DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DW
     // Only a request that may be sent twice goes on a kept connection: when the server has
     // closed it meanwhile, the request is sent again, once, on a new connection, and the
     // caller never sees the difference. Any other request (a POST) gets a new connection.
+    // A connection on which this very request was sent ahead comes first: its answer is on
+    // the way already.
     const bool replayable = r.verb == "GET" || r.verb == "HEAD";
-    KeptConnection kept = replayable && !r.socket.Aborted() ? TakeIdle(r.poolKey) : KeptConnection{};
+    KeptConnection kept;
+    if (replayable && !r.socket.Aborted()) {
+        kept = TakeAnswering(r.poolKey, out);
+        if (kept.fd < 0) kept = TakeIdle(r.poolKey);
+    }
     bool answered = false;
     if (kept.fd >= 0) {
         r.socket.Set(kept.fd);
         r.tls = std::move(kept.tls);
-        const DWORD err = Converse(r, out);
+        r.pending = std::move(kept.received);
+        r.pendingAt = 0;
+        const DWORD err = Converse(r, kept.ahead.empty() ? out : std::string());
         if (r.closed) return ERROR_INTERNET_OPERATION_CANCELLED;
         if (err && !ClosedUnanswered(r, err)) return err;
         answered = err == 0;
         if (!answered) {
             CloseConnection(r);
+            r.ahead.clear();
             r.atEnd = false;
             r.tlsFailure.clear();
         }
@@ -225,6 +266,7 @@ DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DW
     }
     FrameBody(r);
     r.keepable = r.bodyLeft.has_value() && StaysOpen(r.head);
+    if (r.keepable && !ahead.empty()) SendAhead(r, ahead);
     return 0;
 }
 
@@ -248,6 +290,7 @@ DWORD FollowRedirect(Request& r, bool& keepBody, bool lastHop, bool& handBack) {
         r.userName.clear();
         r.password.clear();
     }
+    r.nextTarget.clear();  // announced for the first server, and for the first answer's sake
     r.server = to.server;
     r.port = to.port;
     r.secure = to.secure;
@@ -258,8 +301,8 @@ DWORD FollowRedirect(Request& r, bool& keepBody, bool lastHop, bool& handBack) {
     }
     // A short body that is already here is read, so that its connection may carry the next
     // hop; the connection is closed otherwise.
-    if (r.bodyLeft && r.pending.size() - r.pendingAt == *r.bodyLeft) {
-        r.pendingAt = r.pending.size();
+    if (r.bodyLeft && r.pending.size() - r.pendingAt >= *r.bodyLeft) {
+        r.pendingAt += static_cast<std::size_t>(*r.bodyLeft);
         r.bodyLeft = 0;
     }
     Finish(r);

@@ -82,7 +82,7 @@ TAlbumOutcome RunAlbumWorkflow(TAlbumView& view, const std::string& baseDir, con
     {
         // Destroyed in reverse: the watch goes before the queue it cancels. An exception
         // from a view leaves through the queue's destructor, which cuts and cleans up.
-        TPhotoQueue queue(std::move(files), settings.Connections, settings.Retries);
+        TPhotoQueue queue(std::move(files), settings.Connections, settings.Retries, settings.Pipelining);
         const TAlbumStop::TWatch watch = stop.Watch([&queue] { queue.Cancel(); });
         int n = 0;
         for (; n < count; ++n) {

@@ -15,12 +15,13 @@ constexpr char kStopped[] = "stopped";
 
 }  // namespace
 
-TPhotoQueue::TPhotoQueue(std::vector<TPhoto> photos, int connections, int retries)
+TPhotoQueue::TPhotoQueue(std::vector<TPhoto> photos, int connections, int retries, bool pipelining)
     : connections_(std::max(1, connections)),
       retries_(std::max(0, retries)),
       // Far enough ahead that the connections stay busy while the workflow waits on a slow
       // photo, near enough that a stop or failure throws little away.
       lookahead_(connections_ == 1 ? 1 : 2 * connections_),
+      pipelining_(pipelining && connections_ > 1),
       timers_(AllocateHWnd([this](TMessage& m) {
           if (m.Msg == WM_TIMER) RetryDue(static_cast<int>(m.WParam) - 1);
       })) {
@@ -50,21 +51,24 @@ int TPhotoQueue::Count(TState state) const {
 
 // Starts waiting photos in album order from the one asked for last, within the look-ahead
 // and while connections are free. Album order also puts a photo due for a retry ahead of
-// every photo after it.
+// every photo after it. A photo named as a running transfer's follower waits for it.
 void TPhotoQueue::Fill() {
     if (cancelled_) return;
     int running = Count(TState::Running);
     const int end = std::min(static_cast<int>(slots_.size()), base_ + lookahead_);
-    for (int k = base_; k < end && running < connections_; ++k) {
+    std::vector<int> starting;
+    for (int k = base_; k < end && running + static_cast<int>(starting.size()) < connections_; ++k) {
         TSlot& s = slots_[static_cast<size_t>(k)];
-        if (s.state != TState::Waiting) continue;
+        if (s.state != TState::Waiting || s.named) continue;
         if (s.attempts == 0 && FileExists(s.photo.File)) {
             s.state = TState::Present;
             continue;
         }
-        Start(k);
-        ++running;
+        s.state = TState::Running;  // taken: not to be named as another's follower
+        starting.push_back(k);
     }
+    for (int k : starting) Start(k);
+    running = Count(TState::Running);
     if (base_ < static_cast<int>(slots_.size()) && slots_[static_cast<size_t>(base_)].state == TState::Waiting &&
         running >= connections_)
         Preempt();
@@ -93,6 +97,8 @@ void TPhotoQueue::Start(int k) {
     THTTPGet& f = *s.fetcher;
     f.SetURL(s.photo.Url);
     f.SetFileName(PartName(k));
+    s.follower = NameFollower(k);
+    if (s.follower >= 0) f.SetNextURL(slots_[static_cast<size_t>(s.follower)].photo.Url);
     f.OnDoneFile = [this, k](TObject*, const std::string&, std::int32_t) { Finished(k, true); };
     f.OnError = [this, k](TObject*) { Finished(k, false); };
     s.state = TState::Running;
@@ -104,6 +110,32 @@ void TPhotoQueue::Start(int k) {
     }
 }
 
+// The first photo after k that is yet to be started and that no running transfer named.
+int TPhotoQueue::NameFollower(int k) {
+    if (!pipelining_) return -1;
+    for (size_t j = static_cast<size_t>(k) + 1; j < slots_.size(); ++j) {
+        TSlot& s = slots_[j];
+        if (s.state != TState::Waiting || s.attempts > 0 || s.named) continue;
+        if (FileExists(s.photo.File)) continue;  // Fill will find it there
+        s.named = true;
+        return static_cast<int>(j);
+    }
+    return -1;
+}
+
+// Whether the named follower may take the connection its predecessor left: it is still to
+// be started and within the look-ahead, and neither the photo the workflow waits for nor a
+// due retry before it is waiting for a connection.
+bool TPhotoQueue::FollowerGoesNext(int next) const {
+    if (cancelled_ || next < 0 || next >= base_ + lookahead_) return false;
+    if (slots_[static_cast<size_t>(next)].state != TState::Waiting) return false;
+    for (int j = base_; j < next; ++j) {
+        const TSlot& s = slots_[static_cast<size_t>(j)];
+        if (s.state == TState::Waiting && (j == base_ || s.attempts > 0)) return false;
+    }
+    return Count(TState::Running) < connections_;
+}
+
 // Runs in the fetcher's completion, on the GUI thread; frees the fetcher (which allows its
 // own handler to do so).
 void TPhotoQueue::Finished(int k, bool succeeded) {
@@ -111,6 +143,9 @@ void TPhotoQueue::Finished(int k, bool succeeded) {
     const std::unique_ptr<THTTPGet> f = std::move(s.fetcher);
     const bool preempted = s.preempted;
     s.preempted = false;
+    const int follower = s.follower;
+    s.follower = -1;
+    if (follower >= 0) slots_[static_cast<size_t>(follower)].named = false;
     if (succeeded && !cancelled_) {
         s.state = TState::Checking;
         try {
@@ -132,6 +167,8 @@ void TPhotoQueue::Finished(int k, bool succeeded) {
     } else {
         Fail(k, f->LastErrorText());
     }
+    // Its answer follows on the connection this transfer left, when it ended well.
+    if (succeeded && FollowerGoesNext(follower)) Start(follower);
     Fill();
 }
 

@@ -19,6 +19,11 @@
 // With one connection nothing is fetched ahead: photo n's transfer starts when Fetch(n) is
 // called and is the only one on the wire.
 //
+// Pipelining (several connections): each transfer names the photo to follow it on its
+// connection (THTTPGet::NextURL), a photo no other transfer named; when it ends well, that
+// photo is started next unless the photo the workflow waits for or a due retry needs the
+// connection. Its request then went out behind the last one, and its answer is on the way.
+//
 // Runs on the GUI thread. Fetch and Abandon dispatch messages while they wait (blocking
 // when there are none), so window events run meanwhile, as in every transfer's wait.
 #include <memory>
@@ -46,8 +51,8 @@ public:
     };
 
     // connections: 1..16 transfers in flight; retries: further attempts after a failure
-    // that may pass (0: none).
-    TPhotoQueue(std::vector<TPhoto> photos, int connections, int retries);
+    // that may pass (0: none); pipelining: name each transfer's follower (above).
+    TPhotoQueue(std::vector<TPhoto> photos, int connections, int retries, bool pipelining = true);
     // Abandon, when it has not run.
     ~TPhotoQueue();
     TPhotoQueue(const TPhotoQueue&) = delete;
@@ -88,6 +93,8 @@ private:
         int attempts = 0;
         bool preempted = false;            // its transfer was cut to free a connection
         bool notAJpeg = false;             // Failed because the check refused it
+        int follower = -1;                 // while Running: the photo named to follow it
+        bool named = false;                // a running transfer named it as its follower
         std::unique_ptr<THTTPGet> fetcher;  // while Running
         TPhotoCheck* check = nullptr;      // while Checking (frees itself)
         std::string failure;
@@ -95,6 +102,8 @@ private:
 
     void Fill();
     void Start(int k);
+    int NameFollower(int k);
+    bool FollowerGoesNext(int next) const;
     void Preempt();
     void Finished(int k, bool succeeded);
     void Checked(int k, const std::string& failure);
@@ -107,6 +116,7 @@ private:
     const int connections_;
     const int retries_;
     const int lookahead_;  // photos from base_ on that may be started
+    const bool pipelining_;
     int base_ = 0;         // the photo asked for last
     bool cancelled_ = false;
     bool abandoned_ = false;

@@ -37,8 +37,11 @@ std::optional<TDownloadSettings>& Stored() {
 
 }  // namespace
 
-TDownloadSettings ParseDownloadSettings(const std::string& connections, const std::string& retries) {
+TDownloadSettings ParseDownloadSettings(const std::string& connections, const std::string& retries,
+                                        const std::string& pipelining) {
     TDownloadSettings s;
+    const std::string off = LowerCase(Trim(pipelining));
+    s.Pipelining = !(off == "no" || off == "false" || off == "off" || off == "0");
     s.Connections = Take("connections", connections, TDownloadSettings::DefaultConnections, 1,
                          TDownloadSettings::MaxConnections, s.Notes);
     s.Retries = Take("retries", retries, TDownloadSettings::DefaultRetries, 0, TDownloadSettings::MaxRetries, s.Notes);
@@ -48,7 +51,8 @@ TDownloadSettings ParseDownloadSettings(const std::string& connections, const st
 const TDownloadSettings& DownloadSettings() {
     if (!Stored()) {
         const TSettingsFile ini = TSettingsFile::Read();
-        Stored() = ParseDownloadSettings(ini.Value("download", "connections"), ini.Value("download", "retries"));
+        Stored() = ParseDownloadSettings(ini.Value("download", "connections"), ini.Value("download", "retries"),
+                                         ini.Value("download", "pipelining"));
     }
     return *Stored();
 }

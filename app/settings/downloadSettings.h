@@ -6,6 +6,8 @@
 //                   turn and nothing ahead.
 //   retries=N       extra attempts for a photo whose transfer failed for a reason that may
 //                   pass, 0..10 (default 2). 0: a failed transfer is final.
+//   pipelining=no   never send a photo's request behind another's on one connection
+//                   (default yes; for a server that loses such requests). Also false, off, 0.
 //
 // A missing or empty value means the default. A number out of range is clamped; anything
 // that is not a number gives the default. Either is described in Notes, once, so that the
@@ -21,12 +23,14 @@ struct TDownloadSettings {
 
     int Connections = DefaultConnections;
     int Retries = DefaultRetries;
+    bool Pipelining = true;
     // GBK lines for the status memo, one per value that was not taken as written.
     std::vector<std::string> Notes;
 };
 
 // The settings from the given ini values (raw texts; empty when absent).
-TDownloadSettings ParseDownloadSettings(const std::string& connections, const std::string& retries);
+TDownloadSettings ParseDownloadSettings(const std::string& connections, const std::string& retries,
+                                        const std::string& pipelining = {});
 
 // Loaded on first use from the settings file (settingsFile.h).
 const TDownloadSettings& DownloadSettings();
