@@ -129,7 +129,7 @@ KeptConnection Take(const std::string& key, Fits fits) {
         if (auto it = p.idle.find(key); it != p.idle.end()) {
             auto& q = it->second;
             for (auto i = q.size(); i-- > 0 && taken.fd < 0;) {
-                const std::optional<bool> verdict = fits(q[i].c);  // nullopt: not for this request
+                const std::optional<bool> verdict = fits(q[i]);  // nullopt: not for this request
                 if (!verdict) continue;
                 if (*verdict)
                     taken = std::move(q[i].c);
@@ -146,16 +146,17 @@ KeptConnection Take(const std::string& key, Fits fits) {
 
 }  // namespace
 
-KeptConnection TakeIdle(const std::string& key) {
-    return Take(key, [](const KeptConnection& c) -> std::optional<bool> {
-        if (!c.ahead.empty()) return std::nullopt;
-        return LooksUsable(c);
+KeptConnection TakeIdle(const std::string& key, int maxIdleMs) {
+    const Clock::time_point since = Clock::now() - std::chrono::milliseconds(maxIdleMs);
+    return Take(key, [since](const Idle& i) -> std::optional<bool> {
+        if (!i.c.ahead.empty() || i.since < since) return std::nullopt;
+        return LooksUsable(i.c);
     });
 }
 
 KeptConnection TakeAnswering(const std::string& key, const std::string& head) {
-    return Take(key, [&head](const KeptConnection& c) -> std::optional<bool> {
-        if (c.ahead != head) return std::nullopt;
+    return Take(key, [&head](const Idle& i) -> std::optional<bool> {
+        if (i.c.ahead != head) return std::nullopt;
         return true;
     });
 }

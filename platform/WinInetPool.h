@@ -37,6 +37,9 @@ struct KeptConnection {
 constexpr int kIdleLimitMs = 30000;
 // The most connections the program runs at once to one server (16 photos at a time).
 constexpr std::size_t kIdlePerServer = 16;
+// A request that must not be sent twice (a POST) takes only a connection this fresh: far
+// below any server's own idle limit (seconds), so that the server has not given it up.
+constexpr int kFreshForOnceMs = 1000;
 
 // "http host:port" or "https host:port" (the host in lower case) of the server; with
 // proxyHost not empty, plain requests are filed under the proxy alone and TLS ones (a
@@ -44,10 +47,10 @@ constexpr std::size_t kIdlePerServer = 16;
 std::string PoolKey(bool secure, const std::string& host, WORD port, const std::string& proxyHost = {},
                     WORD proxyPort = 0);
 
-// The connection filed last under key that still looks usable (the server neither closed
-// it nor sent anything unasked), or one with fd -1. Connections found unusable are closed;
-// those carrying a request sent ahead stay for it.
-KeptConnection TakeIdle(const std::string& key);
+// The connection filed last under key, at most maxIdleMs ago, that still looks usable (the
+// server neither closed it nor sent anything unasked), or one with fd -1. Connections
+// found unusable are closed; those carrying a request sent ahead stay for it.
+KeptConnection TakeIdle(const std::string& key, int maxIdleMs = kIdleLimitMs);
 
 // The connection under key on which a request with exactly this head was sent ahead, or
 // one with fd -1. Its answer may have arrived in part (KeptConnection::received); the

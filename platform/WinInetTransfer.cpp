@@ -216,9 +216,10 @@ DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DW
                 : socks   ? PoolKey(r.secure, r.server, r.port) + " via " + proxy.describe
                           : PoolKey(r.secure, r.server, r.port, proxy.host, proxy.port);
 
-    // Only a request that may be sent twice goes on a kept connection: when the server has
+    // A request that may be sent twice goes on any kept connection: when the server has
     // closed it meanwhile, the request is sent again, once, on a new connection, and the
-    // caller never sees the difference. Any other request (a POST) gets a new connection.
+    // caller never sees the difference. Any other request (a POST) is never sent again, so
+    // it takes only a connection that answered a moment ago, or a new one.
     // A connection on which this very request was sent ahead comes first: its answer is on
     // the way already.
     const bool replayable = r.verb == "GET" || r.verb == "HEAD";
@@ -226,6 +227,8 @@ DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DW
     if (replayable && !r.socket.Aborted()) {
         kept = TakeAnswering(r.poolKey, out);
         if (kept.fd < 0) kept = TakeIdle(r.poolKey);
+    } else if (!r.socket.Aborted()) {
+        kept = TakeIdle(r.poolKey, kFreshForOnceMs);
     }
     bool answered = false;
     if (kept.fd >= 0) {
@@ -235,7 +238,7 @@ DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DW
         r.pendingAt = 0;
         const DWORD err = Converse(r, kept.ahead.empty() ? out : std::string());
         if (r.closed) return ERROR_INTERNET_OPERATION_CANCELLED;
-        if (err && !ClosedUnanswered(r, err)) return err;
+        if (err && (!replayable || !ClosedUnanswered(r, err))) return err;
         answered = err == 0;
         if (!answered) {
             CloseConnection(r);

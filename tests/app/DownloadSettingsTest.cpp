@@ -30,4 +30,6 @@ TEST(DownloadSettings, ValuesOutsideTheRangeAreClampedAndTextsReplacedOnceEach) 
     ASSERT_EQ(bad.Notes.size(), 1u);
     EXPECT_NE(bad.Notes[0].find("connections=abc"), std::string::npos);
     EXPECT_NE(bad.Notes[0].find(" 4"), std::string::npos);
+    EXPECT_TRUE(ParseDownloadSettings("", "", "").Pipelining);
+    EXPECT_FALSE(ParseDownloadSettings("", "", " No ").Pipelining);
 }

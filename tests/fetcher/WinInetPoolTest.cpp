@@ -292,7 +292,8 @@ TEST_F(WinInetPool, APostIsNeverSentTwice) {
     const auto seen = server.Requests();
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[1].request.rfind("POST /log.php ", 0), 0u);
-    EXPECT_EQ(seen[1].connection, 1u);  // a new connection, not the kept one
+    EXPECT_EQ(seen[1].connection, 0u);  // the connection that had just answered
+    EXPECT_EQ(server.Connections(), 1u);  // and no second one for it
 }
 
 // A GET that names the one to follow it sends that one as soon as its own answer has begun
