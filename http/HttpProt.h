@@ -41,6 +41,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/Component.h"
 #include "base/Exception.h"
@@ -118,7 +119,9 @@ public:
     // says whether the proxy resolves the name (true) or this side does (false, the
     // default). SocksUsercode is the user id of version 4/4A and the user name of version 5;
     // a version 5 user name makes the client offer user-name/password authentication with
-    // SocksPassword. The proxy's host name is looked up asynchronously before connecting.
+    // SocksPassword. The proxy's host name is looked up asynchronously before connecting;
+    // SocksServer may be an IPv6 address (brackets allowed), and a name with addresses of
+    // both families has them raced.
     // A failure names the step: the connection to the proxy, the authentication, or the
     // proxy's attempt to reach the server (its reply code's text).
     const std::string& SocksServer() const { return socksServer_; }
@@ -369,7 +372,7 @@ private:
     // Where the connection through the SOCKS proxy stands for the current attempt.
     enum class TSocksStep { None, ResolvingProxy, ResolvingTarget, Connecting, ProxyConnected };
     TSocksStep socksStep_ = TSocksStep::None;
-    std::string socksAddr_;   // the proxy's address, looked up
+    std::vector<std::string> socksAddrs_;  // the proxy's addresses, looked up (tried in order)
     int socksErrorCode_ = 0;  // the handshake's failure, as OnSocksError reported it
     std::string socksErrorText_;
     std::string username_;

@@ -3,6 +3,7 @@
 #include "base/SysUtils.h"
 #include "http/HttpProt.h"
 #include "socket/WSocket.h"
+#include "socket/WSocketAddress.h"
 
 namespace {
 
@@ -21,13 +22,19 @@ bool THttpCli::SocksResolvesNames() const {
     return level == "4A" || (level == "5" && socksRemoteNames_);
 }
 
-std::string THttpCli::SocksProxyName() const { return socksServer_ + ":" + socksPort_; }
+std::string THttpCli::SocksProxyName() const {
+    const std::string host = UnbracketHost(socksServer_);
+    return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + socksPort_;
+}
 
 void THttpCli::ConfigureSocks() {
     // Always written: a proxy left from an attempt that failed before connecting must not
     // carry a direct connection.
-    socket_->SetSocksServer(UsesSocks() ? socksAddr_ : std::string());
-    if (!UsesSocks()) return;
+    if (!UsesSocks()) {
+        socket_->SetSocksServer(std::string());
+        return;
+    }
+    socket_->SetSocksServerList(socksAddrs_);
     socket_->SetSocksPort(socksPort_);
     socket_->SetSocksLevel(socksLevel_);
     socket_->SocksUsercode = socksUsercode_;

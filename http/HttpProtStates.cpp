@@ -170,7 +170,10 @@ void THttpCli::HandleDnsLookupDone(WORD error) {
         return;
     }
     if (socksStep_ == TSocksStep::ResolvingProxy) {
-        socksAddr_ = socket_->DnsResult();
+        const TStringList& found = socket_->DnsResultList();
+        socksAddrs_.clear();
+        for (int i = 0; i < found.Count(); ++i) socksAddrs_.push_back(found[i]);
+        if (socksAddrs_.empty()) socksAddrs_.push_back(socket_->DnsResult());  // a numeric address
         if (!SocksResolvesNames()) {
             socksStep_ = TSocksStep::ResolvingTarget;
             try {

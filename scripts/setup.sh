@@ -7,7 +7,7 @@ PACKAGES=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   qt6-declarative-dev fonts-wqy-microhei xvfb xauth x11-apps x11-utils imagemagick evilwm xdotool libx11-dev
   libjpeg62-turbo-dev libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libpcre2-dev
-  nginx microsocks dante-server tinyproxy curl wget aria2 sox lame
+  nginx microsocks dante-server tinyproxy openssh-server curl wget aria2 sox lame
   libssl-dev openssl
   desktop-file-utils appstream man-db lintian
 )

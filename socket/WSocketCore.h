@@ -280,8 +280,12 @@ protected:
     void CollectHostAddresses();
     // The peer record of the session's family, and its size.
     const TSockAddr* PeerName(int& Len) const;
-    // Makes Text (numeric, either family) the session's peer address with PortNumber.
-    void SetPeerAddress(const std::string& Text);
+    // Makes Host the session's peer with PortNet (network order). A dotted address, or a
+    // name under the IPv4 setting, gives the first IPv4 address as always; anything else
+    // every address of the allowed families (Given instead of a look-up when not empty),
+    // the first as the peer, and a stream Connect races them when one is IPv6. Raises
+    // ESocketException when Host does not resolve.
+    void ResolvePeerAddress(const std::string& Host, std::uint16_t PortNet, const std::vector<std::string>& Given);
     void HandleEyeballsEvent(TMessage& Msg);
     // Takes the race's outcome: the winner as the session's handle (its FD_CONNECT follows
     // from the message loop), or the failure reported as a connect's.
@@ -317,6 +321,7 @@ protected:
     TSockAddrIn6 PeerSockAddr6{};  // the peer while AddressFamily is WS_AF_INET6
     std::vector<std::string> FAddrList;    // from SetAddrList
     std::vector<std::string> RaceAddrs;    // resolved: the addresses Connect races
+    std::uint16_t RacePortNet = 0;         // their port (network order)
     std::unique_ptr<TWSocketEyeballs> Eyeballs;  // the race in flight
 
     SOCKET SocketHandle = INVALID_SOCKET;

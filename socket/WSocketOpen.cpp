@@ -23,7 +23,8 @@ bool TCustomWSocket::ResolveSession(bool withLocalPort, const char* reportPrefix
         }
         if (!PortResolved) {
             PortNumber = WSocketResolvePort(FPort, FProto);
-            PeerSockAddr.sin_port = WSocket_htons(PortNumber);
+            // (an address resolved before keeps its records: they take the new port)
+            PeerSockAddr.sin_port = PeerSockAddr6.sin6_port = RacePortNet = WSocket_htons(PortNumber);
             PortResolved = true;
         }
         if (withLocalPort && !LocalPortResolved) {
@@ -31,23 +32,8 @@ bool TCustomWSocket::ResolveSession(bool withLocalPort, const char* reportPrefix
             LocalPortResolved = true;
         }
         if (!AddrResolved) {
-            RaceAddrs.clear();
-            AddressFamily = WS_AF_INET;
-            PeerSockAddr.sin_port = WSocket_htons(PortNumber);
-            std::vector<std::string> list;
-            if (!FAddrList.empty() && FAddrList[0] == FAddr)
-                list = FAddrList;
-            else if (!IsDottedIPv4(FAddr) && (IsIPv6Address(FAddr) || WSocketFamily() != TWSocketFamily::IPv4))
-                list = WSocketResolveHostList(FAddr);
-            if (list.empty()) {
-                // IPv4 as it always was: the dotted address, or the first address of the name.
-                PeerSockAddr.sin_addr.S_addr = WSocketResolveHost(FAddr);
-            } else {
-                SetPeerAddress(list[0]);
-                bool anyIPv6 = false;
-                for (const std::string& a : list) anyIPv6 = anyIPv6 || IsIPv6Address(a);
-                if (list.size() > 1 && anyIPv6) RaceAddrs = list;
-            }
+            ResolvePeerAddress(FAddr, WSocket_htons(PortNumber),
+                               !FAddrList.empty() && FAddrList[0] == FAddr ? FAddrList : std::vector<std::string>{});
             AddrResolved = true;
         }
         return true;
@@ -81,7 +67,7 @@ void TCustomWSocket::Connect() {
         std::vector<TWSocketEyeballs::TCandidate> candidates;
         for (const std::string& a : RaceAddrs) {
             TWSocketEyeballs::TCandidate c;
-            if (MakeSockAddr(a, WSocket_htons(PortNumber), c.Addr, c.Len)) candidates.push_back(c);
+            if (MakeSockAddr(a, RacePortNet, c.Addr, c.Len)) candidates.push_back(c);
         }
         SelectMask = FD_READ | FD_WRITE | FD_ACCEPT | FD_CONNECT | FD_CLOSE;
         Eyeballs = std::make_unique<TWSocketEyeballs>(NotifyWindow, MSG_EYEBALLS_EVENT, std::move(candidates),
@@ -330,16 +316,32 @@ const TSockAddr* TCustomWSocket::PeerName(int& Len) const {
     return reinterpret_cast<const TSockAddr*>(&PeerSockAddr);
 }
 
-void TCustomWSocket::SetPeerAddress(const std::string& Text) {
+void TCustomWSocket::ResolvePeerAddress(const std::string& Host, std::uint16_t PortNet,
+                                        const std::vector<std::string>& Given) {
+    RaceAddrs.clear();
+    RacePortNet = PortNet;
+    AddressFamily = WS_AF_INET;
+    PeerSockAddr.sin_port = PortNet;
+    std::vector<std::string> list = Given;
+    if (list.empty() && !IsDottedIPv4(Host) && (IsIPv6Address(Host) || WSocketFamily() != TWSocketFamily::IPv4))
+        list = WSocketResolveHostList(Host);
+    if (list.empty()) {
+        // IPv4 as it always was: the dotted address, or the first address of the name.
+        PeerSockAddr.sin_addr.S_addr = WSocketResolveHost(Host);
+        return;
+    }
     TSockAddrStorage sa{};
     int len = 0;
-    if (!MakeSockAddr(Text, WSocket_htons(PortNumber), sa, len))
-        throw ESocketException("WSocketResolveHost: '" + Text + "' Invalid IP address.");
+    if (!MakeSockAddr(list[0], PortNet, sa, len))
+        throw ESocketException("WSocketResolveHost: '" + list[0] + "' Invalid IP address.");
     AddressFamily = sa.ss_family;
     if (AddressFamily == WS_AF_INET6)
         std::memcpy(&PeerSockAddr6, &sa, sizeof PeerSockAddr6);
     else
         std::memcpy(&PeerSockAddr, &sa, sizeof PeerSockAddr);
+    bool anyIPv6 = false;
+    for (const std::string& a : list) anyIPv6 = anyIPv6 || IsIPv6Address(a);
+    if (list.size() > 1 && anyIPv6) RaceAddrs = std::move(list);
 }
 
 SOCKET TCustomWSocket::OpenRaceHandle(int Family) {

@@ -35,6 +35,7 @@ void TCustomSocksWSocket::ResetToDefaults() {
     TCustomWSocket::ResetToDefaults();
     SocksState = socksIdle;
     FSocksServer.clear();
+    FSocksServerList.clear();
     FSocksPort.clear();
     FSocksLevel.assign(1, '5');  // (not = "5": GCC 12 warns falsely about overlap at -O3)
     SocksLeftoverCount = 0;
@@ -62,8 +63,20 @@ void TCustomSocksWSocket::SetSocksServer(const std::string& Value) {
     }
     FSocksServer = Trim(Value);
     SocksServerAssigned = !FSocksServer.empty();
+    if (FSocksServerList.empty() || FSocksServerList[0] != FSocksServer) FSocksServerList.clear();
     // The target address changes with the proxy: resolve it again at the next Connect.
     AddrResolved = false;
+}
+
+void TCustomSocksWSocket::SetSocksServerList(const std::vector<std::string>& Addrs) {
+    if (Addrs.empty()) return;
+    if (FState != wsClosed) {
+        ReportError("Can't change socks server if not closed");
+        return;
+    }
+    FSocksServerList.clear();
+    for (const std::string& a : Addrs) FSocksServerList.push_back(Trim(a));
+    SetSocksServer(FSocksServerList[0]);
 }
 
 void TCustomSocksWSocket::SetSocksPort(const std::string& Value) {
@@ -127,13 +140,11 @@ void TCustomSocksWSocket::Connect() {
         }
     }
     try {
-        // The socket connects to the proxy; the destination travels in the requests.
-        if (!PortResolved) {
-            PeerSockAddr.sin_port = WSocket_htons(WSocketResolvePort(FSocksPort, FProto));
+        // The socket connects to the proxy (either family); the destination travels in the
+        // requests.
+        if (!PortResolved || !AddrResolved) {
+            ResolvePeerAddress(FSocksServer, WSocket_htons(WSocketResolvePort(FSocksPort, FProto)), FSocksServerList);
             PortResolved = true;
-        }
-        if (!AddrResolved) {
-            PeerSockAddr.sin_addr.S_addr = WSocketResolveHost(FSocksServer);
             AddrResolved = true;
         }
         PortNumber = WSocketResolvePort(FPort, FProto);

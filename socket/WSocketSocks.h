@@ -4,7 +4,8 @@
 //
 // With SocksServer empty (the default) every operation is the base socket's. With a proxy:
 //  - Connect goes to SocksServer:SocksPort; Addr and Port must still be assigned and name
-//    the destination the proxy is asked to reach.
+//    the destination the proxy is asked to reach. SocksServer resolves as Addr does (IPv4
+//    or IPv6, brackets allowed); a proxy with addresses of both families is raced.
 //  - OnSocksConnected reports the TCP connection to the proxy (0 or the error). The
 //    handshake then runs by itself inside the received-data handling; OnSessionConnected is
 //    raised only when it ends: 0 on success, else the error code, preceded by OnSocksError
@@ -32,6 +33,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "socket/WSocketCore.h"
 
@@ -62,6 +64,9 @@ public:
     // Proxy host (trimmed); not empty switches proxy use on.
     const std::string& SocksServer() const { return FSocksServer; }
     virtual void SetSocksServer(const std::string& Value);
+    // SocksServer = Addrs[0], and Connect tries these numeric addresses in order (racing
+    // them when one is IPv6) instead of a look-up. Same state rule as SetSocksServer.
+    void SetSocksServerList(const std::vector<std::string>& Addrs);
     // Proxy port (trimmed): digits or a service name.
     const std::string& SocksPort() const { return FSocksPort; }
     virtual void SetSocksPort(const std::string& Value);
@@ -137,6 +142,7 @@ private:
 
     std::string FSocksLevel = "5";
     std::string FSocksServer;
+    std::vector<std::string> FSocksServerList;  // from SetSocksServerList
     std::string FSocksPort;
     std::string FSocksBoundAddr;
     std::string FSocksBoundPort;

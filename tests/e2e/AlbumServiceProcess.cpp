@@ -28,9 +28,10 @@ AlbumServiceProcess::~AlbumServiceProcess() {
 QString AlbumServiceProcess::Log() const { return QString::fromLocal8Bit(process_.readAll()); }
 
 QByteArray AlbumServiceProcess::Get(const QString& pathOrUrl) const {
-    const QString url = pathOrUrl.startsWith("http") ? pathOrUrl : "http://" + addr_ + pathOrUrl;
+    const QString host = addr_.contains(':') ? "[" + addr_ + "]" : addr_;
+    const QString url = pathOrUrl.startsWith("http") ? pathOrUrl : "http://" + host + pathOrUrl;
     QProcess curl;
-    curl.start("curl", {"-s", "--max-time", "20", url});
+    curl.start("curl", {"-s", "-g", "--max-time", "20", url});  // -g: brackets of IPv6 are no glob
     curl.waitForFinished(30000);
     return curl.readAllStandardOutput();
 }

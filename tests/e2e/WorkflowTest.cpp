@@ -134,6 +134,33 @@ private slots:
         QVERIFY(QFile::exists(album + "/background.mp3"));
     }
 
+    void anAlbumFromAServiceOnIpv6Loopback() {
+        // The service on [::1] only, every server setting and the pasted address naming it:
+        // document, photos, thumbnails, music and report over IPv6.
+        AlbumServiceProcess six("::1");
+        QVERIFY2(six.Started(), "the album service did not start on [::1]");
+        const TServerSettings plain = Servers();
+        TServerSettings servers = plain;
+        servers.AlbumHost = servers.ViewerHost = servers.ReportHost = servers.LinkHost = servers.InfoHost = "[::1]";
+        SetServers(servers);
+        form->chkAutoDownMusic->setChecked(true);
+        form->edtUrl->setText("http://[::1]/album/client/photo/swf/vphoto.swf?uin=20000&fid=3");
+        QTest::mouseClick(form->btnDownload, Qt::LeftButton);
+        SetServers(plain);
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join('|')));
+        QVERIFY(statuses.contains(U("处理完毕")));
+        const QString album = AlbumPath(U("三张照片 Trip"));
+        for (int k = 0; k < 3; ++k) {
+            const QString url = QString::fromStdString(form->Photo(k));
+            QCOMPARE(url, QString("http://[::1]/photos/three/%1.jpg").arg(k));
+            QCOMPARE(ReadFile(album + QString("/%1.jpg").arg(k)), six.Get(url));
+            QVERIFY(form->Image[k]->HasPicture());
+        }
+        QCOMPARE(ReadFile(album + "/background.mp3"), six.Get("/music/three.mp3"));
+        QCOMPARE(six.Reports().size(), 1);
+        QVERIFY(service->Requests().isEmpty());  // nothing went to the IPv4 service
+    }
+
     void albumWithoutMusicSaysSo() {
         Run("uin=20000&fid=4");
         QCOMPARE(form->edtBgmusic->text(), U("该相册视频没有背景音乐"));

@@ -315,3 +315,28 @@ TEST_F(HTTPGetHttps, TheSystemProxyOfEveryKindCarriesTheTransferOrNamesTheStepTh
     EXPECT_EQ(get->LastErrorCode(), ERROR_INTERNET_INVALID_PROXY_REQUEST);
     EXPECT_EQ(get->LastErrorText(), "proxy 'ftp://x' from --proxy cannot be used");
 }
+
+TEST_F(HTTPGetHttps, ARealProxyResolvesTheNameForSocks4aAndSocks5h) {
+    // ssh's dynamic forwarding speaks SOCKS 4A: "localhost" reaches it as a name, since a
+    // look-up of it here fails the transfer.
+    NeedNginx();
+    const SshSocksProxy ssh;
+    if (!ssh.Available()) GTEST_SKIP() << ssh.Why();
+    using K = INTERNET_SYSTEM_PROXY::Kind;
+    for (const K kind : {K::Socks4a, K::Socks5h}) {
+        SCOPED_TRACE(kind == K::Socks4a ? "socks4a" : "socks5h");
+        InternetSetSystemProxy([&ssh, kind](bool, const std::string&, INTERNET_SYSTEM_PROXY& out, std::string&) {
+            out.kind = kind;
+            out.host = "127.0.0.1";
+            out.port = static_cast<INTERNET_PORT>(ssh.Port());
+            return true;
+        });
+        WinInetSetLookupHook([](const std::string& host) { return host != "localhost"; });
+        WinInetDropIdleConnections();
+        Fetch("https://localhost:" + std::to_string(nginx_->TlsPort()) + Name(1000003));
+        WinInetSetLookupHook(nullptr);
+        InternetSetSystemProxy(nullptr);
+        EXPECT_TRUE(get->LastOutcome()) << get->LastErrorText();
+        EXPECT_TRUE(SameFile(Out(), files_->File(Name(1000003).substr(1))));
+    }
+}

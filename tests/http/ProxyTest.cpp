@@ -1,7 +1,8 @@
 // THttpCli through real proxies on loopback in front of nginx: SOCKS 5 (microsocks, with and
-// without a user name and password), SOCKS 4 and 5 (dante), an HTTP proxy with CONNECT for
-// https (tinyproxy), and SOCKS 4A played by a script. A name the proxy resolves is never
-// looked up here (the platform's look-up hook fails it); each failing step is named.
+// without a user name and password, and on IPv6), SOCKS 4 and 5 (dante), SOCKS 4A (ssh's
+// dynamic forwarding, and a script for the exact bytes), an HTTP proxy with CONNECT for
+// https (tinyproxy). A name the proxy resolves is never looked up here (the platform's
+// look-up hook fails it); each failing step is named.
 #include <gtest/gtest.h>
 
 #include <mutex>
@@ -212,6 +213,53 @@ TEST_F(Proxies, EachFailingStepIsNamed) {
     c.SetSocksServer("socks.invalid");
     c.SetURL(nginx_->Url("/page.txt"));
     EXPECT_NE(GetFailure(c).find("can't resolve the SOCKS proxy's host name socks.invalid"), std::string::npos);
+}
+
+TEST_F(Proxies, AProxyOnIpv6IsReachedAndANameOfBothFamiliesIsRaced) {
+    // microsocks on [::1] only, given as an address (bare or bracketed) or by a name; a name
+    // that answers [::1] first for the proxy on 127.0.0.1 only reaches it over IPv4.
+    const MicroSocks six("", "", "::1");
+    if (!six.Available()) GTEST_SKIP() << six.Why();
+    if (!micro_->Available()) GTEST_SKIP() << micro_->Why();
+    const auto fetch = [](const std::string& server, int port) {
+        THttpCli c;
+        c.SetSocksServer(server);
+        c.SetSocksPort(std::to_string(port));
+        TStringStream doc;
+        c.SetURL(nginx_->Url("/page.txt"));
+        c.SetDocStream(&doc);
+        const std::string failure = GetFailure(c);
+        return failure.empty() ? doc.DataString() : failure;
+    };
+    EXPECT_EQ(fetch("::1", six.Port()), kPage);
+    EXPECT_EQ(fetch("[::1]", six.Port()), kPage);
+    WinsockSetAddressHook([](const std::string& name) {
+        return name == "socks.test" ? std::vector<std::string>{"::1", "127.0.0.1"} : std::vector<std::string>{};
+    });
+    EXPECT_EQ(fetch("socks.test", six.Port()), kPage);
+    EXPECT_EQ(fetch("socks.test", micro_->Port()), kPage);
+    WinsockSetAddressHook({});
+    const std::string closed = std::to_string(FreeLoopbackPort());
+    EXPECT_NE(fetch("::1", std::stoi(closed)).find("can't connect to the SOCKS proxy [::1]:" + closed + ": "),
+              std::string::npos);
+}
+
+TEST_F(Proxies, ARealSocks4aProxyResolvesTheName) {
+    // ssh's dynamic forwarding: "localhost" reaches it as a name (a look-up here fails).
+    const SshSocksProxy ssh;
+    if (!ssh.Available()) GTEST_SKIP() << ssh.Why();
+    TLookups lookups({"localhost"});
+    THttpCli c;
+    c.SetSocksServer("127.0.0.1");
+    c.SetSocksPort(std::to_string(ssh.Port()));
+    c.SetSocksLevel("4A");
+    c.SetSocksUsercode("fotaviq");
+    TStringStream doc;
+    c.SetURL("http://localhost:" + std::to_string(nginx_->Port()) + "/page.txt");
+    c.SetDocStream(&doc);
+    EXPECT_EQ(GetFailure(c), "");
+    EXPECT_EQ(doc.DataString(), kPage);
+    EXPECT_FALSE(lookups.Seen("localhost"));
 }
 
 TEST(ScriptedProxy, AProxyThatEndsOrSpeaksSomethingElseIsNamed) {

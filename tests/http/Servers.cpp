@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <vector>
@@ -66,15 +68,15 @@ TinyProxy::TinyProxy() {
     why_ = process_.Start({"tinyproxy", "-d", "-c", d + "/tinyproxy.conf"}, static_cast<std::uint16_t>(port_));
 }
 
-MicroSocks::MicroSocks(const std::string& user, const std::string& password) {
+MicroSocks::MicroSocks(const std::string& user, const std::string& password, const std::string& address) {
     if (FindProgram("microsocks").empty()) {
         why_ = "microsocks is not installed";
         return;
     }
     port_ = FreeLoopbackPort();
-    std::vector<std::string> argv{"microsocks", "-i", "127.0.0.1", "-p", std::to_string(port_)};
+    std::vector<std::string> argv{"microsocks", "-i", address, "-p", std::to_string(port_)};
     if (!user.empty()) argv.insert(argv.end(), {"-u", user, "-P", password});
-    why_ = process_.Start(argv, static_cast<std::uint16_t>(port_));
+    why_ = process_.Start(argv, static_cast<std::uint16_t>(port_), address);
 }
 
 DanteServer::DanteServer() {
@@ -89,6 +91,42 @@ DanteServer::DanteServer() {
     if (::geteuid() == 0) config += "user.privileged: root\nuser.unprivileged: nobody\n";
     config += "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\nsocks pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n";
     why_ = process_.Start({path, "-f", dir_.Write("danted.conf", config), "-N", "1"}, static_cast<std::uint16_t>(port_));
+}
+
+SshSocksProxy::SshSocksProxy() {
+    if (::geteuid() != 0) {
+        why_ = "ssh's SOCKS proxy needs root (its sshd and login)";
+        return;
+    }
+    for (const char* program : {"sshd", "ssh", "ssh-keygen"})
+        if (FindProgram(program).empty()) {
+            why_ = std::string(program) + " (openssh) is not installed";
+            return;
+        }
+    const std::string d = dir_.Path();
+    for (const char* key : {"host", "client"})
+        if (std::system(("ssh-keygen -q -t ed25519 -N '' -f " + d + "/" + key).c_str()) != 0) {
+            why_ = "ssh-keygen failed";
+            return;
+        }
+    std::filesystem::copy_file(d + "/client.pub", d + "/authorized");
+    std::filesystem::create_directories("/run/sshd");  // sshd's privilege separation
+    const int sshPort = FreeLoopbackPort();
+    do port_ = FreeLoopbackPort();
+    while (port_ == sshPort);
+    const std::string config = "ListenAddress 127.0.0.1\nPort " + std::to_string(sshPort) + "\nHostKey " + d +
+                               "/host\nAuthorizedKeysFile " + d +
+                               "/authorized\nPermitRootLogin prohibit-password\nPasswordAuthentication no\n"
+                               "KbdInteractiveAuthentication no\nUsePAM no\nStrictModes no\nPidFile none\n"
+                               "AllowTcpForwarding yes\n";
+    why_ = server_.Start({FindProgram("sshd"), "-D", "-e", "-f", dir_.Write("sshd_config", config)},
+                         static_cast<std::uint16_t>(sshPort));
+    if (!why_.empty()) return;
+    why_ = client_.Start({"ssh", "-N", "-F", "/dev/null", "-D", "127.0.0.1:" + std::to_string(port_), "-p",
+                          std::to_string(sshPort), "-i", d + "/client", "-o", "StrictHostKeyChecking=no", "-o",
+                          "UserKnownHostsFile=/dev/null", "-o", "BatchMode=yes", "-o", "ExitOnForwardFailure=yes",
+                          "root@127.0.0.1"},
+                         static_cast<std::uint16_t>(port_));
 }
 
 bool SameFile(const std::string& a, const std::string& b) {

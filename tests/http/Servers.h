@@ -45,10 +45,11 @@ private:
     std::string why_;
 };
 
-// microsocks (SOCKS 5) on 127.0.0.1, requiring this user name and password when given.
+// microsocks (SOCKS 5) on address, requiring this user name and password when given.
 class MicroSocks {
 public:
-    explicit MicroSocks(const std::string& user = "", const std::string& password = "");
+    explicit MicroSocks(const std::string& user = "", const std::string& password = "",
+                        const std::string& address = "127.0.0.1");
     bool Available() const { return process_.Running(); }
     const std::string& Why() const { return why_; }
     int Port() const { return port_; }
@@ -70,6 +71,24 @@ public:
 private:
     TScratchDir dir_;
     TChildProcess process_;
+    int port_ = 0;
+    std::string why_;
+};
+
+// ssh's dynamic forwarding (SOCKS 4, 4A and 5) on 127.0.0.1: ssh -D logged in with a
+// throw-away key to an sshd of its own on another loopback port. Root only (sshd's
+// privilege separation, and the login is root's).
+class SshSocksProxy {
+public:
+    SshSocksProxy();
+    bool Available() const { return client_.Running(); }
+    const std::string& Why() const { return why_; }
+    int Port() const { return port_; }
+
+private:
+    TScratchDir dir_;
+    TChildProcess server_;
+    TChildProcess client_;  // (stopped first)
     int port_ = 0;
     std::string why_;
 };

@@ -19,13 +19,18 @@ extern char** environ;
 
 namespace {
 
-bool Accepts(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+bool Accepts(const std::string& address, std::uint16_t port) {
+    sockaddr_in6 sa6{};
     sockaddr_in sa{};
+    const bool six = ::inet_pton(AF_INET6, address.c_str(), &sa6.sin6_addr) == 1;
+    if (!six && ::inet_pton(AF_INET, address.c_str(), &sa.sin_addr) != 1) return false;
+    sa6.sin6_family = AF_INET6;
+    sa6.sin6_port = htons(port);
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+    const int fd = ::socket(six ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool ok = six ? ::connect(fd, reinterpret_cast<sockaddr*>(&sa6), sizeof sa6) == 0
+                        : ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
     ::close(fd);
     return ok;
 }
@@ -40,7 +45,7 @@ std::string FindProgram(const std::string& name) {
     return {};
 }
 
-std::string TChildProcess::Start(const std::vector<std::string>& argv, std::uint16_t port) {
+std::string TChildProcess::Start(const std::vector<std::string>& argv, std::uint16_t port, const std::string& address) {
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -56,7 +61,7 @@ std::string TChildProcess::Start(const std::vector<std::string>& argv, std::uint
     }
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (std::chrono::steady_clock::now() < end) {
-        if (Accepts(port)) return {};
+        if (Accepts(address, port)) return {};
         int status;
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;

@@ -19,8 +19,9 @@ public:
     ~TChildProcess() { Stop(); }
 
     // Runs argv (argv[0] a path or a name looked up in PATH; output discarded) and waits,
-    // at most 5 s, until port on 127.0.0.1 accepts connections. "" on success, else why not.
-    std::string Start(const std::vector<std::string>& argv, std::uint16_t port);
+    // at most 5 s, until port on address (IPv4 or IPv6) accepts connections. "" on
+    // success, else why not.
+    std::string Start(const std::vector<std::string>& argv, std::uint16_t port, const std::string& address = "127.0.0.1");
     bool Running() const { return pid_ > 0; }
     // SIGTERM, then SIGKILL after 3 s.
     void Stop();
