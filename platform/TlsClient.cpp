@@ -5,6 +5,7 @@
 #include <openssl/err.h>
 #include <openssl/x509v3.h>
 
+#include <cstdlib>
 #include <mutex>
 
 namespace {
@@ -25,14 +26,90 @@ std::string QueueText() {
     return text;
 }
 
+// The system's authority file is read when a verification first needs an authority that
+// is not known yet, not when the context is built: parsing the whole bundle costs tens of
+// milliseconds, which a program trusting only its extra authority, or not verifying at
+// all, would otherwise pay before its first connection. Once read, its certificates are in
+// the store like any others. An authority of the extra file hides a system one of the same
+// name (the file is then not read for that name).
+struct TLazyFile {
+    std::once_flag Read;
+    std::string Path;
+};
+
+int LazyFileNew(X509_LOOKUP* Lookup) {
+    X509_LOOKUP_set_method_data(Lookup, new TLazyFile);
+    return 1;
+}
+
+void LazyFileFree(X509_LOOKUP* Lookup) { delete static_cast<TLazyFile*>(X509_LOOKUP_get_method_data(Lookup)); }
+
+int LazyFileBySubject(X509_LOOKUP* Lookup, X509_LOOKUP_TYPE Type, const X509_NAME* Name, X509_OBJECT* Ret) {
+    auto* lazy = static_cast<TLazyFile*>(X509_LOOKUP_get_method_data(Lookup));
+    X509_STORE* store = X509_LOOKUP_get_store(Lookup);
+    if (!lazy || !store) return 0;
+    std::call_once(lazy->Read, [&] {
+        // A missing or broken file is no error here, as with OpenSSL's own defaults.
+        ERR_set_mark();
+        X509_load_cert_crl_file(Lookup, lazy->Path.c_str(), X509_FILETYPE_PEM);
+        ERR_pop_to_mark();
+    });
+    if (!X509_STORE_lock(store)) return 0;
+    X509_OBJECT* found = X509_OBJECT_retrieve_by_subject(X509_STORE_get0_objects(store), Type, const_cast<X509_NAME*>(Name));
+    int ok = 0;
+    if (found) {
+        // The caller takes its own reference: Ret borrows the store's, as OpenSSL's lookups do.
+        if (X509* cert = X509_OBJECT_get0_X509(found)) {
+            ok = X509_OBJECT_set1_X509(Ret, cert);
+            if (ok) X509_free(cert);
+        } else if (X509_CRL* crl = X509_OBJECT_get0_X509_CRL(found)) {
+            ok = X509_OBJECT_set1_X509_CRL(Ret, crl);
+            if (ok) X509_CRL_free(crl);
+        }
+    }
+    X509_STORE_unlock(store);
+    return ok;
+}
+
+X509_LOOKUP_METHOD* LazyFileMethod() {
+    static X509_LOOKUP_METHOD* const method = [] {  // kept for the life of the process
+        X509_LOOKUP_METHOD* m = X509_LOOKUP_meth_new("system authority file, read on demand");
+        if (!m) return m;
+        X509_LOOKUP_meth_set_new_item(m, LazyFileNew);
+        X509_LOOKUP_meth_set_free(m, LazyFileFree);
+        X509_LOOKUP_meth_set_get_by_subject(m, LazyFileBySubject);
+        return m;
+    }();
+    return method;
+}
+
+// OpenSSL's default locations, with the file read on demand: SSL_CERT_FILE (else the
+// built-in file), the hashed folder SSL_CERT_DIR (else the built-in folder), and that
+// folder as a store, in OpenSSL's order.
+bool UseSystemStore(SSL_CTX* ctx) {
+    X509_STORE* store = SSL_CTX_get_cert_store(ctx);
+    X509_LOOKUP_METHOD* method = LazyFileMethod();
+    X509_LOOKUP* file = method ? X509_STORE_add_lookup(store, method) : nullptr;
+    if (!file) return false;
+    const char* env = secure_getenv(X509_get_default_cert_file_env());
+    static_cast<TLazyFile*>(X509_LOOKUP_get_method_data(file))->Path = env ? env : X509_get_default_cert_file();
+    X509_LOOKUP* dir = X509_STORE_add_lookup(store, X509_LOOKUP_hash_dir());
+    if (!dir) return false;
+    X509_LOOKUP_add_dir(dir, nullptr, X509_FILETYPE_DEFAULT);
+    X509_LOOKUP* uri = X509_STORE_add_lookup(store, X509_LOOKUP_store());
+    if (!uri) return false;
+    X509_LOOKUP_add_store(uri, nullptr);
+    ERR_clear_error();
+    return true;
+}
+
 std::shared_ptr<SSL_CTX> BuildContext(const TTlsSettings& s) {
     ERR_clear_error();
     SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
     if (!ctx) throw ETlsError("TLS: cannot create a context: " + QueueText());
     std::shared_ptr<SSL_CTX> owned(ctx, SSL_CTX_free);
     SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
-    // The system store; OpenSSL reads SSL_CERT_FILE / SSL_CERT_DIR here.
-    SSL_CTX_set_default_verify_paths(ctx);
+    if (!UseSystemStore(ctx)) throw ETlsError("TLS: cannot set up the system's authorities: " + QueueText());
     if (!s.CaFile.empty() && SSL_CTX_load_verify_locations(ctx, s.CaFile.c_str(), nullptr) != 1)
         throw ETlsError("TLS: cannot load the authority file " + s.CaFile + ": " + QueueText());
     SSL_CTX_set_verify(ctx, s.Verify ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);

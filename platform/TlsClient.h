@@ -4,9 +4,10 @@
 // socket layer's TLS layer and the Internet stand-in's blocking client use the same context
 // rules and the same failure classes. Every function is safe to call from any thread.
 //
-// Trust: the system store (OpenSSL's defaults, so SSL_CERT_FILE and SSL_CERT_DIR work as
-// OpenSSL defines them) plus at most one extra authority file. Verification is on unless
-// switched off; TLS 1.2 is the lowest version offered.
+// Trust: the system store (OpenSSL's default locations, so SSL_CERT_FILE and SSL_CERT_DIR
+// work as OpenSSL defines them; the file is read when a verification first looks for an
+// authority not known yet) plus at most one extra authority file. Verification is on
+// unless switched off; TLS 1.2 is the lowest version offered.
 #include <openssl/ssl.h>
 
 #include <memory>

@@ -6,8 +6,9 @@
 // every connection of a household shares its line.
 //   distant_relay LISTEN_ADDR:PORT TARGET_ADDR:PORT DELAY_MS [--rate BYTES_PER_S]
 // Prints "listening" once it accepts, then one line per accepted connection:
-//   "connection N: <first request line>" (once the client's first line has arrived), so a
-// script can count the connections a program opened and tell whose they were.
+//   "connection N: <first request line>" (once the client's first line has arrived; "TLS"
+// for a TLS client), so a script can count the connections a program opened and tell
+// whose they were.
 // One thread, poll; runs until killed.
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -125,6 +126,9 @@ struct Relay {
             f.queue.push_back({at, std::string(buf, size)});
             if (upward && !p.announced) {
                 p.firstLine += std::string(buf, size);
+                // A TLS client's first bytes are a handshake record, not a line: it is
+                // announced at once, as "TLS".
+                if (static_cast<unsigned char>(p.firstLine[0]) == 0x16) p.firstLine = "TLS\r\n";
                 const std::size_t eol = p.firstLine.find("\r\n");
                 if (eol != std::string::npos || p.firstLine.size() > 512) {
                     p.firstLine.resize(std::min(eol, p.firstLine.size()));

@@ -11,11 +11,13 @@
 # then 50 ms each way on a line of 2 MB/s that all connections share; at 4 and 8
 # connections, the command line (fotaviq --download) and the window against wget -i,
 # curl --parallel --parallel-max N and aria2c -j N, with the TCP connections the program
-# opened for the album (counted by the relay).
+# opened for the album (counted by the relay). Then the first of these paths with the
+# service speaking HTTPS (a throw-away authority made here, trusted by every tool) at 4
+# connections: the command line against curl --parallel --parallel-max 4 and aria2c -j 4.
 #   bench/app/run.sh [build dir]
 # Needs root: it runs in a network namespace of its own (the photo fetcher uses port 80).
 # CONNECTIONS=N sets the program's connections (default: its default setting) on loopback
-# and at the 50 ms latency. PARTS picks the parts (default "loopback latency distant").
+# and at the 50 ms latency. PARTS picks the parts (default "loopback latency distant distant-https").
 set -euo pipefail
 BUILD=${1:-build-bench}
 if [ "${FOTAVIQ_ALBUM_BENCH_NS:-}" != 1 ]; then
@@ -28,7 +30,7 @@ ROUNDS=${ROUNDS:-5}
 LATENCY=50
 RELAY=$BUILD/bench/app/distant_relay
 APP=$BUILD/app/fotaviq
-PARTS=${PARTS:-loopback latency distant}
+PARTS=${PARTS:-loopback latency distant distant-https}
 for f in "$BENCH" "$SERVER" "$RELAY" "$APP"; do [ -x "$f" ] || { echo "missing $f (build with -DFOTAVIQ_BENCH=ON)" >&2; exit 1; }; done
 # Downloads go to memory when it can hold them, so that disk write-back does not decide.
 SCRATCH=/tmp; [ -d /dev/shm ] && [ -w /dev/shm ] && SCRATCH=/dev/shm
@@ -78,10 +80,11 @@ album() {
            lat, a, w, c, a / w, a / c, (cc > 0 ? ac / cc : 0) }' >>"$DIR/summary"
 }
 
-# start_relay ADDR:80 SERVICE DELAY [RATE] LOG: the distant path to SERVICE:80.
+# start_relay ADDR SERVICE DELAY [RATE] LOG [PORT]: the distant path from ADDR:PORT to
+# SERVICE:PORT (port 80 by default).
 start_relay() {
-  local listen=$1 service=$2 delay=$3 rate=$4 log=$5
-  "$RELAY" "$listen:80" "$service:80" "$delay" ${rate:+--rate "$rate"} >"$log" 2>&1 & pids+=($!)
+  local listen=$1 service=$2 delay=$3 rate=$4 log=$5 port=${6:-80}
+  "$RELAY" "$listen:$port" "$service:$port" "$delay" ${rate:+--rate "$rate"} >"$log" 2>&1 & pids+=($!)
   for _ in $(seq 100); do grep -q listening "$log" 2>/dev/null && return; sleep 0.05; done
   echo "relay on $listen did not start" >&2; exit 1
 }
@@ -137,6 +140,41 @@ distant() {
   done
 }
 
+# distant_https RELAY LOG LABEL CA: the album over HTTPS through the relay at 4 connections,
+# the command line against curl --parallel --parallel-max 4 and aria2c -j 4, all trusting CA.
+distant_https() {
+  local relay=$1 log=$2 label=$3 ca=$4 r n=4
+  curl -s --cacert "$ca" "https://$relay/cgi-bin/common/cgi_load_flash?uin=20000&fid=200" |
+    grep -o '"url":"[^"]*"' | cut -d'"' -f4 >"$DIR/list.txt"
+  [ "$(wc -l <"$DIR/list.txt")" = 200 ] || { echo "the album does not list 200 photos over HTTPS" >&2; exit 1; }
+  grep -qv "^https://$relay/" "$DIR/list.txt" && { echo "photos bypass the relay" >&2; exit 1; }
+  mkdir -p "$DIR/clis"; cp "$APP" "$DIR/clis/"
+  printf '[servers]\nalbum=https://%s\nviewer=https://%s\nreport=https://%s\nlinks=https://%s\ninfo=https://%s\n' \
+    $relay $relay $relay $relay $relay >"$DIR/clis/fotaviq.ini"
+  rm -f "$DIR"/s.*
+  for r in $(seq "$ROUNDS"); do
+    rm -rf "$DIR/app" "$DIR/curl" "$DIR/aria2"; mkdir -p "$DIR/app" "$DIR/curl" "$DIR/aria2"
+    before=$(wc -l <"$log")
+    cl=$( { time "$DIR/clis/fotaviq" --download "https://$relay/album/client/photo/swf/vphoto.swf?uin=20000&fid=200" \
+            --dir "$DIR/app" --connections $n --ca-file "$ca" >/dev/null 2>"$DIR/cli.err"; } 2>&1 ) ||
+      { echo "round $r: the command line failed: $(cat "$DIR/cli.err")" >&2; exit 1; }
+    [ "$(find "$DIR/app" -name '*.jpg' | wc -l)" = 200 ] || { echo "round $r: the command line missed photos" >&2; exit 1; }
+    read -r cl _ <<<"$cl"; echo "$cl" >>"$DIR/s.cli"
+    tail -n +"$((before + 1))" "$log" | grep -ac '^connection' >>"$DIR/s.cliconn" || true
+    cu=$( { time curl -s --cacert "$ca" --parallel --parallel-max $n --output-dir "$DIR/curl" --remote-name-all $(cat "$DIR/list.txt") 2>/dev/null; } 2>&1 )
+    ar=$( { time aria2c -q -j $n --ca-certificate="$ca" -d "$DIR/aria2" -i "$DIR/list.txt" 2>/dev/null; } 2>&1 )
+    [ "$(ls "$DIR/curl" | wc -l)" = 200 ] || { echo "round $r: curl missed photos" >&2; exit 1; }
+    [ "$(ls "$DIR/aria2" | wc -l)" = 200 ] || { echo "round $r: aria2c missed photos" >&2; exit 1; }
+    read -r cu _ <<<"$cu"; read -r ar _ <<<"$ar"
+    echo "$cu" >>"$DIR/s.curl"; echo "$ar" >>"$DIR/s.aria2"
+    echo "HTTPS $label, $n connections, round $r: command line ${cl}s ($(tail -n1 "$DIR/s.cliconn") connections)  curl-parallel ${cu}s  aria2c ${ar}s"
+  done
+  awk -v label="$label" -v n=$n -v a="$(median <"$DIR/s.cli")" -v c="$(median <"$DIR/s.curl")" -v r="$(median <"$DIR/s.aria2")" 'BEGIN {
+    printf "album 200 photos over HTTPS %s, %d connections: fotaviq %.3f s, curl-parallel %.3f s, aria2c %.3f s, ratio-curl %.2f, ratio-aria2 %.2f\n",
+           label, n, a, c, r, a / c, a / r }' >>"$DIR/summary"
+  echo "HTTPS $label, $n connections: TCP connections fotaviq opened (median, max): $(median <"$DIR/s.cliconn"), $(sort -n "$DIR/s.cliconn" | tail -n1)" >>"$DIR/summary"
+}
+
 part loopback && album $NEAR 0
 part latency && album $FAR $LATENCY
 if part distant; then
@@ -148,6 +186,24 @@ if part distant; then
   distant 127.0.7.5 "$DIR/relay25.log" "rtt 50 ms handshakes charged"
   distant 127.0.7.8 "$DIR/relay50.log" "rtt 100 ms 2 MB/s shared handshakes charged"
 fi
+if part distant-https; then
+  # A throw-away authority and a certificate for the relay's address, made for this run.
+  ( cd "$DIR"
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout ca.key -out ca.pem \
+      -days 2 -subj "/CN=album bench authority" -addext "basicConstraints=critical,CA:TRUE" \
+      -addext "keyUsage=critical,keyCertSign" 2>/dev/null
+    openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout tls.key -out tls.csr \
+      -subj "/CN=127.0.7.10" 2>/dev/null
+    printf 'subjectAltName=IP:127.0.7.10\n' >tls.ext
+    openssl x509 -req -in tls.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile tls.ext \
+      -out tls.pem 2>/dev/null )
+  # The service speaks TLS itself; the relay only holds and forwards its bytes.
+  start_server 127.0.7.9 "$DIR/distant25s.log" --port 443 --tls-cert "$DIR/tls.pem" --tls-key "$DIR/tls.key" \
+    --public-host 127.0.7.10
+  start_relay 127.0.7.10 127.0.7.9 25 "" "$DIR/relay25s.log" 443
+  distant_https 127.0.7.10 "$DIR/relay25s.log" "rtt 50 ms handshakes charged" "$DIR/ca.pem"
+fi
 echo "goals: latency 0: ratio-wget <= 1.0; latency $LATENCY: ratio-wget <= 0.35, ratio-curl <= 1.15, cpu-ratio <= 3;" \
-     "distant: ratio-curl <= 0.95 and ratio-aria2 <= 0.95, connections <= N + 3"
+     "distant: ratio-curl <= 0.95 and ratio-aria2 <= 0.95, connections <= N + 3;" \
+     "distant over HTTPS: ratio-curl <= 1.0 and ratio-aria2 <= 1.0"
 cat "$DIR/summary"

@@ -1,8 +1,10 @@
 // https:// end to end: nginx with TLS (byte-identical files, trust only through the extra
-// authority, redirects between the schemes, a CONNECT tunnel through tinyproxy), a
-// scripted TLS server that ends with or without a TLS close, and credentials that stay
-// with their origin.
+// authority or the system's authority file, redirects between the schemes, a CONNECT
+// tunnel through tinyproxy), a scripted TLS server that ends with or without a TLS close,
+// and credentials that stay with their origin.
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 #include "ClientCalls.h"
 #include "Servers.h"
@@ -89,6 +91,19 @@ TEST_F(Https, OnlyTheExtraAuthorityMakesTheServerTrusted) {
     EXPECT_NE(failure.find("--ca-file or [tls] ca-file"), std::string::npos) << failure;
     EXPECT_EQ(c.StatusCode(), 404);
     EXPECT_EQ(c.RcvdBytes(), 0);
+}
+
+// The system's authority file is read only when a verification needs it; it must still
+// be read then.
+TEST_F(Https, TheSystemAuthorityFileIsTrusted) {
+    NeedNginx();
+    ::setenv("SSL_CERT_FILE", pki_->CaFile().c_str(), 1);
+    TlsSetSettings({});
+    ::unsetenv("SSL_CERT_FILE");
+    THttpCli c;
+    EXPECT_EQ(Fetch(c, nginx_->TlsUrl("/f8193.bin")), "");
+    EXPECT_TRUE(SameFile(Out(), File(8193)));
+    TlsSetSettings({});
 }
 
 TEST_F(Https, RedirectsGoBetweenTheSchemes) {
