@@ -140,6 +140,37 @@ TTlsFailure ClassOfVerifyResult(long r) {
     }
 }
 
+// A verification that failed with this result, in the user's words.
+TTlsFailureInfo VerifyFailure(long verify, const std::string& Host) {
+    TTlsFailureInfo info;
+    info.Kind = ClassOfVerifyResult(verify);
+    const std::string why = X509_verify_cert_error_string(verify);
+    switch (info.Kind) {
+        case TTlsFailure::NameMismatch:
+            info.Text = "the certificate of " + Host + " is not valid for that name (" + why + ")";
+            break;
+        case TTlsFailure::DateInvalid:
+            info.Text = "the certificate of " + Host + " is expired or not yet valid (" + why + ")";
+            break;
+        default:
+            info.Text = "the certificate of " + Host + " is not trusted (" + why +
+                        "); to trust its authority use --ca-file or [tls] ca-file";
+            break;
+    }
+    return info;
+}
+
+// The certificate must name Host: its address for an IP literal, else the name (no
+// partial wildcards).
+void ExpectPeer(X509_VERIFY_PARAM* param, const std::string& Host) {
+    if (IsIpLiteral(Host)) {
+        X509_VERIFY_PARAM_set1_ip_asc(param, Host.c_str());
+    } else {
+        X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        X509_VERIFY_PARAM_set1_host(param, Host.c_str(), Host.size());
+    }
+}
+
 }  // namespace
 
 void TlsApplySettings(const TTlsSettings& Settings) {
@@ -161,40 +192,46 @@ std::shared_ptr<SSL_CTX> TlsClientContext() {
 }
 
 void TlsPrepareClient(SSL* Ssl, const std::string& Host) {
-    X509_VERIFY_PARAM* param = SSL_get0_param(Ssl);
-    if (IsIpLiteral(Host)) {
-        X509_VERIFY_PARAM_set1_ip_asc(param, Host.c_str());
-    } else {
-        SSL_set_tlsext_host_name(Ssl, Host.c_str());
-        X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-        X509_VERIFY_PARAM_set1_host(param, Host.c_str(), Host.size());
+    if (!IsIpLiteral(Host)) SSL_set_tlsext_host_name(Ssl, Host.c_str());
+    ExpectPeer(SSL_get0_param(Ssl), Host);
+}
+
+TTlsFailureInfo TlsVerifyChain(const std::vector<std::string>& DerChain, const std::string& Host) {
+    if (!TlsGetSettings().Verify) return {};
+    const std::shared_ptr<SSL_CTX> context = TlsClientContext();
+    std::unique_ptr<STACK_OF(X509), void (*)(STACK_OF(X509)*)> chain(
+        sk_X509_new_null(), [](STACK_OF(X509)* s) { sk_X509_pop_free(s, X509_free); });
+    for (const std::string& der : DerChain) {
+        const auto* p = reinterpret_cast<const unsigned char*>(der.data());
+        X509* cert = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
+        if (!cert || !chain || !sk_X509_push(chain.get(), cert)) {
+            X509_free(cert);
+            ERR_clear_error();
+            return {TTlsFailure::UntrustedAuthority, "the certificate of " + Host + " cannot be read"};
+        }
     }
+    if (sk_X509_num(chain.get()) == 0) return {TTlsFailure::UntrustedAuthority, "no certificate came from " + Host};
+    std::unique_ptr<X509_STORE_CTX, void (*)(X509_STORE_CTX*)> check(X509_STORE_CTX_new(), X509_STORE_CTX_free);
+    if (!check || X509_STORE_CTX_init(check.get(), SSL_CTX_get_cert_store(context.get()), sk_X509_value(chain.get(), 0),
+                                      chain.get()) != 1) {
+        ERR_clear_error();
+        return {TTlsFailure::ChannelError, "cannot check the certificate of " + Host};
+    }
+    X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(check.get());
+    X509_VERIFY_PARAM_set_purpose(param, X509_PURPOSE_SSL_SERVER);
+    ExpectPeer(param, Host);
+    const bool passed = X509_verify_cert(check.get()) == 1;
+    const long verify = X509_STORE_CTX_get_error(check.get());
+    ERR_clear_error();
+    return passed ? TTlsFailureInfo{} : VerifyFailure(verify, Host);
 }
 
 TTlsFailureInfo TlsClassifyFailure(SSL* Ssl, const std::string& Host) {
-    TTlsFailureInfo info;
     const long verify = SSL_get_verify_result(Ssl);
     const std::string queue = QueueText();
-    if (verify != X509_V_OK) {
-        info.Kind = ClassOfVerifyResult(verify);
-        const std::string why = X509_verify_cert_error_string(verify);
-        switch (info.Kind) {
-            case TTlsFailure::NameMismatch:
-                info.Text = "the certificate of " + Host + " is not valid for that name (" + why + ")";
-                break;
-            case TTlsFailure::DateInvalid:
-                info.Text = "the certificate of " + Host + " is expired or not yet valid (" + why + ")";
-                break;
-            default:
-                info.Text = "the certificate of " + Host + " is not trusted (" + why +
-                            "); to trust its authority use --ca-file or [tls] ca-file";
-                break;
-        }
-        return info;
-    }
-    info.Kind = TTlsFailure::ChannelError;
-    info.Text = "TLS handshake with " + Host + " failed" + (queue.empty() ? std::string() : " (" + queue + ")");
-    return info;
+    if (verify != X509_V_OK) return VerifyFailure(verify, Host);
+    return {TTlsFailure::ChannelError,
+            "TLS handshake with " + Host + " failed" + (queue.empty() ? std::string() : " (" + queue + ")")};
 }
 
 TTlsFailureInfo TlsRecordFailure(const std::string& Host) {

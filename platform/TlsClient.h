@@ -12,6 +12,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/Exception.h"
 
@@ -63,6 +64,14 @@ struct TTlsFailureInfo {
 TTlsFailureInfo TlsClassifyFailure(SSL* Ssl, const std::string& Host);
 // A record failure after the handshake (bad record, alert): ChannelError with the queue's text.
 TTlsFailureInfo TlsRecordFailure(const std::string& Host);
+
+// Verifies a certificate chain that another TLS client received from Host (the server's
+// certificate first, then the authorities it sent, each DER-encoded) against the current
+// settings: the same trust, the same name or address rule, the date. None when it passes,
+// and whenever verification is off; a chain that cannot be read is UntrustedAuthority.
+// Lets a client with a trust store of its own (the browser control) accept what the
+// program's settings trust.
+TTlsFailureInfo TlsVerifyChain(const std::vector<std::string>& DerChain, const std::string& Host);
 
 // The Internet layer's code: 12045 untrusted, 12038 name, 12037 date, 12157 channel and
 // truncated; 0 for None.

@@ -1,8 +1,41 @@
 #include "app/window/webBrowser.h"
 
 #include <QPainter>
+#include <QSslCertificate>
 #include <QTimer>
+#include <QWebEngineCertificateError>
+#include <QWebEnginePage>
 #include <QWebEngineView>
+
+#include <string>
+#include <vector>
+
+#include "platform/TlsClient.h"
+
+namespace {
+
+// The engine keeps a trust store of its own: a certificate it refuses is accepted when the
+// program's TLS settings trust it (an authority of [tls] ca-file or --ca-file, or
+// verification off), so the page is trusted as the album's transfers are.
+void TrustAsTheProgramDoes(QWebEngineCertificateError error) {
+    std::vector<std::string> chain;
+    for (const QSslCertificate& c : error.certificateChain()) {
+        const QByteArray der = c.toDer();
+        chain.emplace_back(der.constData(), static_cast<size_t>(der.size()));
+    }
+    bool trusted = false;
+    try {
+        trusted = error.isOverridable() &&
+                  TlsVerifyChain(chain, error.url().host().toStdString()).Kind == TTlsFailure::None;
+    } catch (const ETlsError&) {  // no context to check with: the engine's refusal stands
+    }
+    if (trusted)
+        error.acceptCertificate();
+    else
+        error.rejectCertificate();
+}
+
+}  // namespace
 
 TWebBrowser::TWebBrowser(QWidget* parent) : QWidget(parent) {}
 
@@ -22,6 +55,7 @@ void TWebBrowser::Attach() {
     QObject::connect(view_, &QWebEngineView::loadFinished, this, [this](bool ok) {
         if (OnLoadFinished) OnLoadFinished(ok);
     });
+    QObject::connect(view_->page(), &QWebEnginePage::certificateError, view_, &TrustAsTheProgramDoes);
     if (!url_.isEmpty()) view_->setUrl(url_);
     view_->show();
 }

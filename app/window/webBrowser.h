@@ -5,7 +5,9 @@
 // on screen at once and the page follows. An address given before then is navigated to when
 // the engine is attached; a control that is never shown never starts the engine.
 //
-// The engine's view is a child filling the control and lives as long as it does.
+// The engine's view is a child filling the control and lives as long as it does. A
+// certificate the engine does not trust is accepted when the program's TLS settings
+// (platform/TlsClient.h) trust it for the page's host.
 #include <QUrl>
 #include <QWidget>
 

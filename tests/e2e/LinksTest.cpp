@@ -14,6 +14,8 @@
 #include "app/window/webBrowser.h"
 #include "platform/Encoding.h"
 #include "platform/ErrorGuard.h"
+#include "platform/TlsClient.h"
+#include "support/TestPki.h"
 #include "support/QtGuiTestMain.h"
 #include "widgets/StatusBar.h"
 
@@ -62,6 +64,34 @@ private slots:
         QCOMPARE(form.wb1->View()->geometry(), form.wb1->rect());
         QTRY_VERIFY_WITH_TIMEOUT(form.wb1->title().contains("Fotaviq"), 10000);
         MainForm = nullptr;
+    }
+
+    void anHttpsInformationPageIsTrustedAsTheProgramTrustsIt() {
+        // Served under an authority the browser engine does not know: refused until the
+        // program's settings trust that authority, then shown.
+        const TTestPki pki;
+        QVERIFY2(pki.Why().empty(), pki.Why().c_str());
+        AlbumServiceProcess tls("127.0.0.1", {"--port", "8445", "--tls-cert", QString::fromStdString(pki.Server().Cert),
+                                              "--tls-key", QString::fromStdString(pki.Server().Key)});
+        QVERIFY2(tls.Started(), "the HTTPS album service did not start");
+        const auto load = [] {
+            TWebBrowser browser;
+            browser.resize(300, 200);
+            QList<bool> loads;
+            browser.OnLoadFinished = [&](bool ok) { loads << ok; };
+            browser.setUrl(QUrl("https://127.0.0.1:8445/corvane/mirelot/app_info.php?app=pixharv"));
+            browser.show();
+            if (!QTest::qWaitFor([&] { return !loads.isEmpty(); }, 30000)) return QString("no answer");
+            if (!loads.first()) return QString("not shown");
+            return browser.title();
+        };
+        QCOMPARE(load(), QString("not shown"));
+        TTlsSettings trust;
+        trust.CaFile = pki.CaFile();
+        TlsApplySettings(trust);
+        const QString title = load();
+        TlsApplySettings({});
+        QVERIFY2(title.contains("Fotaviq"), qPrintable(title));
     }
 
     void linkDocumentInGbkDecodesToNothing() {
