@@ -173,13 +173,17 @@ HINTERNET HttpOpenRequestA(HINTERNET connection, const char* verb, const char* o
 
 // Announces the request that will follow this GET: the same in every respect but the
 // object (taken as HttpOpenRequestA takes it). Only before HttpSendRequestA; false
-// (ERROR_INVALID_PARAMETER) for an object HttpOpenRequestA would refuse. A hint: when this
-// request's answer has begun, is framed and keeps its connection open, and no HTTP proxy
-// reads requests in between, the announced request is sent on that connection at once,
-// and a later request with exactly that head, on any handle and thread, takes the
-// connection and its answer instead of sending: its round trip overlaps this body. An
-// announcement nobody takes up ends with the connection, closed when it has idled too
-// long. Redirections drop it.
+// (ERROR_INVALID_PARAMETER) for an object HttpOpenRequestA would refuse. A hint: unless an
+// HTTP proxy reads requests in between, the announced request is sent on this request's
+// connection, and a later request with exactly that head, on any handle and thread, takes
+// the connection and its answer instead of sending: its round trip overlaps this answer.
+// It goes in the same write as this request when this one is the first on its connection
+// and the server is not known to drop a request that came behind another; right after
+// this request was taken up when the server has answered such a request before; else once
+// this answer has begun, is framed and keeps the connection open. An announced request
+// whose answer does not begin in time is sent again on a new connection, and the server is
+// no longer sent requests back to back. An announcement nobody takes up ends with the
+// connection, closed when it has idled too long. Redirections drop it.
 bool HttpAnnounceNextRequestA(HINTERNET request, const char* object);
 
 // headers: extra header lines separated by CR LF (headersLength (DWORD)-1 = up to the NUL);

@@ -19,7 +19,8 @@ int WinInetLookupsInFlight();
 
 // Kept-alive connections waiting in the pool, over every server.
 int WinInetIdleConnectionCount();
-// Closes every kept-alive connection waiting in the pool.
+// Closes every kept-alive connection waiting in the pool and forgets which servers answer
+// requests sent back to back.
 void WinInetDropIdleConnections();
 
 // TLS handshakes that took up a kept session, since the program started.

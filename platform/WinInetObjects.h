@@ -6,6 +6,7 @@
 // as it runs, so a handle closed by another thread in the middle of a call is freed only
 // when the call has returned.
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -87,6 +88,10 @@ struct Request : InternetObject {
     bool keepable = false;                  // framed, and the server keeps the connection open
     std::string nextTarget;                 // HttpAnnounceNextRequestA's object, encoded
     std::string ahead;                      // the head sent behind this request on its connection
+    bool aheadEarly = false;                // ... before this request's answer had begun
+    std::chrono::steady_clock::time_point aheadSentAt;
+    int roundTripMs = 0;                    // the connection's (KeptConnection::roundTripMs)
+    bool spoiled = false;                   // a request sent ahead failed part way: never file it
 };
 
 // The process-wide timeouts for sessions opened from now on.

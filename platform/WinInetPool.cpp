@@ -41,6 +41,7 @@ struct Pool {
     std::mutex mu;
     std::condition_variable wake;  // never notified: the sweeper only sleeps
     std::map<std::string, std::deque<Idle>> idle;  // per key, oldest first
+    std::map<std::string, BackToBack> backToBack;   // per key; absent: Unknown
     bool sweeping = false;
 
     // Removes what has idled too long; returns the sockets to close (outside the lock).
@@ -162,6 +163,20 @@ KeptConnection TakeAnswering(const std::string& key, const std::string& head) {
     });
 }
 
+BackToBack BackToBackOf(const std::string& key) {
+    Pool& p = ThePool();
+    std::lock_guard lock(p.mu);
+    const auto it = p.backToBack.find(key);
+    return it == p.backToBack.end() ? BackToBack::Unknown : it->second;
+}
+
+void NoteBackToBack(const std::string& key, bool answered) {
+    Pool& p = ThePool();
+    std::lock_guard lock(p.mu);
+    BackToBack& b = p.backToBack[key];
+    if (b != BackToBack::Dropped) b = answered ? BackToBack::Kept : BackToBack::Dropped;
+}
+
 void PutIdle(const std::string& key, KeptConnection connection) {
     Pool& p = ThePool();
     std::vector<KeptConnection> doomed;
@@ -204,6 +219,7 @@ void WinInetDropIdleConnections() {
         for (auto& [key, q] : p.idle)
             for (wininet::Idle& i : q) doomed.push_back(std::move(i.c));
         p.idle.clear();
+        p.backToBack.clear();
     }
     wininet::CloseAll(doomed);
 }

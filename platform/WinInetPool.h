@@ -12,6 +12,7 @@
 // Bounds: a connection idle for kIdleLimitMs is closed (by a sweeping thread of the pool's
 // own, started with the first connection filed), and at most kIdlePerServer connections
 // wait per key: filing one more closes the one idle longest.
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -30,7 +31,22 @@ struct KeptConnection {
     // request with exactly that head.
     std::string ahead;
     std::string received;
+    // The request ahead went out (at aheadSentAt) before the answer in front of it had
+    // begun: back to back. Its answer is due within two round trips of the connection
+    // (roundTripMs: from a request's send to its answer's head, with nothing in front) plus
+    // the server's work; none by then: the server dropped it.
+    bool early = false;
+    std::chrono::steady_clock::time_point aheadSentAt;
+    int roundTripMs = 0;
 };
+
+// Whether a server answers requests that reach it back to back on one connection, as
+// learned in this process. Some servers read two requests at once, answer the first and
+// drop the second: a request sent behind another is a probe until the server answers one.
+enum class BackToBack { Unknown, Kept, Dropped };
+BackToBack BackToBackOf(const std::string& key);
+// Records what a request sent back to back found; once Dropped, a server stays so.
+void NoteBackToBack(const std::string& key, bool answered);
 
 // 30 s: long enough to carry a page or an album from one request to the next, short
 // enough that a server is not held for long; servers that close earlier cost a check.

@@ -1,5 +1,6 @@
 // The exchange of one request: send it, read the response head, hand out the body.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "base/SysUtils.h"
@@ -14,6 +15,9 @@ namespace {
 constexpr std::size_t kMaxHead = 64 * 1024;  // a larger head is not a response we accept
 constexpr std::size_t kReceiveChunk = 64 * 1024;
 constexpr int kMaxRedirects = 10;
+// What a request sent back to back is given, beyond two round trips from its sending, for
+// its answer to begin, and at least from the moment it is taken up: the server's own work.
+constexpr int kAnswerWaitFloorMs = 250;
 
 bool Fail(DWORD code) {
     SetLastError(code);
@@ -105,12 +109,17 @@ void Finish(Request& r) {
             c.tls = std::move(r.tls);
             c.ahead = std::move(r.ahead);
             c.received = r.pending.substr(r.pendingAt);
+            c.early = r.aheadEarly && !c.ahead.empty();
+            c.aheadSentAt = r.aheadSentAt;
+            c.roundTripMs = r.roundTripMs;
             r.ahead.clear();
+            r.aheadEarly = false;
             PutIdle(r.poolKey, std::move(c));
             return;
         }
     }
     r.ahead.clear();
+    r.aheadEarly = false;
     CloseConnection(r);
 }
 
@@ -122,6 +131,25 @@ DWORD Converse(Request& r, const std::string& out) {
                             : SendAll(r.socket.Get(), out.data(), out.size(), r.timeouts.sendMs);
     if (err) return r.closed ? ERROR_INTERNET_OPERATION_CANCELLED : err;
     return ReadHead(r);
+}
+
+int MsSince(std::chrono::steady_clock::time_point start) {
+    return static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+}
+
+// Sends the request with nothing in front of it on its connection, and the announced one
+// (if not empty) in the same write, and reads the head; measures the connection's round trip.
+DWORD ConverseTimed(Request& r, const std::string& out, const std::string& ahead) {
+    const auto start = std::chrono::steady_clock::now();
+    const DWORD err = Converse(r, out + ahead);
+    if (!ahead.empty()) {
+        r.ahead = ahead;
+        r.aheadEarly = true;
+        r.aheadSentAt = start;
+    }
+    if (!err) r.roundTripMs = MsSince(start);
+    return err;
 }
 
 // Asks the proxy on r.socket for a tunnel to the server; 0 once it is open, CANNOT_CONNECT
@@ -157,18 +185,34 @@ bool ClosedUnanswered(const Request& r, DWORD err) {
                                  err == ERROR_HTTP_INVALID_SERVER_RESPONSE);
 }
 
-// Sends the announced request on the connection whose answer has just begun and that the
-// server keeps open. Not earlier: a server may read several requests at once and answer
-// only the first (some do), and every server has read this request whole by the time it
-// answers it, so the next one lands in its connection's queue, never in a buffer it drops.
-// A failure here is not this request's: the connection just is not filed for the next.
-void SendAhead(Request& r, const std::string& ahead) {
+// Sends the announced request on this request's connection. Once this answer has begun,
+// every server has read this request whole, so the next one lands in its connection's
+// queue, never in a buffer it drops; earlier (early) only to a server seen to answer
+// requests sent back to back. A failure here is not this request's: the connection just is
+// not filed for the next.
+void SendAhead(Request& r, const std::string& ahead, bool early) {
     const DWORD err = r.tls ? r.tls->Send(ahead.data(), ahead.size(), r.timeouts.sendMs)
                             : SendAll(r.socket.Get(), ahead.data(), ahead.size(), r.timeouts.sendMs);
-    if (err)
-        r.keepable = false;
-    else
-        r.ahead = ahead;
+    if (err) {
+        r.spoiled = true;
+        return;
+    }
+    r.ahead = ahead;
+    r.aheadEarly = early;
+    r.aheadSentAt = std::chrono::steady_clock::now();
+}
+
+// Waits for the first byte of the answer to the request sent back to back on the kept
+// connection now in r; false when none came in time (the server dropped the request).
+// An error or the stream's end is left to the head's reading.
+bool AnswerBegins(Request& r, const KeptConnection& kept) {
+    if (r.pending.size() > r.pendingAt) return true;
+    const int due = 2 * kept.roundTripMs + kAnswerWaitFloorMs - MsSince(kept.aheadSentAt);
+    const DWORD saved = r.timeouts.receiveMs;
+    r.timeouts.receiveMs = static_cast<DWORD>(std::max(kAnswerWaitFloorMs, due));
+    const DWORD err = ReceiveMore(r);
+    r.timeouts.receiveMs = saved;
+    return err != ERROR_INTERNET_TIMEOUT || r.pending.size() > r.pendingAt;
 }
 
 // One round: take a kept connection or connect, send, read the head.
@@ -230,21 +274,44 @@ DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DW
     } else if (!r.socket.Aborted()) {
         kept = TakeIdle(r.poolKey, kFreshForOnceMs);
     }
+    // The announced request goes in one write with this one on a connection this request
+    // is the first to use now, unless the server is known to drop such requests: the first
+    // pair is the probe. Behind a request already sent, it goes out at once only to a
+    // server that answered such a request before, else once this answer has begun.
+    const BackToBack backToBack = ahead.empty() ? BackToBack::Dropped : BackToBackOf(r.poolKey);
     bool answered = false;
     if (kept.fd >= 0) {
         r.socket.Set(kept.fd);
         r.tls = std::move(kept.tls);
         r.pending = std::move(kept.received);
         r.pendingAt = 0;
-        const DWORD err = Converse(r, kept.ahead.empty() ? out : std::string());
+        r.roundTripMs = kept.roundTripMs;
+        DWORD err = 0;
+        if (kept.ahead.empty()) {
+            err = ConverseTimed(r, out, backToBack != BackToBack::Dropped ? ahead : std::string());
+        } else {
+            if (backToBack == BackToBack::Kept) SendAhead(r, ahead, true);
+            if (kept.early && !AnswerBegins(r, kept) && !r.closed) {
+                // Given up, not failed: this request goes again on a new connection.
+                NoteBackToBack(r.poolKey, false);
+                err = ERROR_INTERNET_CONNECTION_RESET;
+            } else {
+                err = ReadHead(r);
+                if (!err && kept.early) NoteBackToBack(r.poolKey, true);
+            }
+        }
         if (r.closed) return ERROR_INTERNET_OPERATION_CANCELLED;
         if (err && (!replayable || !ClosedUnanswered(r, err))) return err;
         answered = err == 0;
         if (!answered) {
             CloseConnection(r);
             r.ahead.clear();
+            r.aheadEarly = false;
+            r.spoiled = false;
             r.atEnd = false;
             r.tlsFailure.clear();
+            r.pending.clear();
+            r.pendingAt = 0;
         }
     }
     if (!answered) {
@@ -265,11 +332,15 @@ DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DW
         if (r.secure) {
             if (const DWORD err = StartTls(r)) return err;
         }
-        if (const DWORD err = Converse(r, out)) return err;
+        const bool together = !ahead.empty() && BackToBackOf(r.poolKey) != BackToBack::Dropped;
+        if (const DWORD err = ConverseTimed(r, out, together ? ahead : std::string())) return err;
     }
     FrameBody(r);
-    r.keepable = r.bodyLeft.has_value() && StaysOpen(r.head);
-    if (r.keepable && !ahead.empty()) SendAhead(r, ahead);
+    r.keepable = !r.spoiled && r.bodyLeft.has_value() && StaysOpen(r.head);
+    if (r.keepable && !ahead.empty() && r.ahead.empty()) {
+        SendAhead(r, ahead, false);
+        r.keepable = !r.spoiled;
+    }
     return 0;
 }
 
@@ -310,6 +381,7 @@ DWORD FollowRedirect(Request& r, bool& keepBody, bool lastHop, bool& handBack) {
     }
     Finish(r);
     r.keepable = false;
+    r.spoiled = false;
     r.head = ResponseHead{};
     r.pending.clear();
     r.pendingAt = 0;
