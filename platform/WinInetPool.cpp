@@ -42,6 +42,7 @@ struct Pool {
     std::condition_variable wake;  // never notified: the sweeper only sleeps
     std::map<std::string, std::deque<Idle>> idle;  // per key, oldest first
     std::map<std::string, BackToBack> backToBack;   // per key; absent: Unknown
+    std::map<std::string, Clock::time_point> probes;  // per key: when its probe went out
     bool sweeping = false;
 
     // Removes what has idled too long; returns the sockets to close (outside the lock).
@@ -170,11 +171,24 @@ BackToBack BackToBackOf(const std::string& key) {
     return it == p.backToBack.end() ? BackToBack::Unknown : it->second;
 }
 
+bool MaySendTogether(const std::string& key) {
+    Pool& p = ThePool();
+    std::lock_guard lock(p.mu);
+    const auto it = p.backToBack.find(key);
+    if (it != p.backToBack.end()) return it->second == BackToBack::Kept;
+    const Clock::time_point now = Clock::now();
+    const auto probe = p.probes.find(key);
+    if (probe != p.probes.end() && now - probe->second < std::chrono::milliseconds(kProbeStaleMs)) return false;
+    p.probes[key] = now;
+    return true;
+}
+
 void NoteBackToBack(const std::string& key, bool answered) {
     Pool& p = ThePool();
     std::lock_guard lock(p.mu);
     BackToBack& b = p.backToBack[key];
     if (b != BackToBack::Dropped) b = answered ? BackToBack::Kept : BackToBack::Dropped;
+    p.probes.erase(key);
 }
 
 void PutIdle(const std::string& key, KeptConnection connection) {
@@ -220,6 +234,7 @@ void WinInetDropIdleConnections() {
             for (wininet::Idle& i : q) doomed.push_back(std::move(i.c));
         p.idle.clear();
         p.backToBack.clear();
+        p.probes.clear();
     }
     wininet::CloseAll(doomed);
 }

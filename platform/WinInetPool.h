@@ -45,8 +45,13 @@ struct KeptConnection {
 // drop the second: a request sent behind another is a probe until the server answers one.
 enum class BackToBack { Unknown, Kept, Dropped };
 BackToBack BackToBackOf(const std::string& key);
+// Whether an announced request may go in one write with the first request on a connection:
+// to a server seen to answer it (Kept), or as the one probe out at a time to a server not
+// seen yet (a probe that found nothing within kProbeStaleMs lets another go).
+bool MaySendTogether(const std::string& key);
 // Records what a request sent back to back found; once Dropped, a server stays so.
 void NoteBackToBack(const std::string& key, bool answered);
+constexpr int kProbeStaleMs = 3000;
 
 // 30 s: long enough to carry a page or an album from one request to the next, short
 // enough that a server is not held for long; servers that close earlier cost a check.

@@ -275,9 +275,9 @@ DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DW
         kept = TakeIdle(r.poolKey, kFreshForOnceMs);
     }
     // The announced request goes in one write with this one on a connection this request
-    // is the first to use now, unless the server is known to drop such requests: the first
-    // pair is the probe. Behind a request already sent, it goes out at once only to a
-    // server that answered such a request before, else once this answer has begun.
+    // is the first to use now, when the server answers such requests or as the probe that
+    // finds out (MaySendTogether). Behind a request already sent, it goes out at once only
+    // to a server that answers them, else once this answer has begun.
     const BackToBack backToBack = ahead.empty() ? BackToBack::Dropped : BackToBackOf(r.poolKey);
     bool answered = false;
     if (kept.fd >= 0) {
@@ -288,7 +288,7 @@ DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DW
         r.roundTripMs = kept.roundTripMs;
         DWORD err = 0;
         if (kept.ahead.empty()) {
-            err = ConverseTimed(r, out, backToBack != BackToBack::Dropped ? ahead : std::string());
+            err = ConverseTimed(r, out, !ahead.empty() && MaySendTogether(r.poolKey) ? ahead : std::string());
         } else {
             if (backToBack == BackToBack::Kept) SendAhead(r, ahead, true);
             if (kept.early && !AnswerBegins(r, kept) && !r.closed) {
@@ -332,7 +332,7 @@ DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DW
         if (r.secure) {
             if (const DWORD err = StartTls(r)) return err;
         }
-        const bool together = !ahead.empty() && BackToBackOf(r.poolKey) != BackToBack::Dropped;
+        const bool together = !ahead.empty() && MaySendTogether(r.poolKey);
         if (const DWORD err = ConverseTimed(r, out, together ? ahead : std::string())) return err;
     }
     FrameBody(r);
