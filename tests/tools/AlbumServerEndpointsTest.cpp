@@ -1,6 +1,6 @@
 // The endpoints around the albums: usage reports, the request log, the link list, the
-// information page, the connection handling an HTTP/1.0 client relies on, and the
-// command line.
+// information page, the connection handling HTTP/1.0 and pipelining clients rely on,
+// and the command line.
 #include "Options.h"
 #include "RawHttp.h"
 #include "ServerProcess.h"
@@ -173,6 +173,27 @@ TEST(AlbumServerConnections, HttpOneZeroResponsesEndWithTheConnection)
     EXPECT_TRUE(post.head.starts_with("HTTP/1.1 200 ")) << post.head;
     httplib::Client cli("127.0.0.1", server.Port());
     EXPECT_EQ(cli.Get("/_test/reports/last")->body, body);
+}
+
+TEST(AlbumServerConnections, RequestsSentBackToBackAreAnsweredInOrder)
+{
+    ServerProcess server;
+    const std::vector<std::string> paths = {"/links/2.html", "/photos/xihu/1.jpg", "/links/1.html"};
+    std::string requests;
+    for (const std::string& path : paths)
+        requests += "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
+                    (path == paths.back() ? "Connection: close\r\n\r\n" : "\r\n");
+    httplib::Client cli("127.0.0.1", server.Port());
+    // All in one write, then in small pieces whose edges fall inside requests and between them.
+    for (const std::size_t piece : {std::size_t{0}, std::size_t{7}}) {
+        const std::vector<RawResponse> answers = RawConversation(server.Port(), requests, piece);
+        ASSERT_EQ(answers.size(), paths.size()) << "pieces of " << piece;
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            EXPECT_TRUE(answers[i].head.starts_with("HTTP/1.1 200 ")) << answers[i].head;
+            EXPECT_TRUE(answers[i].body == cli.Get(paths[i])->body) << paths[i] << ", pieces of " << piece;
+        }
+        EXPECT_TRUE(answers.back().closedByPeer);
+    }
 }
 
 TEST(AlbumServerCommandLine, OptionsAreCheckedAndHelpListsEveryAlbum)

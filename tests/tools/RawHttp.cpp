@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <stdexcept>
 #include <strings.h>
+#include <thread>
 #include <utility>
 
 using Clock = std::chrono::steady_clock;
@@ -37,8 +39,16 @@ PendingExchange::PendingExchange(int port, const std::string& request)
             close(fd_);
         throw std::runtime_error("cannot connect to port " + std::to_string(port));
     }
+    // Each write goes out as it is, so a request sent in pieces arrives in pieces.
+    const int on = 1;
+    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     sent_ = Clock::now();
-    send(fd_, request.data(), request.size(), MSG_NOSIGNAL);
+    Send(request);
+}
+
+void PendingExchange::Send(const std::string& bytes)
+{
+    send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
 }
 
 PendingExchange::~PendingExchange()
@@ -118,4 +128,46 @@ std::vector<RawResponse> FinishAll(std::vector<PendingExchange>& exchanges, int 
     for (std::size_t i : open)
         results[i] = exchanges[i].Result();
     return results;
+}
+
+std::vector<RawResponse> RawConversation(int port, const std::string& bytes, std::size_t piece, int idleMs)
+{
+    if (piece == 0)
+        piece = bytes.size();
+    PendingExchange exchange(port, bytes.substr(0, piece));
+    for (std::size_t at = piece; at < bytes.size(); at += piece) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        exchange.Send(bytes.substr(at, piece));
+    }
+    const RawResponse all = exchange.Finish(idleMs);
+    std::vector<RawResponse> answers = SplitResponses(all.head + all.body);
+    if (!answers.empty()) {
+        answers.back().closedByPeer = all.closedByPeer;
+        answers.back().resetByPeer = all.resetByPeer;
+    }
+    return answers;
+}
+
+std::vector<RawResponse> SplitResponses(const std::string& bytes)
+{
+    std::vector<RawResponse> answers;
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        RawResponse& r = answers.emplace_back();
+        const std::size_t end = bytes.find("\r\n\r\n", at);
+        if (end == std::string::npos) {
+            r.head = bytes.substr(at);
+            break;
+        }
+        r.head = bytes.substr(at, end + 4 - at);
+        const long long length = r.ContentLength();
+        const std::size_t bodyAt = end + 4;
+        if (length < 0 || bodyAt + static_cast<std::size_t>(length) > bytes.size()) {
+            r.body = bytes.substr(bodyAt);
+            break;
+        }
+        r.body = bytes.substr(bodyAt, static_cast<std::size_t>(length));
+        at = bodyAt + static_cast<std::size_t>(length);
+    }
+    return answers;
 }

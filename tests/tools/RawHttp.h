@@ -28,6 +28,9 @@ public:
     PendingExchange(PendingExchange&& other) noexcept;
     PendingExchange& operator=(PendingExchange&&) = delete;
 
+    // Sends more bytes on the same connection.
+    void Send(const std::string& bytes);
+
     // Reads until the server closes or resets the connection or nothing arrives for
     // idleMs, then closes the connection.
     RawResponse Finish(int idleMs = 3000);
@@ -47,6 +50,17 @@ private:
 // Sends `request` verbatim to 127.0.0.1:port and reads until the server closes or
 // nothing arrives for idleMs.
 RawResponse RawExchange(int port, const std::string& request, int idleMs = 3000);
+
+// Sends `bytes` on one connection in writes of at most `piece` bytes, pausing a moment
+// after each so the server receives them apart (0: all in one write), and reads as
+// RawExchange does. The answers are split as SplitResponses does.
+std::vector<RawResponse> RawConversation(int port, const std::string& bytes, std::size_t piece = 0,
+                                         int idleMs = 3000);
+
+// Splits what a server sent on one connection into its responses, each framed by its
+// Content-Length; bytes past the last complete one (or one without a length) end up in
+// a last, partial response.
+std::vector<RawResponse> SplitResponses(const std::string& bytes);
 
 // Finishes every exchange, reading all of them side by side, so the server is never
 // held up by the order of reading and each first-byte time is the true one.

@@ -2,6 +2,7 @@
 #include "AlbumService.h"
 #include "Connections.h"
 #include "Options.h"
+#include "PipeliningServer.h"
 
 #include <httplib.h>
 
@@ -61,12 +62,12 @@ int main(int argc, char** argv)
 
     // Declared first so it outlives the server, whose routes point into it.
     std::unique_ptr<AlbumService> service;
-    // SSLServer is a Server whose connections speak TLS; everything else is the same.
+    // The TLS server is a server whose connections speak TLS; everything else is the same.
     std::unique_ptr<httplib::Server> ownedServer;
     if (options.tlsCert.empty())
-        ownedServer = std::make_unique<httplib::Server>();
+        ownedServer = std::make_unique<PipeliningServer>();
     else
-        ownedServer = std::make_unique<httplib::SSLServer>(options.tlsCert.c_str(), options.tlsKey.c_str());
+        ownedServer = std::make_unique<PipeliningTlsServer>(options.tlsCert.c_str(), options.tlsKey.c_str());
     if (!ownedServer->is_valid()) {
         std::cerr << "album-server: cannot use --tls-cert " << options.tlsCert << " with --tls-key " << options.tlsKey
                   << "\n";
