@@ -19,8 +19,9 @@ TPhotoQueue::TPhotoQueue(std::vector<TPhoto> photos, int connections, int retrie
     : connections_(std::max(1, connections)),
       retries_(std::max(0, retries)),
       // Far enough ahead that the connections stay busy while the workflow waits on a slow
-      // photo, near enough that a stop or failure throws little away.
-      lookahead_(connections_ == 1 ? 1 : 2 * connections_),
+      // photo, near enough that a stop or failure throws little away. A connection carries
+      // two photos at a time when its server answers requests sent back to back.
+      lookahead_(connections_ == 1 ? 1 : (pipelining && connections > 1 ? 4 : 2) * connections_),
       pipelining_(pipelining && connections_ > 1),
       timers_(AllocateHWnd([this](TMessage& m) {
           if (m.Msg == WM_TIMER) RetryDue(static_cast<int>(m.WParam) - 1);
@@ -69,8 +70,9 @@ void TPhotoQueue::Fill() {
     }
     for (int k : starting) Start(k);
     running = Count(TState::Running);
+    // A named photo's request is out already: its answer comes behind its predecessor's.
     if (base_ < static_cast<int>(slots_.size()) && slots_[static_cast<size_t>(base_)].state == TState::Waiting &&
-        running >= connections_)
+        !slots_[static_cast<size_t>(base_)].named && running >= connections_)
         Preempt();
 }
 
@@ -110,10 +112,12 @@ void TPhotoQueue::Start(int k) {
     }
 }
 
-// The first photo after k that is yet to be started and that no running transfer named.
+// The first photo after k within the look-ahead that is yet to be started and that no
+// running transfer named (its request may go out at once: FollowerGoesNext need not wait).
 int TPhotoQueue::NameFollower(int k) {
     if (!pipelining_) return -1;
-    for (size_t j = static_cast<size_t>(k) + 1; j < slots_.size(); ++j) {
+    const size_t end = std::min(slots_.size(), static_cast<size_t>(base_ + lookahead_));
+    for (size_t j = static_cast<size_t>(k) + 1; j < end; ++j) {
         TSlot& s = slots_[j];
         if (s.state != TState::Waiting || s.attempts > 0 || s.named) continue;
         if (FileExists(s.photo.File)) continue;  // Fill will find it there
