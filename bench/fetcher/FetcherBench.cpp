@@ -1,7 +1,11 @@
 // Driver for run.sh. Two measurements with THTTPGet the way the application uses it (a new
 // component per file, WaitThread true, freed after the call):
-//   fetcher_bench list <url-list> <out-dir>   fetches every URL of the list, one after the
-//                                             other; prints "<seconds> <failures>"
+//   fetcher_bench list <url-list> <out-dir> [follow]
+//                                             fetches every URL of the list, one after the
+//                                             other; prints "<seconds> <failures>"; with
+//                                             "follow" each transfer names the next URL as
+//                                             its follower (THTTPGet::SetNextURL), as the
+//                                             album's transfers do
 //   fetcher_bench wait <url> <out-file> [progress]
 //                                             one fetch from a slow server; prints the wall
 //                                             time and the processor time of the waiting
@@ -14,6 +18,7 @@
 #include <ctime>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "fetcher/HTTPGet.h"
 
@@ -28,10 +33,11 @@ double ThreadCpuSeconds() {
 }
 
 // Fetches url into file; true when OnDoneFile came.
-bool Fetch(const std::string& url, const std::string& file, bool progress) {
+bool Fetch(const std::string& url, const std::string& file, bool progress, const std::string& next = {}) {
     bool ok = false;
     THTTPGet get;
     get.SetURL(url);
+    get.SetNextURL(next);
     get.SetFileName(file);
     get.SetWaitThread(true);
     get.OnDoneFile = [&](TObject*, const std::string&, std::int32_t) { ok = true; };
@@ -41,12 +47,17 @@ bool Fetch(const std::string& url, const std::string& file, bool progress) {
     return ok;
 }
 
-int List(const char* listFile, const std::string& outDir) {
+int List(const char* listFile, const std::string& outDir, bool follow) {
     std::ifstream in(listFile);
-    int failures = 0, n = 0;
-    const double start = Now();
+    std::vector<std::string> urls;
     for (std::string url; std::getline(in, url);)
-        if (!url.empty() && !Fetch(url, outDir + "/" + std::to_string(n++), false)) ++failures;
+        if (!url.empty()) urls.push_back(url);
+    int failures = 0;
+    const double start = Now();
+    for (std::size_t n = 0; n < urls.size(); ++n) {
+        const std::string next = follow && n + 1 < urls.size() ? urls[n + 1] : std::string();
+        if (!Fetch(urls[n], outDir + "/" + std::to_string(n), false, next)) ++failures;
+    }
     std::printf("%.4f %d\n", Now() - start, failures);
     return failures == 0 ? 0 : 1;
 }
@@ -67,8 +78,9 @@ int Wait(const std::string& url, const std::string& file, bool progress) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "list" && argc == 4) return List(argv[2], argv[3]);
+    if (mode == "list" && (argc == 4 || (argc == 5 && std::string(argv[4]) == "follow")))
+        return List(argv[2], argv[3], argc == 5);
     if (mode == "wait" && (argc == 4 || argc == 5)) return Wait(argv[2], argv[3], argc == 5);
-    std::fprintf(stderr, "usage: %s list <url-list> <out-dir> | wait <url> <out-file> [progress]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s list <url-list> <out-dir> [follow] | wait <url> <out-file> [progress]\n", argv[0]);
     return 2;
 }
