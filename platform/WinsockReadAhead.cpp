@@ -22,8 +22,11 @@ using namespace winsock_impl;
 
 namespace {
 
-// One system read's worth: a caller asking for this much or more reads directly.
+// One system read's worth.
 constexpr int kReadAheadSize = 64 * 1024;
+// A caller asking for this much or more buffers on its own (a TLS layer reading records
+// ahead does): it reads directly, so its bytes are not copied once more out of ours.
+constexpr int kDirectReadSize = 16 * 1024;
 
 StreamRead Direct(int fd, char* buf, int len, int sysFlags) {
     const ssize_t n = ::recv(fd, buf, static_cast<size_t>(len), sysFlags);
@@ -105,7 +108,7 @@ StreamRead ReadStream(Socket& s, char* buf, int len, int sysFlags) {
     // Buffered bytes answer on their own: a read of the system behind them could take an
     // error or the end that belongs after them.
     if (s.ahead.count.load() > 0) return Take(s.ahead, buf, len);
-    if (len >= kReadAheadSize) return Direct(s.fd, buf, len, sysFlags);
+    if (len >= kDirectReadSize) return Direct(s.fd, buf, len, sysFlags);
     return Fill(s, buf, len, sysFlags);
 }
 
