@@ -16,8 +16,11 @@ constexpr std::size_t kMaxHead = 64 * 1024;  // a larger head is not a response 
 constexpr std::size_t kReceiveChunk = 64 * 1024;
 constexpr int kMaxRedirects = 10;
 // What a request sent back to back is given, beyond two round trips from its sending, for
-// its answer to begin, and at least from the moment it is taken up: the server's own work.
-constexpr int kAnswerWaitFloorMs = 250;
+// its answer to begin, and at least from the moment it is taken up: the server's own work,
+// which may be a slow one (a photo not in a cache). Too short a wait gives up on a server
+// that answers after all (one request sent twice, no more requests back to back to it);
+// too long a one only delays once the one connection that probes a server that drops.
+constexpr int kAnswerWaitFloorMs = 1000;
 
 bool Fail(DWORD code) {
     SetLastError(code);
