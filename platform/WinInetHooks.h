@@ -17,6 +17,9 @@ void WinInetSetAddressHook(std::function<std::vector<std::string>(const std::str
 // Name look-ups whose thread has not finished yet (abandoned ones included).
 int WinInetLookupsInFlight();
 
+// How long a kept-alive connection may wait in the pool before it is closed (30 s unless
+// set); for tests.
+void WinInetSetIdleLimit(int ms);
 // Kept-alive connections waiting in the pool, over every server.
 int WinInetIdleConnectionCount();
 // Closes every kept-alive connection waiting in the pool and forgets which servers answer

@@ -39,18 +39,19 @@ void CloseAll(std::vector<KeptConnection>& doomed) {
 
 struct Pool {
     std::mutex mu;
-    std::condition_variable wake;  // never notified: the sweeper only sleeps
+    std::condition_variable wake;  // notified only when the idle limit changes
     std::map<std::string, std::deque<Idle>> idle;  // per key, oldest first
     std::map<std::string, BackToBack> backToBack;   // per key; absent: Unknown
     std::map<std::string, Clock::time_point> probes;  // per key: when its probe went out
     bool sweeping = false;
+    int idleLimitMs = kIdleLimitMs;
 
     // Removes what has idled too long; returns the sockets to close (outside the lock).
     std::vector<KeptConnection> Expired(Clock::time_point now) {
         std::vector<KeptConnection> doomed;
         for (auto it = idle.begin(); it != idle.end();) {
             auto& q = it->second;
-            while (!q.empty() && now - q.front().since >= std::chrono::milliseconds(kIdleLimitMs)) {
+            while (!q.empty() && now - q.front().since >= std::chrono::milliseconds(idleLimitMs)) {
                 doomed.push_back(std::move(q.front().c));
                 q.pop_front();
             }
@@ -63,18 +64,18 @@ struct Pool {
     Clock::time_point NextExpiry() const {
         Clock::time_point next = Clock::time_point::max();
         for (const auto& [key, q] : idle)
-            if (!q.empty()) next = std::min(next, q.front().since + std::chrono::milliseconds(kIdleLimitMs));
+            if (!q.empty()) next = std::min(next, q.front().since + std::chrono::milliseconds(idleLimitMs));
         return next;
     }
 
-    // The sweeper never sleeps past now + kIdleLimitMs, and a connection filed meanwhile
+    // The sweeper never sleeps past now + the idle limit, and a connection filed meanwhile
     // expires later than that: filing need not wake it (a wake per request would cost a
-    // thread switch per request).
+    // thread switch per request). Only a change of the limit does.
     void Sweep() {
         std::unique_lock lock(mu);
         for (;;) {
             const Clock::time_point next =
-                std::min(NextExpiry(), Clock::now() + std::chrono::milliseconds(kIdleLimitMs));
+                std::min(NextExpiry(), Clock::now() + std::chrono::milliseconds(idleLimitMs));
             wake.wait_until(lock, next);
             std::vector<KeptConnection> doomed = Expired(Clock::now());
             lock.unlock();
@@ -216,6 +217,15 @@ void PutIdle(const std::string& key, KeptConnection connection) {
 }
 
 }  // namespace wininet
+
+void WinInetSetIdleLimit(int ms) {
+    wininet::Pool& p = wininet::ThePool();
+    {
+        std::lock_guard lock(p.mu);
+        p.idleLimitMs = ms;
+    }
+    p.wake.notify_all();
+}
 
 int WinInetIdleConnectionCount() {
     wininet::Pool& p = wininet::ThePool();

@@ -303,6 +303,24 @@ TEST_F(WinInetPool, AKeptConnectionTheServerClosedCostsNothing) {
     }
 }
 
+// A connection left idle for the limit is closed by the pool on its own, with nobody
+// using the pool meanwhile, and the next transfer connects anew.
+TEST_F(WinInetPool, AConnectionIdleForTheLimitIsClosed) {
+    KeptServer server("127.0.6.89", [](std::size_t, std::size_t, const std::string&) {
+        return KeptServer::Reply{Kept("photo")};
+    });
+    WinInetSetIdleLimit(200);
+    struct Restore {
+        ~Restore() { WinInetSetIdleLimit(30000); }
+    } restore;
+    THTTPGet get;
+    EXPECT_TRUE(Fetch(get, "http://127.0.6.89/1.jpg"));
+    EXPECT_EQ(WinInetIdleConnectionCount(), 1);
+    EXPECT_TRUE(PumpUntil([] { return WinInetIdleConnectionCount() == 0; }));
+    EXPECT_TRUE(Fetch(get, "http://127.0.6.89/2.jpg"));
+    EXPECT_EQ(server.Connections(), 2u);
+}
+
 TEST_F(WinInetPool, APostIsNeverSentTwice) {
     KeptServer server("127.0.6.83", [](std::size_t, std::size_t, const std::string& request) {
         if (request.rfind("POST", 0) == 0) return KeptServer::Reply{"", true};  // closed unanswered
