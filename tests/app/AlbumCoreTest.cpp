@@ -88,7 +88,7 @@ TEST(AlbumWorkflow, TheMissingLineNamesPhotosFromOneWithRunsShortened) {
 TEST(PhotoQueue, ADestroyedQueueCutsItsTransfersAndLeavesNoPart) {
     // Photo 0 arrives whole; photo 1, fetched ahead, never gets an answer.
     TScratchDir dir;
-    ScriptedPeer server("127.0.6.40", 80), silent("127.0.6.41", 80);
+    ScriptedPeer server("127.0.6.42", 80), silent("127.0.6.43", 80);
     const std::string jpeg = SmallJpeg();
     server.Accept().ReadUntil("\r\n\r\n")
         .Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(jpeg.size()) + "\r\n\r\n" + jpeg)
@@ -96,8 +96,8 @@ TEST(PhotoQueue, ADestroyedQueueCutsItsTransfersAndLeavesNoPart) {
     silent.Accept().ReadUntil("\r\n\r\n").ReadToEnd().Close().Start();
     const std::string folder = dir.Path() + "/";
     auto queue = std::make_unique<TPhotoQueue>(
-        std::vector<TPhotoQueue::TPhoto>{{"http://127.0.6.40/0.jpg", folder + "0.jpg"},
-                                         {"http://127.0.6.41/1.jpg", folder + "1.jpg"}},
+        std::vector<TPhotoQueue::TPhoto>{{"http://127.0.6.42/0.jpg", folder + "0.jpg"},
+                                         {"http://127.0.6.43/1.jpg", folder + "1.jpg"}},
         2, 0);
     ASSERT_EQ(queue->Fetch(0), TPhotoQueue::TResult::Committed);
     queue.reset();  // without Abandon: photo 1's transfer is cut and waited for
