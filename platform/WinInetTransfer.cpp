@@ -19,7 +19,7 @@ constexpr int kMaxRedirects = 10;
 // its answer to begin, and at least from the moment it is taken up: the server's own work,
 // which may be a slow one (a photo not in a cache). Too short a wait gives up on a server
 // that answers after all (one request sent twice, no more requests back to back to it);
-// too long a one only delays once the one connection that probes a server that drops.
+// too long a wait only delays, once, the connection that probes a server that drops them.
 constexpr int kAnswerWaitFloorMs = 1000;
 
 bool Fail(DWORD code) {
