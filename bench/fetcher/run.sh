@@ -4,8 +4,8 @@
 # prints the best times and their ratio. Then the same over HTTPS (a throw-away authority
 # made with openssl, trusted through SSL_CERT_FILE) against wget -i and curl
 # --parallel-max 1 of the list, THTTPGet also with each transfer naming the next (as the
-# album's transfers do; nginx answers requests sent back to back). Then measures the processor time the main thread spends
-# waiting on a rate-limited server.
+# album's transfers do; nginx answers requests sent back to back). Then measures the
+# processor time the main thread spends waiting on a rate-limited server.
 #   bench/fetcher/run.sh [path/to/fetcher_bench]
 # Needs root (the fetcher uses port 80 for http://) and nginx, wget, curl and openssl
 # installed.
