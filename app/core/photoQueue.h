@@ -20,9 +20,11 @@
 // called and is the only one on the wire.
 //
 // Pipelining (several connections): each transfer names the photo to follow it on its
-// connection (THTTPGet::NextURL), a photo no other transfer named; when it ends well, that
-// photo is started next unless the photo the workflow waits for or a due retry needs the
-// connection. Its request then went out behind the last one, and its answer is on the way.
+// connection (THTTPGet::NextURL), a photo within the look-ahead that no other transfer
+// named; when it ends well, that photo is started next unless the photo the workflow waits
+// for or a due retry needs the connection. Its request then went out behind the last one
+// (or with it), and its answer is on the way; so a named photo the workflow waits for
+// takes no connection from another.
 //
 // Runs on the GUI thread. Fetch and Abandon dispatch messages while they wait (blocking
 // when there are none), so window events run meanwhile, as in every transfer's wait.
