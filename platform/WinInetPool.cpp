@@ -41,8 +41,13 @@ struct Pool {
     std::mutex mu;
     std::condition_variable wake;  // notified only when the idle limit changes
     std::map<std::string, std::deque<Idle>> idle;  // per key, oldest first
-    std::map<std::string, BackToBack> backToBack;   // per key; absent: Unknown
-    std::map<std::string, Clock::time_point> probes;  // per key: when its probe went out
+    // Per key: what the server does with requests sent back to back, and when the probe
+    // that finds out went out (unset: none out). Absent: Unknown, no probe.
+    struct BackToBackState {
+        BackToBack verdict = BackToBack::Unknown;
+        std::optional<Clock::time_point> probeSince;
+    };
+    std::map<std::string, BackToBackState> backToBack;
     bool sweeping = false;
     int idleLimitMs = kIdleLimitMs;
 
@@ -169,27 +174,26 @@ BackToBack BackToBackOf(const std::string& key) {
     Pool& p = ThePool();
     std::lock_guard lock(p.mu);
     const auto it = p.backToBack.find(key);
-    return it == p.backToBack.end() ? BackToBack::Unknown : it->second;
+    return it == p.backToBack.end() ? BackToBack::Unknown : it->second.verdict;
 }
 
 bool MaySendTogether(const std::string& key) {
     Pool& p = ThePool();
     std::lock_guard lock(p.mu);
-    const auto it = p.backToBack.find(key);
-    if (it != p.backToBack.end()) return it->second == BackToBack::Kept;
+    Pool::BackToBackState& b = p.backToBack[key];
+    if (b.verdict != BackToBack::Unknown) return b.verdict == BackToBack::Kept;
     const Clock::time_point now = Clock::now();
-    const auto probe = p.probes.find(key);
-    if (probe != p.probes.end() && now - probe->second < std::chrono::milliseconds(kProbeStaleMs)) return false;
-    p.probes[key] = now;
+    if (b.probeSince && now - *b.probeSince < std::chrono::milliseconds(kProbeStaleMs)) return false;
+    b.probeSince = now;
     return true;
 }
 
 void NoteBackToBack(const std::string& key, bool answered) {
     Pool& p = ThePool();
     std::lock_guard lock(p.mu);
-    BackToBack& b = p.backToBack[key];
-    if (b != BackToBack::Dropped) b = answered ? BackToBack::Kept : BackToBack::Dropped;
-    p.probes.erase(key);
+    Pool::BackToBackState& b = p.backToBack[key];
+    if (b.verdict != BackToBack::Dropped) b.verdict = answered ? BackToBack::Kept : BackToBack::Dropped;
+    b.probeSince.reset();
 }
 
 void PutIdle(const std::string& key, KeptConnection connection) {
@@ -244,7 +248,6 @@ void WinInetDropIdleConnections() {
             for (wininet::Idle& i : q) doomed.push_back(std::move(i.c));
         p.idle.clear();
         p.backToBack.clear();
-        p.probes.clear();
     }
     wininet::CloseAll(doomed);
 }

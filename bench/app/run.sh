@@ -35,6 +35,7 @@ for f in "$BENCH" "$SERVER" "$RELAY" "$APP"; do [ -x "$f" ] || { echo "missing $
 # Downloads go to memory when it can hold them, so that disk write-back does not decide.
 SCRATCH=/tmp; [ -d /dev/shm ] && [ -w /dev/shm ] && SCRATCH=/dev/shm
 . "$(dirname "$0")/session.sh"
+. "$(dirname "$0")/../certs.sh"
 bench_session "$(mktemp -d $SCRATCH/album-bench-XXXXXX)"
 start_display
 NEAR=127.0.7.1; FAR=127.0.7.3; PACED=127.0.7.2
@@ -188,17 +189,9 @@ if part distant; then
 fi
 if part distant-https; then
   # A throw-away authority and a certificate for the relay's address, made for this run.
-  ( cd "$DIR"
-    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout ca.key -out ca.pem \
-      -days 2 -subj "/CN=album bench authority" -addext "basicConstraints=critical,CA:TRUE" \
-      -addext "keyUsage=critical,keyCertSign" 2>/dev/null
-    openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout tls.key -out tls.csr \
-      -subj "/CN=127.0.7.10" 2>/dev/null
-    printf 'subjectAltName=IP:127.0.7.10\n' >tls.ext
-    openssl x509 -req -in tls.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile tls.ext \
-      -out tls.pem 2>/dev/null )
+  make_certs "$DIR" 127.0.7.10
   # The service speaks TLS itself; the relay only holds and forwards its bytes.
-  start_server 127.0.7.9 "$DIR/distant25s.log" --port 443 --tls-cert "$DIR/tls.pem" --tls-key "$DIR/tls.key" \
+  start_server 127.0.7.9 "$DIR/distant25s.log" --port 443 --tls-cert "$DIR/server.pem" --tls-key "$DIR/server.key" \
     --public-host 127.0.7.10
   start_relay 127.0.7.10 127.0.7.9 25 "" "$DIR/relay25s.log" 443
   distant_https 127.0.7.10 "$DIR/relay25s.log" "rtt 50 ms handshakes charged" "$DIR/ca.pem"

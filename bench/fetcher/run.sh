@@ -19,6 +19,7 @@ unset http_proxy https_proxy no_proxy NO_PROXY
 DIR=$(mktemp -d /tmp/fetcher-bench-XXXXXX)
 chmod 755 "$DIR"
 . "$(dirname "$0")/../nginx.sh"
+. "$(dirname "$0")/../certs.sh"
 cleanup() {
   stop_nginx
   rm -rf "$DIR"
@@ -33,15 +34,7 @@ for i in $(seq 1 $FILES); do echo "https://$ADDR/f$i.bin"; done >"$DIR/list-tls.
 for i in $(seq 1 $FILES); do printf 'url = "https://%s/f%d.bin"\noutput = "%s/out-curl/%d"\n' "$ADDR" "$i" "$DIR" "$i"; done >"$DIR/curl.cfg"
 
 # The server's certificate, signed by an authority of its own.
-( cd "$DIR"
-  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout ca.key -out ca.pem \
-    -days 2 -subj "/CN=bench authority" -addext "basicConstraints=critical,CA:TRUE" \
-    -addext "keyUsage=critical,keyCertSign" 2>/dev/null
-  openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout server.key -out server.csr \
-    -subj "/CN=$ADDR" 2>/dev/null
-  printf 'subjectAltName=IP:%s\n' "$ADDR" >ext.cnf
-  openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile ext.cnf \
-    -out server.pem 2>/dev/null )
+make_certs "$DIR" "$ADDR"
 
 start_nginx "$DIR" "$ADDR:80" "listen $ADDR:443 ssl; ssl_certificate $DIR/server.pem; ssl_certificate_key $DIR/server.key;
     location /slow/ { limit_rate 150k; }"

@@ -21,6 +21,14 @@ namespace {
 
 const std::string kPage = "through the proxy\n";
 
+// Points the client at a SOCKS proxy on 127.0.0.1:port.
+void UseLoopbackSocks(THttpCli& c, int port, const char* level, const std::string& user = "") {
+    c.SetSocksServer("127.0.0.1");
+    c.SetSocksPort(std::to_string(port));
+    c.SetSocksLevel(level);
+    if (!user.empty()) c.SetSocksUsercode(user);
+}
+
 // The names looked up here, and the ones made to fail.
 class TLookups {
 public:
@@ -250,10 +258,7 @@ TEST_F(Proxies, ARealSocks4aProxyResolvesTheName) {
     if (!ssh.Available()) GTEST_SKIP() << ssh.Why();
     TLookups lookups({"localhost"});
     THttpCli c;
-    c.SetSocksServer("127.0.0.1");
-    c.SetSocksPort(std::to_string(ssh.Port()));
-    c.SetSocksLevel("4A");
-    c.SetSocksUsercode("fotaviq");
+    UseLoopbackSocks(c, ssh.Port(), "4A", "fotaviq");
     TStringStream doc;
     c.SetURL("http://localhost:" + std::to_string(nginx_->Port()) + "/page.txt");
     c.SetDocStream(&doc);
@@ -279,9 +284,7 @@ TEST(ScriptedProxy, AProxyThatEndsOrSpeaksSomethingElseIsNamed) {
         proxy.Accept().ReadCount(3).Send(c.answer).Close();
         proxy.Start();
         THttpCli client;
-        client.SetSocksServer("127.0.0.1");
-        client.SetSocksPort(std::to_string(proxy.Port()));
-        client.SetSocksLevel(c.level);
+        UseLoopbackSocks(client, proxy.Port(), c.level);
         client.SetURL("http://127.0.0.1:1/");
         const std::string failure = GetFailure(client);
         EXPECT_NE(failure.find("the SOCKS proxy 127.0.0.1:" + std::to_string(proxy.Port()) + " " + c.want),
@@ -303,10 +306,7 @@ TEST(ProxySocks4a, TheProxyReceivesTheNameAndNothingIsLookedUpHere) {
     proxy.Start();
     TLookups lookups({"album.example"});
     THttpCli c;
-    c.SetSocksServer("127.0.0.1");
-    c.SetSocksPort(std::to_string(proxy.Port()));
-    c.SetSocksLevel("4A");
-    c.SetSocksUsercode("fotaviq");
+    UseLoopbackSocks(c, proxy.Port(), "4A", "fotaviq");
     TStringStream doc;
     c.SetURL("http://album.example:8080/page.txt");
     c.SetDocStream(&doc);

@@ -179,10 +179,7 @@ TEST(AlbumServerConnections, RequestsSentBackToBackAreAnsweredInOrder)
 {
     ServerProcess server;
     const std::vector<std::string> paths = {"/links/2.html", "/photos/xihu/1.jpg", "/links/1.html"};
-    std::string requests;
-    for (const std::string& path : paths)
-        requests += "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
-                    (path == paths.back() ? "Connection: close\r\n\r\n" : "\r\n");
+    const std::string requests = BackToBackGets(paths);
     httplib::Client cli("127.0.0.1", server.Port());
     // All in one write, then in small pieces whose edges fall inside requests and between them.
     for (const std::size_t piece : {std::size_t{0}, std::size_t{7}}) {

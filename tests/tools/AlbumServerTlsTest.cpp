@@ -92,10 +92,7 @@ TEST(AlbumServerTls, RequestsSentBackToBackAreAnsweredInOrder)
     ServerProcess tls({"--tls-cert", pki.Server().Cert, "--tls-key", pki.Server().Key});
     ServerProcess plain;
     const std::vector<std::string> paths = {"/links/2.html", "/photos/xihu/1.jpg", "/links/1.html"};
-    std::string requests;
-    for (const std::string& path : paths)
-        requests += "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
-                    (path == paths.back() ? "Connection: close\r\n\r\n" : "\r\n");
+    const std::string requests = BackToBackGets(paths);
     const std::vector<RawResponse> answers = SplitResponses(TlsConversation(tls.Port(), requests));
     ASSERT_EQ(answers.size(), paths.size());
     httplib::Client cli("127.0.0.1", plain.Port());

@@ -171,3 +171,12 @@ std::vector<RawResponse> SplitResponses(const std::string& bytes)
     }
     return answers;
 }
+
+std::string BackToBackGets(const std::vector<std::string>& paths)
+{
+    std::string requests;
+    for (std::size_t i = 0; i < paths.size(); ++i)
+        requests += "GET " + paths[i] + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
+                    (i + 1 == paths.size() ? "Connection: close\r\n\r\n" : "\r\n");
+    return requests;
+}

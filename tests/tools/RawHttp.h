@@ -57,6 +57,10 @@ RawResponse RawExchange(int port, const std::string& request, int idleMs = 3000)
 std::vector<RawResponse> RawConversation(int port, const std::string& bytes, std::size_t piece = 0,
                                          int idleMs = 3000);
 
+// GET requests for `paths`, one after another in one string, the last asking the server
+// to close the connection after it.
+std::string BackToBackGets(const std::vector<std::string>& paths);
+
 // Splits what a server sent on one connection into its responses, each framed by its
 // Content-Length; bytes past the last complete one (or one without a length) end up in
 // a last, partial response.

@@ -181,29 +181,31 @@ public:
     ssize_t read(char* ptr, size_t size) override
     {
         const int want = static_cast<int>(std::min<size_t>(size, INT_MAX));
-        for (;;) {
-            ERR_clear_error();
-            const int n = SSL_read(ssl_, ptr, want);
-            if (n > 0)
-                return n;
-            const int error = SSL_get_error(ssl_, n);
-            if (error == SSL_ERROR_ZERO_RETURN)
-                return 0;
-            if (!Await(error))
-                return -1;
-        }
+        return Drive([&] { return SSL_read(ssl_, ptr, want); }, true);
     }
 
     ssize_t write(const char* ptr, size_t size) override
     {
         // Without partial writes, SSL_write takes all of it or nothing.
         const int want = static_cast<int>(std::min<size_t>(size, INT_MAX));
+        return Drive([&] { return SSL_write(ssl_, ptr, want); }, false);
+    }
+
+    // Runs one OpenSSL call until it gets on, waiting for what it needs within the
+    // timeouts: its result when positive, 0 for the peer's TLS close when closeIsEnd,
+    // else -1.
+    template <class Call>
+    int Drive(Call call, bool closeIsEnd) const
+    {
         for (;;) {
             ERR_clear_error();
-            const int n = SSL_write(ssl_, ptr, want);
+            const int n = call();
             if (n > 0)
                 return n;
-            if (!Await(SSL_get_error(ssl_, n)))
+            const int error = SSL_get_error(ssl_, n);
+            if (error == SSL_ERROR_ZERO_RETURN && closeIsEnd)
+                return 0;
+            if (!Await(error))
                 return -1;
         }
     }
@@ -262,20 +264,6 @@ void CloseConnection(socket_t sock)
     close(sock);
 }
 
-// Runs SSL_accept on the non-blocking socket, each wait within the read timeout, as the
-// library does.
-bool Accept(TlsStream& strm, SSL* ssl)
-{
-    for (;;) {
-        ERR_clear_error();
-        const int r = SSL_accept(ssl);
-        if (r == 1)
-            return true;
-        if (!strm.Await(SSL_get_error(ssl, r)))
-            return false;
-    }
-}
-
 }  // namespace
 
 bool PipeliningServer::process_and_close_socket(socket_t sock)
@@ -301,7 +289,8 @@ bool PipeliningTlsServer::process_and_close_socket(socket_t sock)
                        {Duration(read_timeout_sec_, read_timeout_usec_),
                         Duration(write_timeout_sec_, write_timeout_usec_), Duration(keep_alive_timeout_sec_, 0)},
                        ssl);
-        if (Accept(strm, ssl)) {
+        // The handshake, each wait within the read timeout, as the library does.
+        if (strm.Drive([ssl] { return SSL_accept(ssl); }, false) > 0) {
             ok = ServeRequests(strm, svr_sock_, keep_alive_max_count_,
                                [this, ssl](httplib::Stream& s, bool closeConnection, bool& connectionClosed) {
                                    return process_request(s, closeConnection, connectionClosed,
