@@ -335,6 +335,7 @@ private:
     void EndOfHeader();
     void HandleBodyData(const char* data, int len);
     void PassBufferedBody();
+    void ReadBodyBlock();
     void NoteNewLocation(const std::string& value);
     void StartRelocation();
     // Whether the response still misses part of its header or of its announced body (a
@@ -392,6 +393,9 @@ private:
     char sendBuffer_[8193];
     THttpRequest requestKind_ = httpAbort;
     THttpRcvBuffer rcv_;
+    // Body bytes are read into this block, not the receive buffer, once that is empty.
+    static constexpr int kBodyBlock = 64 * 1024;
+    std::vector<char> bodyBlock_;
     std::string line_;
     int lineEndLength_ = 0;  // of the line end taken off line_
     int headerLines_ = 0;

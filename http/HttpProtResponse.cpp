@@ -26,14 +26,13 @@ void THttpCli::HandleDataAvailable(WORD error) {
 }
 
 void THttpCli::ReadAndDispatch(WORD error) {
+    const bool tunnelReady = tunnel_ == TTunnel::None || (tunnel_ == TTunnel::Up && connected_);
+    if (state_ == httpAwaitingBody && rcv_.Empty() && tunnelReady) {
+        ReadBodyBlock();
+        return;
+    }
     if (rcv_.Full()) throw EHttpException("HTTP line too long", 4);
-    int want = rcv_.FreeCount();
-    // Body blocks end where the document's offset is a multiple of the buffer size: after
-    // the short block that shared the buffer with the header, every block written to
-    // DocStream then covers whole pages of a file instead of straddling three.
-    if (state_ == httpAwaitingBody && rcv_.Empty())
-        want = THttpRcvBuffer::Capacity - static_cast<int>(rcvdBytes_ % THttpRcvBuffer::Capacity);
-    const int n = ReceiveFromSocket(rcv_.FreeSpace(), want);
+    const int n = ReceiveFromSocket(rcv_.FreeSpace(), rcv_.FreeCount());
     if (requestKind_ == httpAbort || n <= 0) return;
     rcv_.Added(n);
     lastActivity_ = std::chrono::steady_clock::now();
@@ -64,6 +63,19 @@ void THttpCli::RunNextHandler() {
         HandleHeaderLine();
     else
         HandleBodyData(line_.data(), static_cast<int>(line_.size()));
+}
+
+// Body blocks end where the document's offset is a multiple of the block size: after the
+// short block that shared the receive buffer with the header, every block written to
+// DocStream then covers whole pages of a file. One read of a large block costs one
+// delivery and one write where the receive buffer's size would cost eight of each.
+void THttpCli::ReadBodyBlock() {
+    if (bodyBlock_.empty()) bodyBlock_.resize(kBodyBlock);
+    const int want = kBodyBlock - static_cast<int>(rcvdBytes_ % kBodyBlock);
+    const int n = ReceiveFromSocket(bodyBlock_.data(), want);
+    if (requestKind_ == httpAbort || n <= 0) return;
+    lastActivity_ = std::chrono::steady_clock::now();
+    HandleBodyData(bodyBlock_.data(), n);
 }
 
 // Everything held goes to the body handler as one block. The buffer is emptied first, so

@@ -14,6 +14,10 @@ std::mutex gMutex;
 TTlsSettings gSettings;
 std::shared_ptr<SSL_CTX> gContext;  // null until first use or after a settings change
 
+// Offered in this order; names the OpenSSL in use does not know are skipped by it.
+constexpr const char* kTls12Ciphers = "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:DEFAULT";
+constexpr const char* kTls13Suites = "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:TLS_CHACHA20_POLY1305_SHA256";
+
 std::string QueueText() {
     const unsigned long e = ERR_peek_last_error();
     std::string text;
@@ -109,6 +113,11 @@ std::shared_ptr<SSL_CTX> BuildContext(const TTlsSettings& s) {
     if (!ctx) throw ETlsError("TLS: cannot create a context: " + QueueText());
     std::shared_ptr<SSL_CTX> owned(ctx, SSL_CTX_free);
     SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+    // AES-128-GCM first, the rest in OpenSSL's order: it is as safe as the 256-bit key
+    // for this use and about a sixth cheaper to encrypt, for the server as for us, which
+    // on a large photo or album is what the transfer waits for.
+    if (SSL_CTX_set_cipher_list(ctx, kTls12Ciphers) != 1 || SSL_CTX_set_ciphersuites(ctx, kTls13Suites) != 1)
+        throw ETlsError("TLS: cannot set the cipher preferences: " + QueueText());
     if (!UseSystemStore(ctx)) throw ETlsError("TLS: cannot set up the system's authorities: " + QueueText());
     if (!s.CaFile.empty() && SSL_CTX_load_verify_locations(ctx, s.CaFile.c_str(), nullptr) != 1)
         throw ETlsError("TLS: cannot load the authority file " + s.CaFile + ": " + QueueText());

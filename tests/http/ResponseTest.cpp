@@ -85,14 +85,14 @@ TEST(HttpResponse, BodyInTheSameReadAsTheHeaderIsOneChunkAfterHeaderEnd) {
     EXPECT_EQ(log.Skeleton(), expected);
 }
 
-// The block that shares the buffer with the header is short; the next read makes up the
-// difference, so that later blocks start at multiples of the buffer size in the document
-// (whole pages of a file written block by block).
-TEST(HttpResponse, BodyBlocksAfterTheFirstEndOnBufferBoundaries) {
+// The block that shares the receive buffer with the header is short; the next read makes
+// up the difference to the body block's size, so that later blocks start at multiples of
+// it in the document (whole pages of a file written block by block).
+TEST(HttpResponse, BodyBlocksAfterTheFirstEndOnBlockBoundaries) {
     TScriptedHttpCli c;
     EventLog log(c);
-    const std::string header = "HTTP/1.0 200 OK\r\nContent-Length: 20000\r\n\r\n";
-    std::string body(20000, '\0');
+    const std::string header = "HTTP/1.0 200 OK\r\nContent-Length: 150000\r\n\r\n";
+    std::string body(150000, '\0');
     for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>('a' + i % 23);
     c.AddExchange({header + body});
     TStringStream doc;
@@ -104,8 +104,11 @@ TEST(HttpResponse, BodyBlocksAfterTheFirstEndOnBufferBoundaries) {
     std::vector<std::string> blocks;
     for (const std::string& e : log.Skeleton())
         if (e.rfind("doc-data:", 0) == 0) blocks.push_back(e);
-    const std::vector<std::string> expected = {"doc-data:" + std::to_string(8192 - h), "doc-data:" + std::to_string(h),
-                                               "doc-data:8192", "doc-data:" + std::to_string(20000 - 2 * 8192)};
+    const int block = 64 * 1024;
+    const std::vector<std::string> expected = {"doc-data:" + std::to_string(8192 - h),
+                                               "doc-data:" + std::to_string(block - (8192 - h)),
+                                               "doc-data:" + std::to_string(block),
+                                               "doc-data:" + std::to_string(150000 - 2 * block)};
     EXPECT_EQ(blocks, expected);
 }
 
