@@ -33,7 +33,8 @@
 //
 // Ownership: the client owns its socket, its window, ResponseHeader, AuthChallenges and
 // the request buffer. DocStream and PostStream belong to the caller and must outlive the
-// request. Each body block is written to DocStream as it arrives; when the document ends
+// request. Each body block (at most 64 KB; the one that shared the receive buffer with
+// the header at most 8 KB) is written to DocStream as it arrives; when the document ends
 // the client calls DocStream->FlushBuffer() (before OnDocEnd), and a stream that fails to
 // write out what it held back fails the request like a failing write.
 #include <chrono>
