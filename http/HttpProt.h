@@ -308,7 +308,7 @@ protected:
 
 private:
     enum class TNextHandler { None, HeaderLine, Body };
-    enum : WPARAM { kConnectTimer = 1, kIdleTimer = 2 };
+    enum : WPARAM { kConnectTimer = 1, kIdleTimer = 2, kLowWaterTimer = 3 };
 
     void WndProc(TMessage& msg);
     void HandleTimer(WPARAM id);
@@ -337,6 +337,10 @@ private:
     void HandleBodyData(const char* data, int len);
     void PassBufferedBody();
     void ReadBodyBlock();
+    // Sets or clears the socket's read low-water mark after a body block; the tick clears
+    // it for good when nothing came for a whole tick.
+    void TuneLowWater();
+    void LowWaterTick();
     void NoteNewLocation(const std::string& value);
     void StartRelocation();
     // Whether the response still misses part of its header or of its announced body (a
@@ -397,6 +401,16 @@ private:
     // Body bytes are read into this block, not the receive buffer, once that is empty.
     static constexpr int kBodyBlock = 64 * 1024;
     std::vector<char> bodyBlock_;
+    // A fast, framed body is received in large pieces: the socket announces data only once
+    // kLowWater bytes wait, while at least that much more is certain to come and the body
+    // so far came fast enough to fill the mark within kLowWaterFillMs.
+    static constexpr int kLowWater = 256 * 1024;
+    static constexpr int kLowWaterAfter = 1024 * 1024;  // body bytes before the rate counts
+    static constexpr int kLowWaterFillMs = 20;
+    static constexpr int kLowWaterTickMs = 250;
+    std::chrono::steady_clock::time_point bodyStart_;
+    bool lowWaterBarred_ = false;     // the body slowed down under the mark: not again
+    std::int64_t lowWaterSeen_ = 0;   // rcvdBytes_ at the last tick
     std::string line_;
     int lineEndLength_ = 0;  // of the line end taken off line_
     int headerLines_ = 0;

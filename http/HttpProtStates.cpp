@@ -116,6 +116,7 @@ void THttpCli::ResetResponse() {
     docFileName_.clear();
     statusCode_ = 0;
     rcvdBytes_ = 0;
+    lowWaterBarred_ = false;
     sentBytes_ = 0;
     headerLines_ = 0;
     bodyChunks_ = 0;
@@ -393,6 +394,8 @@ void THttpCli::HandleTimer(WPARAM id) {
     if (id == kConnectTimer) {
         KillTimer(window_, kConnectTimer);
         FailRequest(kTimedOut, 404, "can't connect: no connection to " + peer + " within " + DurationText(connectTimeoutMs_));
+    } else if (id == kLowWaterTimer) {
+        LowWaterTick();
     } else if (id == kIdleTimer) {
         const auto idle = std::chrono::steady_clock::now() - lastActivity_;
         if (idle >= std::chrono::milliseconds(idleTimeoutMs_))

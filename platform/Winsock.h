@@ -176,6 +176,12 @@ constexpr int WS_SO_OOBINLINE = 0x0100;
 constexpr int WS_SO_DONTLINGER = ~WS_SO_LINGER;
 constexpr int WS_SO_SNDBUF = 0x1001;
 constexpr int WS_SO_RCVBUF = 0x1002;
+// Stream sockets: readable (FD_READ, select, recv of a blocking socket) only once this many
+// bytes wait in the system, or the stream has ended. 1 is the default.
+constexpr int WS_SO_RCVLOWAT = 0x1004;
+// A stream socket reads ahead of its caller at most this many bytes: they no longer count
+// as waiting in the system (WS_SO_RCVLOWAT), though recv and FIONREAD report them.
+constexpr int WS_STREAM_READ_AHEAD = 64 * 1024;
 constexpr int WS_TCP_NODELAY = 0x0001;  // level WS_IPPROTO_TCP
 // Level WS_IPPROTO_IP, numbered as in Winsock 1.1.
 constexpr int WS_IP_MULTICAST_IF = 2;

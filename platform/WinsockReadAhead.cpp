@@ -23,7 +23,7 @@ using namespace winsock_impl;
 namespace {
 
 // One system read's worth.
-constexpr int kReadAheadSize = 64 * 1024;
+constexpr int kReadAheadSize = WS_STREAM_READ_AHEAD;
 // A caller asking for this much or more buffers on its own (a TLS layer reading records
 // ahead does): it reads directly, so its bytes are not copied once more out of ours.
 constexpr int kDirectReadSize = 16 * 1024;

@@ -476,6 +476,7 @@ int WsSetSockOpt(SOCKET h, int level, int optName, const char* optVal, int optLe
             case WS_SO_DEBUG: sysName = SO_DEBUG; break;
             case WS_SO_SNDBUF: sysName = SO_SNDBUF; break;
             case WS_SO_RCVBUF: sysName = SO_RCVBUF; break;
+            case WS_SO_RCVLOWAT: sysName = SO_RCVLOWAT; break;
             case WS_SO_LINGER:
             case WS_SO_DONTLINGER: {
                 linger l{};
@@ -500,7 +501,7 @@ int WsSetSockOpt(SOCKET h, int level, int optName, const char* optVal, int optLe
             default: return Fail(WSAENOPROTOOPT);
         }
         if (!intArg(v)) return Fail(WSAEFAULT);
-        const bool isBool = sysName != SO_SNDBUF && sysName != SO_RCVBUF;
+        const bool isBool = sysName != SO_SNDBUF && sysName != SO_RCVBUF && sysName != SO_RCVLOWAT;
         setInt(isBool ? (v != 0) : v);
     } else if (level == WS_IPPROTO_TCP) {
         if (optName != WS_TCP_NODELAY) return Fail(WSAENOPROTOOPT);

@@ -224,6 +224,18 @@ public:
     virtual void TimeValClear(TTimeVal& tv);
     virtual bool TimeValEqual(const TTimeVal& tv, const TTimeVal& uv, bool IsEqual);
     virtual int GetSockName(TSockAddrIn& Name, int& Len);
+    // Bulk receiving: the system announces received data only once Bytes wait (or the
+    // stream has ended), so that a fast transfer costs fewer, larger deliveries. 1, the
+    // default of every connection, announces every byte. The caller must be certain that
+    // Bytes + ReadLowWaterSlack() more bytes will arrive; else the last of them are
+    // announced only when the stream ends. False when not connected or the system refused
+    // (the mark then stays as it was).
+    bool SetReadLowWater(int Bytes);
+    int ReadLowWater() const;
+    // Bytes that this socket's layers and the system's read-ahead may hold back from the
+    // system's count (kept behind a handshake, buffered by TLS): they arrived already and
+    // no longer count towards the mark.
+    virtual int ReadLowWaterSlack() const;
     // Adopts a connected handle (from Accept): closes what the socket had, then wsConnected.
     virtual void Dup(SOCKET NewHandle);
     virtual void Shutdown(int How);
@@ -335,6 +347,8 @@ protected:
     bool FTerminated = false;
     int FLastError = 0;
     int FReadCount = 0;
+    int FReadLowWater = 1;
+    SOCKET FReadLowWaterHandle = INVALID_SOCKET;  // the connection FReadLowWater was set on
 
     std::deque<std::unique_ptr<TBuffer>> SendQueue;
     int SendBufferSize = 1460;

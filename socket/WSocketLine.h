@@ -54,6 +54,8 @@ public:
 
     // Set when a line end is found and when the connection closes; never cleared here.
     bool LineReceived() const { return FLineReceived; }
+    // Adds the bytes held in the line buffer.
+    int ReadLowWaterSlack() const override { return TCustomTlsWSocket::ReadLowWaterSlack() + LineBufferCount; }
     // Milliseconds WaitForFlag waits; 0 or less: no limit.
     int WaitTimeout = 0;
 

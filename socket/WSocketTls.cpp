@@ -311,6 +311,12 @@ int TCustomTlsWSocket::KeptCount() const {
     return n;
 }
 
+int TCustomTlsWSocket::ReadLowWaterSlack() const {
+    // OpenSSL's read buffer: the read-ahead and one record's header and padding.
+    constexpr int kHeld = static_cast<int>(kReadAhead) + 1024;
+    return TCustomSocksWSocket::ReadLowWaterSlack() + (FSsl ? kHeld : 0);
+}
+
 int TCustomTlsWSocket::GetRcvdCount() {
     if (FTlsState == tlsOff) return TCustomSocksWSocket::GetRcvdCount();
     if (FTlsState == tlsHandshaking) return 0;

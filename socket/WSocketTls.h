@@ -67,6 +67,8 @@ public:
     void Listen() override;
     void Dup(SOCKET NewHandle) override;
     int Send(const void* Data, int Len) override;
+    // Adds the encrypted bytes OpenSSL may have read ahead and not decrypted yet.
+    int ReadLowWaterSlack() const override;
 
 protected:
     void ResetToDefaults() override;

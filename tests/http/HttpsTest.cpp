@@ -22,7 +22,7 @@ protected:
     static void SetUpTestSuite() {
         pki_ = new TTestPki;
         files_ = new TScratchDir;
-        for (long long size : {0LL, 8193LL, 1000003LL})
+        for (long long size : {0LL, 8193LL, 1000003LL, 6000011LL})
             WriteRandomFile(files_->File("f" + std::to_string(size) + ".bin"), size, static_cast<unsigned>(size));
         if (!pki_->Why().empty()) return;
         nginx_ = new NginxServer(files_->Path(),
@@ -73,7 +73,8 @@ NginxServer* Https::nginx_ = nullptr;
 TEST_F(Https, FilesFromNginxArriveByteForByte) {
     NeedNginx();
     THttpCli c;
-    for (long long size : {0LL, 8193LL, 1000003LL}) {
+    // The largest is read in large pieces after its first megabyte (a read low-water mark).
+    for (long long size : {0LL, 8193LL, 1000003LL, 6000011LL}) {
         SCOPED_TRACE(size);
         EXPECT_EQ(Fetch(c, nginx_->TlsUrl("/f" + std::to_string(size) + ".bin")), "");
         EXPECT_EQ(c.StatusCode(), 200);

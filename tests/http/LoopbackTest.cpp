@@ -7,11 +7,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
 #include "EventLog.h"
 #include "base/Stream.h"
+#include "socket/WSocket.h"
 #include "support/Loopback.h"
 
 namespace {
@@ -393,6 +395,34 @@ TEST(HttpLoopback, SilentPeersTimeOut) {
     }
     EXPECT_EQ(doc.DataString(), "half");
     EXPECT_EQ(c.State(), httpIdle);
+}
+
+// A fast body is announced in large pieces; when it then slows to a trickle, the trickle
+// still reaches the client (and keeps it from timing out) long before the mark would fill.
+TEST(HttpLoopback, ABodyThatSlowsDownAfterAFastStartKeepsArriving) {
+    const std::string fast(4 << 20, 'f');
+    const std::string slow(20000, 's');
+    ScriptedPeer peer;
+    peer.Accept()
+        .ReadUntil("\r\n\r\n")
+        .Send("HTTP/1.0 200 OK\r\nContent-Length: 8388608\r\n\r\n" + fast)
+        .SendInPieces(slow, 200, 25)  // 2.5 s at 8 KB/s: the mark would take half a minute
+        .Close();
+    peer.Start();
+    struct TClient : THttpCli {
+        using THttpCli::Socket;
+    } c;
+    c.SetIdleTimeout(1500);
+    int highestMark = 1;
+    c.OnDocData = [&](TObject*, const void*, int) { highestMark = std::max(highestMark, c.Socket().ReadLowWater()); };
+    TStringStream doc;
+    c.SetDocStream(&doc);
+    c.SetURL(Url(peer, "/"));
+    const auto r = GetResult(c);
+    peer.Join();
+    EXPECT_GT(highestMark, 1);  // the fast part was read in large pieces
+    EXPECT_EQ(doc.DataString().size(), fast.size() + slow.size());
+    EXPECT_EQ(r.first, "");  // no idle timeout; an orderly close ends the document
 }
 
 TEST(HttpLoopback, MultiThreadedClientWorksOnAWorkerThreadOwnQueue) {
