@@ -4,6 +4,9 @@
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
+
+#include <string>
 
 class AlbumServiceProcess {
 public:
@@ -28,3 +31,9 @@ private:
     mutable QProcess process_;
     bool started_ = false;
 };
+
+// The service's arguments for HTTPS only on port, with this certificate and key (PEM files).
+inline QStringList TlsServiceArgs(int port, const std::string& cert, const std::string& key) {
+    return {"--port", QString::number(port), "--tls-cert", QString::fromStdString(cert), "--tls-key",
+            QString::fromStdString(key)};
+}

@@ -198,8 +198,7 @@ private slots:
         // document, photos, music and report all travel over TLS.
         const TTestPki pki;
         QVERIFY2(pki.Why().empty(), pki.Why().c_str());
-        AlbumServiceProcess tls("127.0.0.1", {"--port", "8443", "--tls-cert", QString::fromStdString(pki.Server().Cert),
-                                              "--tls-key", QString::fromStdString(pki.Server().Key)});
+        AlbumServiceProcess tls("127.0.0.1", TlsServiceArgs(8443, pki.Server().Cert, pki.Server().Key));
         QVERIFY2(tls.Started(), "the HTTPS album service did not start");
         QTemporaryDir prog, dir;
         const QString copy = ProgramCopy(prog, "[servers]\nalbum=https://127.0.0.1:8443\nreport=https://127.0.0.1:8443/\n");

@@ -71,8 +71,7 @@ private slots:
         // program's settings trust that authority, then shown.
         const TTestPki pki;
         QVERIFY2(pki.Why().empty(), pki.Why().c_str());
-        AlbumServiceProcess tls("127.0.0.1", {"--port", "8445", "--tls-cert", QString::fromStdString(pki.Server().Cert),
-                                              "--tls-key", QString::fromStdString(pki.Server().Key)});
+        AlbumServiceProcess tls("127.0.0.1", TlsServiceArgs(8445, pki.Server().Cert, pki.Server().Key));
         QVERIFY2(tls.Started(), "the HTTPS album service did not start");
         const auto load = [] {
             TWebBrowser browser;

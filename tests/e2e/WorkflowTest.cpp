@@ -108,8 +108,7 @@ private slots:
         // authority: document, photos, thumbnails, music and report over TLS.
         const TTestPki pki;
         QVERIFY2(pki.Why().empty(), pki.Why().c_str());
-        AlbumServiceProcess tls("127.0.0.1", {"--port", "8444", "--tls-cert", QString::fromStdString(pki.Server().Cert),
-                                              "--tls-key", QString::fromStdString(pki.Server().Key)});
+        AlbumServiceProcess tls("127.0.0.1", TlsServiceArgs(8444, pki.Server().Cert, pki.Server().Key));
         QVERIFY2(tls.Started(), "the HTTPS album service did not start");
         TTlsChoice trust;
         trust.CaFile = pki.CaFile();
