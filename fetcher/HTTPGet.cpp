@@ -4,7 +4,7 @@
 #include "fetcher/HTTPGetThread.h"
 #include "platform/ErrorGuard.h"
 #include "platform/Messages.h"
-#include "platform/WinInet.h"
+#include "wininet/WinInet.h"
 
 THTTPGet::THTTPGet(TComponent* owner) : TComponent(owner) {}
 

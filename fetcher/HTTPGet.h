@@ -44,7 +44,7 @@ public:
     bool BinaryData() const { return BinaryData_; }
     void SetBinaryData(bool v) { BinaryData_ = v; }
     // The address (fetcher/HTTPGetUrl.h): https:// ones over TLS (port 443 unless given,
-    // verified as platform/TlsClient.h says), anything else over plain HTTP on port 80.
+    // verified as tls/TlsClient.h says), anything else over plain HTTP on port 80.
     const std::string& URL() const { return URL_; }
     void SetURL(std::string v) { URL_ = std::move(v); }
     // False: the answer must come from the server itself, not from a cache on the way.
@@ -64,7 +64,7 @@ public:
     // The address the next transfer with these settings will fetch, when the caller knows
     // it (empty: unknown). A hint: a GET to the same server may then send that request
     // right behind this one on a connection that takes it, so that its answer is on the way
-    // when the next transfer asks (platform/WinInet.h, HttpAnnounceNextRequestA).
+    // when the next transfer asks (wininet/WinInet.h, HttpAnnounceNextRequestA).
     const std::string& NextURL() const { return NextURL_; }
     void SetNextURL(std::string v) { NextURL_ = std::move(v); }
     // True: the start operations return only when the transfer is over, dispatching the
@@ -99,7 +99,7 @@ public:
     // them, until the next transfer completes):
     // HTTP status of the final response; 0 when none arrived.
     std::int32_t LastStatus() const { return lastStatus_; }
-    // The Internet error (ERROR_INTERNET_* / ERROR_HTTP_* of platform/WinInet.h) that ended
+    // The Internet error (ERROR_INTERNET_* / ERROR_HTTP_* of wininet/WinInet.h) that ended
     // it; 0 when none did: a success, an HTTP error status (LastStatus tells), a file that
     // cannot be written. A body cut off shows as ERROR_INTERNET_CONNECTION_ABORTED (closed
     // early) or _RESET, a silent server as ERROR_INTERNET_TIMEOUT, a refused connection as

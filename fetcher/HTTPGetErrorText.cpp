@@ -1,7 +1,7 @@
 #include "fetcher/HTTPGetErrorText.h"
 
 #include "base/SysUtils.h"
-#include "platform/WinInet.h"
+#include "wininet/WinInet.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "platform/WinTypes.h"
 
-// The Internet error code (platform/WinInet.h) that ended a transfer, in words.
+// The Internet error code (wininet/WinInet.h) that ended a transfer, in words.
 //  host: the server named by the address (empty when the address named none);
 //  inBody: the body was being read; got: body bytes received; total: the announced length,
 //  -1 when none was announced;

@@ -11,7 +11,7 @@
 #include "fetcher/HTTPGetErrorText.h"
 #include "fetcher/HTTPGetUrl.h"
 #include "platform/Files.h"
-#include "platform/WinInet.h"
+#include "wininet/WinInet.h"
 
 namespace {
 

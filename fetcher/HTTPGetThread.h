@@ -15,7 +15,7 @@
 #include "base/Component.h"
 #include "fetcher/HTTPGetEvents.h"
 #include "platform/Thread.h"
-#include "platform/WinInet.h"
+#include "wininet/WinInet.h"
 #include "platform/WinTypes.h"
 
 class THTTPGetThread : public TThread, public TObject {

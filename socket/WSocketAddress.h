@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Winsock.h"
+#include "winsock/Winsock.h"
 
 // S without one pair of enclosing brackets ("[::1]" gives "::1"); other text unchanged.
 std::string UnbracketHost(const std::string& S);

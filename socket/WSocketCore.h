@@ -44,7 +44,7 @@
 #include "base/Exception.h"
 #include "base/StringList.h"
 #include "platform/Messages.h"
-#include "platform/Winsock.h"
+#include "winsock/Winsock.h"
 #include "socket/WSockBuf.h"
 #include "socket/WSocketAddress.h"
 #include "socket/WSocketErrors.h"

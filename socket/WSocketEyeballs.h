@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/Messages.h"
-#include "platform/Winsock.h"
+#include "winsock/Winsock.h"
 
 class TWSocketEyeballs {
 public:

@@ -1,7 +1,7 @@
 #include "socket/WSocketFamily.h"
 
 #include "base/SysUtils.h"
-#include "platform/Winsock.h"
+#include "winsock/Winsock.h"
 
 void SetWSocketFamily(TWSocketFamily Family) { SetProcessAddressFamily(Family); }
 

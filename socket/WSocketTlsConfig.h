@@ -1,10 +1,10 @@
 #pragma once
-// The socket layer's view of the process-wide TLS client configuration (platform/TlsClient.h
+// The socket layer's view of the process-wide TLS client configuration (tls/TlsClient.h
 // holds the settings, the context and the failure classes): the setter as the socket
 // layer's callers know it, and the socket error codes of the failure classes.
 #include <string>
 
-#include "platform/TlsClient.h"
+#include "tls/TlsClient.h"
 
 // TlsApplySettings, raising ESocketException (naming the file) when CaFile cannot be
 // loaded; the previous settings then stay.

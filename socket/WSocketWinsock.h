@@ -14,7 +14,7 @@
 // first call loads the module and may raise ESocketException (see LoadWinsockProc).
 #include <string>
 
-#include "platform/Winsock.h"
+#include "winsock/Winsock.h"
 
 // The module's handle, 0 while it is not loaded.
 HMODULE WinsockModule();
@@ -65,7 +65,7 @@ int WSocket_bind(SOCKET s, const TSockAddr* name, int nameLen);
 SOCKET WSocket_accept(SOCKET s, TSockAddr* addr, int* addrLen);
 int WSocket_recv(SOCKET s, char* buf, int len, int flags);
 int WSocket_recvfrom(SOCKET s, char* buf, int len, int flags, TSockAddr* from, int* fromLen);
-// Beyond Winsock 1.1 (see platform/Winsock.h): look-ups of a family, and address text of
+// Beyond Winsock 1.1 (see winsock/Winsock.h): look-ups of a family, and address text of
 // either family ("" when inet_ntop fails).
 THostEnt* WSocket_gethostbyname2(const char* name, int af);
 HANDLE WSocket_WSAAsyncGetHostByName2(HWND wnd, UINT msg, const char* name, int af, char* buf, int bufLen);

@@ -4,7 +4,7 @@
 #include "base/SysUtils.h"
 #include "http/HttpProt.h"
 #include "http/HttpProtUrl.h"
-#include "platform/WinInet.h"
+#include "wininet/WinInet.h"
 
 void ApplyProxy(THttpCli& client, const std::string& url) {
     std::string protocol, user, password, host, port, path;

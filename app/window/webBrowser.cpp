@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/TlsClient.h"
+#include "tls/TlsClient.h"
 
 namespace {
 

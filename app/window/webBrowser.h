@@ -7,7 +7,7 @@
 //
 // The engine's view is a child filling the control and lives as long as it does. A
 // certificate the engine does not trust is accepted when the program's TLS settings
-// (platform/TlsClient.h) trust it for the page's host.
+// (tls/TlsClient.h) trust it for the page's host.
 #include <QUrl>
 #include <QWidget>
 

@@ -18,7 +18,7 @@
 #include "PeerScript.h"
 #include "base/Stream.h"
 #include "http/HttpProt.h"
-#include "platform/WinsockHooks.h"
+#include "winsock/WinsockHooks.h"
 #include "socket/WSocket.h"
 #include "socket/WSocketWinsock.h"
 

@@ -14,7 +14,7 @@
 #include "FuzzPeer.h"
 #include "PeerScript.h"
 #include "base/Exception.h"
-#include "platform/WinsockHooks.h"
+#include "winsock/WinsockHooks.h"
 #include "socket/WSocket.h"
 #include "socket/WSocketWinsock.h"
 

@@ -18,7 +18,7 @@
 
 #include "FuzzPeer.h"
 #include "PeerScript.h"
-#include "platform/WinsockHooks.h"
+#include "winsock/WinsockHooks.h"
 #include "socket/WSocket.h"
 #include "socket/WSocketTlsConfig.h"
 

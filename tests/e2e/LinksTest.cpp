@@ -14,7 +14,7 @@
 #include "app/window/webBrowser.h"
 #include "platform/Encoding.h"
 #include "platform/ErrorGuard.h"
-#include "platform/TlsClient.h"
+#include "tls/TlsClient.h"
 #include "support/TestPki.h"
 #include "support/QtGuiTestMain.h"
 #include "widgets/StatusBar.h"

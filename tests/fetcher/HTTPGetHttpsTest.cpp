@@ -8,9 +8,9 @@
 
 #include "../http/Servers.h"
 #include "FetchTestSupport.h"
-#include "platform/TlsClient.h"
-#include "platform/WinInet.h"
-#include "platform/WinInetHooks.h"
+#include "tls/TlsClient.h"
+#include "wininet/WinInet.h"
+#include "wininet/WinInetHooks.h"
 #include "support/Loopback.h"
 #include "support/SilentIpv6Port.h"
 #include "support/TestPki.h"

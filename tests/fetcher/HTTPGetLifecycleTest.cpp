@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "FetchTestSupport.h"
-#include "platform/WinInet.h"
+#include "wininet/WinInet.h"
 #include "support/Loopback.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "FetchTestSupport.h"
-#include "platform/WinInet.h"
+#include "wininet/WinInet.h"
 #include "support/Loopback.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include "Servers.h"
 #include "base/Stream.h"
 #include "http/HttpProt.h"
-#include "platform/WinsockHooks.h"
+#include "winsock/WinsockHooks.h"
 #include "support/SilentIpv6Port.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "Servers.h"
 #include "base/Stream.h"
 #include "http/HttpProt.h"
-#include "platform/WinsockHooks.h"
+#include "winsock/WinsockHooks.h"
 #include "socket/WSocketTlsConfig.h"
 #include "support/Loopback.h"
 #include "support/TestPki.h"

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "SocketTestSupport.h"
-#include "platform/WinsockHooks.h"
+#include "winsock/WinsockHooks.h"
 #include "socket/WSocketFamily.h"
 
 namespace {

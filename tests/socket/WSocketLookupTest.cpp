@@ -7,7 +7,7 @@
 #include <mutex>
 
 #include "SocketTestSupport.h"
-#include "platform/WinsockHooks.h"
+#include "winsock/WinsockHooks.h"
 
 namespace {
 

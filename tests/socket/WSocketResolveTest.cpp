@@ -5,7 +5,7 @@
 #include <set>
 
 #include "SocketTestSupport.h"
-#include "platform/WinsockHooks.h"
+#include "winsock/WinsockHooks.h"
 
 TEST(IsDottedIPv4, AcceptsFourGroupsWithSurroundingSpacesOnly) {
     for (const char* s : {"1.2.3.4", " 10.0.0.1 ", "255.255.255.255", "0.0.0.0", "001.2.3.4"}) EXPECT_TRUE(IsDottedIPv4(s)) << s;

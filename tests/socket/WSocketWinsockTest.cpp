@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "SocketTestSupport.h"
-#include "platform/WinsockHooks.h"
+#include "winsock/WinsockHooks.h"
 #include "support/Loopback.h"
 
 TEST(WSocketWinsock, UnloadedWithTheLastSocketAndLoadedAgainByTheNext) {

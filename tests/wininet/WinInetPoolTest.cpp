@@ -1,0 +1,493 @@
+// Kept-alive connections and abandoned look-ups of the Internet client, seen from real
+// servers that count the connections they get.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "FetchTestSupport.h"
+#include "wininet/WinInet.h"
+#include "wininet/WinInetHooks.h"
+#include "support/Loopback.h"
+
+namespace {
+
+std::string Kept(const std::string& body) {
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// A server on addr:80 that serves each connection on a thread of its own and answers each
+// request (head plus announced body) as the plan says: send these bytes, then close or
+// wait for the next request. Every request is recorded with its connection's number.
+class KeptServer {
+public:
+    struct Reply {
+        std::string bytes;
+        bool close = false;
+        int waitForNextMs = 0;  // sent once the next request came, or after this long
+    };
+    using Plan = std::function<Reply(std::size_t connection, std::size_t nth, const std::string& request)>;
+    struct Seen {
+        std::size_t connection;
+        std::string request;
+        bool behind;  // bytes of a further request had come with it
+    };
+
+    KeptServer(const char* addr, Plan plan) : plan_(std::move(plan)) {
+        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int one = 1;
+        ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons(80);
+        ::inet_pton(AF_INET, addr, &sa.sin_addr);
+        if (::bind(listen_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(listen_, 64) != 0)
+            ADD_FAILURE() << "cannot listen on " << addr << ":80 (run in a network namespace as root)";
+        acceptor_ = std::thread([this] { AcceptLoop(); });
+    }
+    ~KeptServer() {
+        stop_ = true;
+        acceptor_.join();
+        for (int fd : open_) ::shutdown(fd, SHUT_RDWR);  // also ends the waits on kept connections
+        for (std::thread& t : workers_) t.join();
+        for (int fd : open_) ::close(fd);
+        ::close(listen_);
+    }
+
+    // Set before the first request: reads several requests at once and answers the first
+    // only.
+    std::atomic<bool> dropBehind{false};
+
+    std::size_t Connections() {
+        std::lock_guard lock(mu_);
+        return workers_.size();
+    }
+    std::vector<Seen> Requests() {
+        std::lock_guard lock(mu_);
+        return seen_;
+    }
+
+private:
+    void AcceptLoop() {
+        while (!stop_) {
+            pollfd p{listen_, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0) continue;
+            const int fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0) continue;
+            std::lock_guard lock(mu_);
+            open_.push_back(fd);
+            const std::size_t n = workers_.size();
+            workers_.emplace_back([this, fd, n] { Serve(fd, n); });
+        }
+    }
+    static bool More(int fd, std::string& got) {
+        char buf[4096];
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n > 0) got.append(buf, static_cast<std::size_t>(n));
+        return n > 0;
+    }
+    void Serve(int fd, std::size_t connection) {
+        std::string got;
+        for (std::size_t nth = 0;; ++nth) {
+            std::size_t end;
+            while ((end = got.find(kHeadEnd)) == std::string::npos)
+                if (!More(fd, got)) return;
+            std::size_t size = end + 4;
+            const std::size_t at = got.find("Content-Length: ");
+            if (at != std::string::npos && at < end) size += std::stoul(got.substr(at + 16));
+            while (got.size() < size)
+                if (!More(fd, got)) return;
+            const std::string request = got.substr(0, size);
+            got.erase(0, size);
+            const Reply reply = plan_(connection, nth, request);
+            pollfd p{fd, POLLIN, 0};
+            if (got.empty() && reply.waitForNextMs > 0 && ::poll(&p, 1, reply.waitForNextMs) == 1 && !More(fd, got))
+                return;
+            {
+                std::lock_guard lock(mu_);
+                seen_.push_back({connection, request, !got.empty()});
+            }
+            if (dropBehind) got.clear();
+            ::send(fd, reply.bytes.data(), reply.bytes.size(), MSG_NOSIGNAL);
+            if (reply.close) {
+                ::shutdown(fd, SHUT_RDWR);
+                return;
+            }
+        }
+    }
+
+    Plan plan_;
+    int listen_ = -1;
+    std::atomic<bool> stop_{false};
+    std::thread acceptor_;
+    std::mutex mu_;
+    std::vector<std::thread> workers_;
+    std::vector<int> open_;
+    std::vector<Seen> seen_;
+};
+
+class WinInetPool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ClearProxyEnvironment();
+        WinInetDropIdleConnections();
+    }
+    void TearDown() override { WinInetDropIdleConnections(); }
+
+    // One transfer with WaitThread; true when it succeeded.
+    bool Fetch(THTTPGet& get, const std::string& url, const std::string& post = {}) {
+        get.SetURL(url);
+        get.SetFileName(dir.Path("out.jpg"));
+        get.SetPostQuery(post);
+        get.SetWaitThread(true);
+        get.FetchToFile();
+        return get.LastOutcome();
+    }
+
+    // Fetches /1 to /n, each naming the next as its follower; every body must be its own path.
+    void FetchChain(const std::string& base, int n) {
+        THTTPGet get;
+        EventLog log;
+        log.Attach(get);
+        for (int i = 1; i <= n; ++i) {
+            get.SetNextURL(i < n ? base + "/" + std::to_string(i + 1) : "");
+            EXPECT_TRUE(Fetch(get, base + "/" + std::to_string(i)));
+            EXPECT_EQ(ReadAll(dir.Path("out.jpg")), "/" + std::to_string(i));
+        }
+        EXPECT_EQ(log.events.size(), static_cast<std::size_t>(n));  // one success each, no retry
+    }
+
+    ScratchDir dir;
+};
+
+TEST_F(WinInetPool, FiftyPhotosOnFourFetchersTakeAboutFourConnections) {
+    KeptServer server("127.0.6.80", [](std::size_t, std::size_t, const std::string&) {
+        return KeptServer::Reply{Kept(Body(3000))};
+    });
+    std::vector<std::unique_ptr<THTTPGet>> gets;
+    int next = 0, done = 0, failed = 0;
+    for (int i = 0; i < 4; ++i) {
+        gets.push_back(std::make_unique<THTTPGet>());
+        gets.back()->OnDoneFile = [&](TObject*, const std::string&, std::int32_t) { ++done; };
+        gets.back()->OnError = [&](TObject*) { ++failed; };
+    }
+    while (done + failed < 50) {
+        for (auto& get : gets) {
+            if (get->Busy() || next == 50) continue;
+            get->SetURL("http://127.0.6.80/" + std::to_string(next) + ".jpg");
+            get->SetFileName(dir.Path(std::to_string(next++) + ".jpg"));
+            get->FetchToFile();
+        }
+        ASSERT_TRUE(PumpUntil([&] {
+            for (auto& get : gets)
+                if (!get->Busy() && next < 50) return true;
+            return done + failed == 50;
+        }));
+    }
+    EXPECT_EQ(done, 50);
+    EXPECT_LE(server.Connections(), 6u);
+    const auto seen = server.Requests();
+    ASSERT_EQ(seen.size(), 50u);
+    for (const auto& s : seen) {
+        EXPECT_EQ(s.request.rfind("GET /", 0), 0u);
+        EXPECT_NE(s.request.find(" HTTP/1.0\r\n"), std::string::npos);
+        EXPECT_NE(s.request.find("\r\nConnection: Keep-Alive\r\n\r\n"), std::string::npos);
+    }
+}
+
+TEST_F(WinInetPool, OnlyAWholeFramedKeptResponseLeavesItsConnection) {
+    struct Case {
+        const char* response;
+        bool serverCloses;
+        DWORD readFirst;  // 0: read to the end
+        bool kept;
+    } cases[] = {
+        {"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc", false, 0, true},
+        {"HTTP/1.0 200 OK\r\nConnection: Keep-Alive\r\nContent-Length: 3\r\n\r\nabc", false, 0, true},
+        {"HTTP/1.1 204 No Content\r\n\r\n", false, 0, true},
+        {"HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 3\r\n\r\nabc", false, 0, false},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nabc", false, 0, false},
+        {"HTTP/1.1 200 OK\r\n\r\nabc", true, 0, false},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabcdef", false, 0, false},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc", false, 2, false},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.response);
+        ScriptedPeer peer("127.0.6.81", 80);
+        peer.Accept().ReadUntil(kHeadEnd).Send(k.response);
+        (k.serverCloses ? peer.Close() : peer.ReadToEnd()).Start();
+        HINTERNET session = InternetOpenA("probe", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+        HINTERNET connection = InternetConnectA(session, "127.0.6.81", 80, "", "", INTERNET_SERVICE_HTTP, 0, 0);
+        HINTERNET request = HttpOpenRequestA(connection, "GET", "/k", nullptr, nullptr, nullptr, 0, 0);
+        ASSERT_TRUE(HttpSendRequestA(request, nullptr, 0, nullptr, 0));
+        char buf[64];
+        DWORD read = 0;
+        if (k.readFirst) {
+            ASSERT_TRUE(InternetReadFile(request, buf, k.readFirst, &read));
+        } else {
+            while (InternetReadFile(request, buf, sizeof buf, &read) && read > 0) {
+            }
+        }
+        InternetCloseHandle(request);
+        InternetCloseHandle(connection);
+        InternetCloseHandle(session);
+        EXPECT_EQ(WinInetIdleConnectionCount(), k.kept ? 1 : 0);
+        WinInetDropIdleConnections();
+        peer.Join();
+        EXPECT_EQ(peer.Failure(), "");
+    }
+}
+
+TEST_F(WinInetPool, AtMostSixteenConnectionsWaitPerServer) {
+    KeptServer server("127.0.6.85", [](std::size_t, std::size_t, const std::string&) {
+        return KeptServer::Reply{Kept("photo")};
+    });
+    HINTERNET session = InternetOpenA("probe", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    HINTERNET connection = InternetConnectA(session, "127.0.6.85", 80, "", "", INTERNET_SERVICE_HTTP, 0, 0);
+    std::vector<HINTERNET> requests;
+    for (int i = 0; i < 18; ++i) {  // all answered before any is read: 18 connections
+        requests.push_back(HttpOpenRequestA(connection, "GET", "/p", nullptr, nullptr, nullptr, 0, 0));
+        ASSERT_TRUE(HttpSendRequestA(requests.back(), nullptr, 0, nullptr, 0));
+    }
+    for (HINTERNET request : requests) {
+        char buf[16];
+        DWORD read = 0;
+        while (InternetReadFile(request, buf, sizeof buf, &read) && read > 0) {
+        }
+        InternetCloseHandle(request);
+    }
+    InternetCloseHandle(connection);
+    InternetCloseHandle(session);
+    EXPECT_EQ(server.Connections(), 18u);
+    EXPECT_EQ(WinInetIdleConnectionCount(), 16);
+}
+
+TEST_F(WinInetPool, AKeptConnectionTheServerClosedCostsNothing) {
+    // Closed while idle, reset while idle, closed with the next request unanswered, reset so.
+    struct Case {
+        bool whileIdle, reset;
+    } cases[] = {{true, false}, {true, true}, {false, false}, {false, true}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(std::string(k.whileIdle ? "idle" : "next request") + (k.reset ? ", reset" : ", closed"));
+        ScriptedPeer peer("127.0.6.82", 80);
+        peer.Accept().ReadUntil(kHeadEnd).Send(Kept("one"));
+        if (k.whileIdle)
+            peer.Delay(300);  // the client has read the answer and filed the connection
+        else
+            peer.ReadUntil(kHeadEnd);
+        (k.reset ? peer.Reset() : peer.Close()).Accept().ReadUntil(kHeadEnd).Send(Kept("two")).ReadToEnd().Start();
+        THTTPGet get;
+        EventLog log;
+        log.Attach(get);
+        EXPECT_TRUE(Fetch(get, "http://127.0.6.82/1.jpg"));
+        if (k.whileIdle) PumpUntil([] { return false; }, 600);  // the close or reset has arrived
+        EXPECT_TRUE(Fetch(get, "http://127.0.6.82/2.jpg"));
+        EXPECT_EQ(ReadAll(dir.Path("out.jpg")), "two");
+        WinInetDropIdleConnections();
+        peer.Join();
+        EXPECT_EQ(peer.Connections(), 2u);
+        EXPECT_EQ(peer.Received(1).rfind("GET /2.jpg ", 0), 0u);
+        ASSERT_EQ(log.events.size(), 2u);  // no error, and no transfer of its own for the replay
+        EXPECT_EQ(log.events[1].rfind("done ", 0), 0u);
+    }
+}
+
+// A connection left idle for the limit is closed by the pool on its own, with nobody
+// using the pool meanwhile, and the next transfer connects anew.
+TEST_F(WinInetPool, AConnectionIdleForTheLimitIsClosed) {
+    KeptServer server("127.0.6.89", [](std::size_t, std::size_t, const std::string&) {
+        return KeptServer::Reply{Kept("photo")};
+    });
+    WinInetSetIdleLimit(200);
+    struct Restore {
+        ~Restore() { WinInetSetIdleLimit(30000); }
+    } restore;
+    THTTPGet get;
+    EXPECT_TRUE(Fetch(get, "http://127.0.6.89/1.jpg"));
+    EXPECT_EQ(WinInetIdleConnectionCount(), 1);
+    EXPECT_TRUE(PumpUntil([] { return WinInetIdleConnectionCount() == 0; }));
+    EXPECT_TRUE(Fetch(get, "http://127.0.6.89/2.jpg"));
+    EXPECT_EQ(server.Connections(), 2u);
+}
+
+TEST_F(WinInetPool, APostIsNeverSentTwice) {
+    KeptServer server("127.0.6.83", [](std::size_t, std::size_t, const std::string& request) {
+        if (request.rfind("POST", 0) == 0) return KeptServer::Reply{"", true};  // closed unanswered
+        return KeptServer::Reply{Kept("photo")};
+    });
+    THTTPGet get;
+    EXPECT_TRUE(Fetch(get, "http://127.0.6.83/1.jpg"));
+    EXPECT_FALSE(Fetch(get, "http://127.0.6.83/log.php", "title=x"));
+    const auto seen = server.Requests();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1].request.rfind("POST /log.php ", 0), 0u);
+    EXPECT_EQ(seen[1].connection, 0u);  // the connection that had just answered
+    EXPECT_EQ(server.Connections(), 1u);  // and no second one for it
+}
+
+// The path of a request, as its answer's body, on a connection the server keeps.
+KeptServer::Reply EchoPath(const std::string& request, const char* connection = "Keep-Alive") {
+    const std::string path = request.substr(4, request.find(' ', 4) - 4);
+    return {std::string("HTTP/1.1 200 OK\r\nConnection: ") + connection +
+            "\r\nContent-Length: " + std::to_string(path.size()) + "\r\n\r\n" + path};
+}
+
+// A follower takes its answer whatever came between its announcement and itself, and a
+// connection the server drops behind an answer, or says it will close, costs nothing.
+TEST_F(WinInetPool, AnAnnouncedRequestTakesItsAnswerWhateverCameBetween) {
+    struct Case {
+        const char* connection;  // the answers' Connection header
+        bool closeBehindSecond;  // answers /2, then closes without a word: /3 goes unanswered
+        std::size_t connections;
+    } cases[] = {{"Keep-Alive", false, 2}, {"close", false, 4}, {"Keep-Alive", true, 3}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(std::string(k.connection) + (k.closeBehindSecond ? ", closed behind /2" : ""));
+        KeptServer server("127.0.6.86", [&k](std::size_t connection, std::size_t nth, const std::string& request) {
+            KeptServer::Reply reply = EchoPath(request, k.connection);
+            reply.close = k.closeBehindSecond && connection == 0 && nth == 1;
+            return reply;
+        });
+        THTTPGet get;
+        EventLog log;
+        log.Attach(get);
+        // /5 comes between /3's announcement and /3 itself.
+        const char* order[][2] = {{"/1", "/2"}, {"/2", "/3"}, {"/5", ""}, {"/3", ""}};
+        for (const auto& [path, next] : order) {
+            get.SetNextURL(*next ? std::string("http://127.0.6.86") + next : "");
+            EXPECT_TRUE(Fetch(get, std::string("http://127.0.6.86") + path));
+            EXPECT_EQ(ReadAll(dir.Path("out.jpg")), path);
+        }
+        EXPECT_EQ(log.events.size(), 4u);
+        EXPECT_EQ(server.Connections(), k.connections);
+        WinInetDropIdleConnections();
+    }
+}
+
+// Once a server has answered a request that came behind another, each follower goes out as
+// soon as the request in front of it is taken up, before that one's answer: the server has
+// the next request before it answers the current one.
+TEST_F(WinInetPool, RequestsGoBackToBackToAServerThatAnswersThem) {
+    KeptServer server("127.0.6.87", [](std::size_t, std::size_t, const std::string& request) {
+        KeptServer::Reply reply = EchoPath(request);
+        // /3 to /5 are answered once the next one is in (or, if it never comes early, late).
+        const char c = request[5];
+        if (c >= '3' && c <= '5') reply.waitForNextMs = 10000;
+        return reply;
+    });
+    FetchChain("http://127.0.6.87", 6);
+    const auto seen = server.Requests();
+    ASSERT_EQ(seen.size(), 6u);
+    // /1 and /2 went together; /3 once /2 was answered; from then on back to back.
+    const bool behind[] = {true, false, true, true, true, false};
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_EQ(seen[i].request.rfind("GET /" + std::to_string(i + 1) + " ", 0), 0u);
+        EXPECT_EQ(seen[i].behind, behind[i]) << seen[i].request;
+    }
+    EXPECT_EQ(server.Connections(), 1u);
+}
+
+// A server that reads two requests at once and answers only the first: the dropped one is
+// sent again on a new connection (no failure, no answer taken for another's), and that
+// server gets no request behind another any more.
+TEST_F(WinInetPool, AServerThatDropsARequestBehindAnotherCostsNoPhoto) {
+    KeptServer server("127.0.6.88", [](std::size_t, std::size_t, const std::string& request) { return EchoPath(request); });
+    server.dropBehind = true;
+    FetchChain("http://127.0.6.88", 5);
+    const auto seen = server.Requests();
+    ASSERT_EQ(seen.size(), 5u);  // /2's first sending never counted as a request
+    EXPECT_TRUE(seen[0].behind);
+    for (std::size_t i = 1; i < seen.size(); ++i) {
+        EXPECT_EQ(seen[i].connection, 1u);
+        EXPECT_FALSE(seen[i].behind) << seen[i].request;
+    }
+    EXPECT_EQ(server.Connections(), 2u);
+}
+
+TEST_F(WinInetPool, AbortingAKeptConnectionInUseLeavesTheNextTransferAFreshOne) {
+    KeptServer server("127.0.6.84", [](std::size_t connection, std::size_t nth, const std::string&) {
+        if (connection == 0 && nth == 1)  // half a body, then silence
+            return KeptServer::Reply{"HTTP/1.1 200 OK\r\nContent-Length: 3000\r\n\r\n" + Body(1000)};
+        return KeptServer::Reply{Kept("photo")};
+    });
+    THTTPGet get;
+    EventLog log;
+    log.Attach(get);
+    EXPECT_TRUE(Fetch(get, "http://127.0.6.84/1.jpg"));
+    get.SetURL("http://127.0.6.84/2.jpg");
+    get.SetWaitThread(false);
+    get.FetchToFile();
+    ASSERT_TRUE(PumpUntil([&] { return server.Requests().size() == 2; }));
+    get.Abort();
+    ASSERT_TRUE(PumpUntil([&] { return !get.Busy(); }));
+    EXPECT_EQ(get.LastErrorCode(), ERROR_INTERNET_OPERATION_CANCELLED);
+    EXPECT_EQ(WinInetIdleConnectionCount(), 0);
+
+    EXPECT_TRUE(Fetch(get, "http://127.0.6.84/3.jpg"));
+    const auto seen = server.Requests();
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[1].connection, 0u);  // the second transfer ran on the kept connection
+    EXPECT_EQ(seen[2].connection, 1u);
+    EXPECT_EQ(server.Connections(), 2u);
+}
+
+TEST_F(WinInetPool, AbortEndsALookUpThatNeverAnswers) {
+    struct Gate {
+        std::mutex mu;
+        std::condition_variable cv;
+        bool entered = false, open = false;
+    };
+    auto gate = std::make_shared<Gate>();  // the look-up thread may outlive the test
+    WinInetSetLookupHook([gate](const std::string& host) {
+        std::unique_lock lock(gate->mu);
+        gate->entered = gate->entered || host == "stuck.example";
+        gate->cv.notify_all();
+        gate->cv.wait(lock, [&] { return gate->open; });
+        return false;
+    });
+    struct Cleanup {
+        std::shared_ptr<Gate> gate;
+        ~Cleanup() {
+            {
+                std::lock_guard lock(gate->mu);
+                gate->open = true;
+            }
+            gate->cv.notify_all();
+            WinInetSetLookupHook(nullptr);
+        }
+    } cleanup{gate};
+    THTTPGet get;
+    EventLog log;
+    log.Attach(get);
+    get.SetURL("http://stuck.example/a.jpg");
+    get.SetFileName(dir.Path("a.jpg"));
+    get.FetchToFile();
+    {
+        std::unique_lock lock(gate->mu);
+        ASSERT_TRUE(gate->cv.wait_for(lock, std::chrono::seconds(5), [&] { return gate->entered; }));
+    }
+    get.Abort();
+    ASSERT_TRUE(PumpUntil([&] { return log.Finished(); }));  // while the look-up still hangs
+    EXPECT_EQ(log.events, std::vector<std::string>{"error"});
+    EXPECT_EQ(get.LastErrorCode(), ERROR_INTERNET_OPERATION_CANCELLED);
+    EXPECT_FALSE(Exists(dir.Path("a.jpg")));
+    EXPECT_EQ(WinInetLookupsInFlight(), 1);
+    {
+        std::lock_guard lock(gate->mu);
+        gate->open = true;
+    }
+    gate->cv.notify_all();
+    EXPECT_TRUE(PumpUntil([] { return WinInetLookupsInFlight() == 0; }));  // it ends on its own
+}
+
+}  // namespace

@@ -1,0 +1,544 @@
+// The exchange of one request: send it, read the response head, hand out the body.
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "base/SysUtils.h"
+#include "wininet/WinInet.h"
+#include "wininet/WinInetObjects.h"
+#include "wininet/WinInetSocks.h"
+
+using namespace wininet;
+
+namespace {
+
+constexpr std::size_t kMaxHead = 64 * 1024;  // a larger head is not a response we accept
+constexpr std::size_t kReceiveChunk = 64 * 1024;
+constexpr int kMaxRedirects = 10;
+// What a request sent back to back is given, beyond two round trips from its sending, for
+// its answer to begin, and at least from the moment it is taken up: the server's own work,
+// which may be a slow one (a photo not in a cache). Too short a wait gives up on a server
+// that answers after all (one request sent twice, no more requests back to back to it);
+// too long a wait only delays, once, the connection that probes a server that drops them.
+constexpr int kAnswerWaitFloorMs = 1000;
+
+bool Fail(DWORD code) {
+    SetLastError(code);
+    return false;
+}
+
+bool IsTlsFailure(DWORD code) {
+    return code == ERROR_INTERNET_INVALID_CA || code == ERROR_INTERNET_SEC_CERT_CN_INVALID ||
+           code == ERROR_INTERNET_SEC_CERT_DATE_INVALID || code == ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+}
+
+// Notes why a TLS call failed, for InternetGetLastResponseInfoA.
+DWORD NoteTls(Request& r, DWORD err) {
+    if (IsTlsFailure(err) && r.tls) r.tlsFailure = r.tls->FailureText();
+    return err;
+}
+
+void CloseConnection(Request& r) {
+    r.tls.reset();
+    r.socket.Close();
+}
+
+// The Host line and the absolute address name the port only when it is not the scheme's
+// default; a tunnel's address always names it.
+std::string HostWithPort(const Request& r, bool alwaysPort = false) {
+    std::string host = r.server;
+    if (host.find(':') != std::string::npos && host.front() != '[' && host.find(':') != host.rfind(':'))
+        host = "[" + host + "]";  // a bare IPv6 address
+    const INTERNET_PORT standard = r.secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
+    if (alwaysPort || r.port != standard) host.append(1, ':').append(std::to_string(r.port));
+    return host;
+}
+
+// Receives into r.pending; 0 or an error code. Sets r.atEnd at the end of the stream.
+DWORD ReceiveMore(Request& r) {
+    if (r.pendingAt > 0) {
+        r.pending.erase(0, r.pendingAt);
+        r.pendingAt = 0;
+    }
+    const std::size_t old = r.pending.size();
+    r.pending.resize(old + kReceiveChunk);
+    std::size_t got = 0;
+    const DWORD err = r.tls ? NoteTls(r, r.tls->Receive(r.pending.data() + old, kReceiveChunk, r.timeouts.receiveMs, got))
+                            : ReceiveSome(r.socket.Get(), r.pending.data() + old, kReceiveChunk, r.timeouts.receiveMs, got);
+    r.pending.resize(old + got);
+    if (r.closed) return ERROR_INTERNET_OPERATION_CANCELLED;
+    if (err == 0 && got == 0) r.atEnd = true;
+    return err;
+}
+
+// Reads heads until a final (non-1xx) one; the bytes after it stay in r.pending.
+DWORD ReadHead(Request& r) {
+    for (;;) {
+        std::size_t end;
+        while ((end = HeadEnd(std::string_view(r.pending).substr(r.pendingAt))) == 0) {
+            if (r.pending.size() - r.pendingAt > kMaxHead) return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+            if (r.atEnd) return ERROR_HTTP_INVALID_SERVER_RESPONSE;  // closed without a full head
+            if (const DWORD err = ReceiveMore(r)) return err;
+        }
+        if (!ParseResponseHead(std::string_view(r.pending).substr(r.pendingAt, end), r.head))
+            return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+        r.pendingAt += end;
+        if (r.head.status >= 200 || r.head.status < 100) return 0;
+    }
+}
+
+void FrameBody(Request& r) {
+    const int s = r.head.status;
+    if (r.verb == "HEAD" || s == 204 || s == 304 || (s >= 100 && s < 200)) {
+        r.bodyLeft = 0;
+        return;
+    }
+    if (const std::string* length = r.head.Find("Content-Length")) r.bodyLeft = ParseContentLength(*length);
+}
+
+// The response is over: its connection goes back to the pool when the response was framed,
+// the server keeps it open, every byte of the body was handed out and nothing came after
+// it but the answer to a request sent ahead; else it is closed. An aborted request's
+// connection is never filed.
+void Finish(Request& r) {
+    const bool whole = r.bodyLeft && *r.bodyLeft == 0;
+    const bool nothingElse = r.pendingAt == r.pending.size() || !r.ahead.empty();
+    if (r.keepable && whole && nothingElse && !r.atEnd && !r.closed) {
+        const int fd = r.socket.Release();
+        if (fd >= 0) {
+            r.keepable = false;
+            KeptConnection c;
+            c.fd = fd;
+            c.tls = std::move(r.tls);
+            c.ahead = std::move(r.ahead);
+            c.received = r.pending.substr(r.pendingAt);
+            c.early = r.aheadEarly && !c.ahead.empty();
+            c.aheadSentAt = r.aheadSentAt;
+            c.roundTripMs = r.roundTripMs;
+            r.ahead.clear();
+            r.aheadEarly = false;
+            PutIdle(r.poolKey, std::move(c));
+            return;
+        }
+    }
+    r.ahead.clear();
+    r.aheadEarly = false;
+    CloseConnection(r);
+}
+
+// Sends the request on the connection in r.socket (unless out is empty: it was sent
+// already) and reads the head.
+DWORD Converse(Request& r, const std::string& out) {
+    if (out.empty()) return ReadHead(r);
+    const DWORD err = r.tls ? NoteTls(r, r.tls->Send(out.data(), out.size(), r.timeouts.sendMs))
+                            : SendAll(r.socket.Get(), out.data(), out.size(), r.timeouts.sendMs);
+    if (err) return r.closed ? ERROR_INTERNET_OPERATION_CANCELLED : err;
+    return ReadHead(r);
+}
+
+int MsSince(std::chrono::steady_clock::time_point start) {
+    return static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+}
+
+// Sends the request with nothing in front of it on its connection, and the announced one
+// (if not empty) in the same write, and reads the head; measures the connection's round trip.
+DWORD ConverseTimed(Request& r, const std::string& out, const std::string& ahead) {
+    const auto start = std::chrono::steady_clock::now();
+    const DWORD err = Converse(r, out + ahead);
+    if (!ahead.empty()) {
+        r.ahead = ahead;
+        r.aheadEarly = true;
+        r.aheadSentAt = start;
+    }
+    if (!err) r.roundTripMs = MsSince(start);
+    return err;
+}
+
+// Asks the proxy on r.socket for a tunnel to the server; 0 once it is open, CANNOT_CONNECT
+// when the proxy refuses (any answer but 2xx), or the connection's error.
+DWORD OpenTunnel(Request& r, const ProxySettings& proxy) {
+    const std::string authority = HostWithPort(r, true);
+    std::string out = "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n";
+    if (!r.agent.empty()) out += "User-Agent: " + r.agent + "\r\n";
+    if (!proxy.userName.empty())
+        out += "Proxy-Authorization: Basic " + Base64(proxy.userName + ":" + proxy.password) + "\r\n";
+    out += "\r\n";
+    if (const DWORD err = Converse(r, out)) return err;
+    const int status = r.head.status;
+    // The tunnel carries TLS from its first byte: anything after the proxy's answer is not.
+    const bool clean = r.pendingAt == r.pending.size();
+    r.head = ResponseHead{};
+    r.pending.clear();
+    r.pendingAt = 0;
+    return status >= 200 && status < 300 && clean ? 0 : ERROR_INTERNET_CANNOT_CONNECT;
+}
+
+// Runs the TLS handshake on the connection in r.socket.
+DWORD StartTls(Request& r) {
+    r.tls = std::make_unique<TlsStream>();
+    const DWORD err = NoteTls(r, r.tls->Handshake(r.socket.Get(), r.server, r.port, r.timeouts.connectMs));
+    return r.closed ? ERROR_INTERNET_OPERATION_CANCELLED : err;
+}
+
+// A kept connection that the server closed or reset before a byte of a response came back:
+// it had given the connection up while it idled, and never saw the request.
+bool ClosedUnanswered(const Request& r, DWORD err) {
+    return r.pending.empty() && (err == ERROR_INTERNET_CONNECTION_RESET || err == ERROR_INTERNET_CONNECTION_ABORTED ||
+                                 err == ERROR_HTTP_INVALID_SERVER_RESPONSE);
+}
+
+// Sends the announced request on this request's connection. Once this answer has begun,
+// every server has read this request whole, so the next one lands in its connection's
+// queue, never in a buffer it drops; earlier (early) only to a server seen to answer
+// requests sent back to back. A failure here is not this request's: the connection just is
+// not filed for the next.
+void SendAhead(Request& r, const std::string& ahead, bool early) {
+    const DWORD err = r.tls ? r.tls->Send(ahead.data(), ahead.size(), r.timeouts.sendMs)
+                            : SendAll(r.socket.Get(), ahead.data(), ahead.size(), r.timeouts.sendMs);
+    if (err) {
+        r.spoiled = true;
+        return;
+    }
+    r.ahead = ahead;
+    r.aheadEarly = early;
+    r.aheadSentAt = std::chrono::steady_clock::now();
+}
+
+// Waits for the first byte of the answer to the request sent back to back on the kept
+// connection now in r; false when none came in time (the server dropped the request).
+// An error or the stream's end is left to the head's reading.
+bool AnswerBegins(Request& r, const KeptConnection& kept) {
+    if (r.pending.size() > r.pendingAt) return true;
+    const int due = 2 * kept.roundTripMs + kAnswerWaitFloorMs - MsSince(kept.aheadSentAt);
+    const DWORD saved = r.timeouts.receiveMs;
+    r.timeouts.receiveMs = static_cast<DWORD>(std::max(kAnswerWaitFloorMs, due));
+    const DWORD err = ReceiveMore(r);
+    r.timeouts.receiveMs = saved;
+    return err != ERROR_INTERNET_TIMEOUT || r.pending.size() > r.pendingAt;
+}
+
+// One round: take a kept connection or connect, send, read the head.
+DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DWORD bodyLength) {
+    ProxySettings proxy;
+    if (!ProxyForRequest(r.proxy, r.secure, r.server, proxy, r.proxyFailure)) return ERROR_INTERNET_INVALID_PROXY_REQUEST;
+    const bool viaProxy = proxy.enabled;
+    // Through a SOCKS proxy the request goes as if direct. Through an HTTP proxy a plain
+    // request names the whole address; a TLS one goes through a tunnel and looks as if
+    // sent to the server itself.
+    const bool socks = viaProxy && proxy.kind != ProxyKind::Http;
+    const bool absolute = viaProxy && !socks && !r.secure;
+    RequestHeadInput in;
+    in.verb = r.verb;
+    in.target = absolute ? "http://" + HostWithPort(r) + r.target : r.target;
+    in.version = r.version;
+    in.host = HostWithPort(r);
+    in.agent = r.agent;
+    in.referrer = r.referrer;
+    in.acceptTypes = r.acceptTypes;
+    in.reload = (r.flags & INTERNET_FLAG_RELOAD) != 0;
+    in.userName = r.userName;
+    in.password = r.password;
+    if (absolute) {
+        in.proxyUserName = proxy.userName;
+        in.proxyPassword = proxy.password;
+    }
+    in.extraHeaders = extraHeaders;
+    in.hasBody = (body && bodyLength > 0) || r.verb == "POST" || r.verb == "PUT";
+    in.bodyLength = body ? bodyLength : 0;
+    in.keepAlive = true;
+
+    if (r.server.empty()) return ERROR_INTERNET_NAME_NOT_RESOLVED;
+    std::string out = ComposeRequestHead(in);
+    if (body && bodyLength > 0) out.append(static_cast<const char*>(body), bodyLength);
+    // The announced request, to go out once this one's answer has begun (SendAhead). A
+    // proxy that reads plain requests is left out: not every one keeps them in order.
+    std::string ahead;
+    if (!r.nextTarget.empty() && r.verb == "GET" && !in.hasBody && !absolute) {
+        in.target = r.nextTarget;
+        ahead = ComposeRequestHead(in);
+    }
+    // A connection through a SOCKS proxy leads to its server alone.
+    r.poolKey = !viaProxy ? PoolKey(r.secure, r.server, r.port)
+                : socks   ? PoolKey(r.secure, r.server, r.port) + " via " + proxy.describe
+                          : PoolKey(r.secure, r.server, r.port, proxy.host, proxy.port);
+
+    // A request that may be sent twice goes on any kept connection: when the server has
+    // closed it meanwhile, the request is sent again, once, on a new connection, and the
+    // caller never sees the difference. Any other request (a POST) is never sent again, so
+    // it takes only a connection that answered a moment ago, or a new one.
+    // A connection on which this very request was sent ahead comes first: its answer is on
+    // the way already.
+    const bool replayable = r.verb == "GET" || r.verb == "HEAD";
+    KeptConnection kept;
+    if (replayable && !r.socket.Aborted()) {
+        kept = TakeAnswering(r.poolKey, out);
+        if (kept.fd < 0) kept = TakeIdle(r.poolKey);
+    } else if (!r.socket.Aborted()) {
+        kept = TakeIdle(r.poolKey, kFreshForOnceMs);
+    }
+    // The announced request goes in one write with this one on a connection this request
+    // is the first to use now, when the server answers such requests or as the probe that
+    // finds out (MaySendTogether). Behind a request already sent, it goes out at once only
+    // to a server that answers them, else once this answer has begun.
+    const BackToBack backToBack = ahead.empty() ? BackToBack::Dropped : BackToBackOf(r.poolKey);
+    bool answered = false;
+    if (kept.fd >= 0) {
+        r.socket.Set(kept.fd);
+        r.tls = std::move(kept.tls);
+        r.pending = std::move(kept.received);
+        r.pendingAt = 0;
+        r.roundTripMs = kept.roundTripMs;
+        DWORD err = 0;
+        if (kept.ahead.empty()) {
+            err = ConverseTimed(r, out, !ahead.empty() && MaySendTogether(r.poolKey) ? ahead : std::string());
+        } else {
+            if (backToBack == BackToBack::Kept) SendAhead(r, ahead, true);
+            if (kept.early && !AnswerBegins(r, kept) && !r.closed) {
+                // Given up, not failed: this request goes again on a new connection.
+                NoteBackToBack(r.poolKey, false);
+                err = ERROR_INTERNET_CONNECTION_RESET;
+            } else {
+                err = ReadHead(r);
+                if (!err && kept.early) NoteBackToBack(r.poolKey, true);
+            }
+        }
+        if (r.closed) return ERROR_INTERNET_OPERATION_CANCELLED;
+        if (err && (!replayable || !ClosedUnanswered(r, err))) return err;
+        answered = err == 0;
+        if (!answered) {
+            CloseConnection(r);
+            r.ahead.clear();
+            r.aheadEarly = false;
+            r.spoiled = false;
+            r.atEnd = false;
+            r.tlsFailure.clear();
+            r.pending.clear();
+            r.pendingAt = 0;
+        }
+    }
+    if (!answered) {
+        const DWORD connected = viaProxy ? ConnectTo(proxy.host, proxy.port, r.timeouts.connectMs, r.socket)
+                                         : ConnectTo(r.server, r.port, r.timeouts.connectMs, r.socket);
+        if (r.closed) return ERROR_INTERNET_OPERATION_CANCELLED;
+        if (connected) {
+            if (viaProxy && connected == ERROR_INTERNET_CANNOT_CONNECT)
+                r.proxyFailure = "cannot connect to the proxy " + (proxy.describe.empty() ? proxy.host : proxy.describe);
+            return connected;
+        }
+        if (socks) {
+            if (const DWORD err = SocksConnect(r.socket, proxy, r.server, r.port, r.timeouts.connectMs, r.proxyFailure))
+                return r.closed ? ERROR_INTERNET_OPERATION_CANCELLED : err;
+        } else if (viaProxy && r.secure) {
+            if (const DWORD err = OpenTunnel(r, proxy)) return r.closed ? ERROR_INTERNET_OPERATION_CANCELLED : err;
+        }
+        if (r.secure) {
+            if (const DWORD err = StartTls(r)) return err;
+        }
+        const bool together = !ahead.empty() && MaySendTogether(r.poolKey);
+        if (const DWORD err = ConverseTimed(r, out, together ? ahead : std::string())) return err;
+    }
+    FrameBody(r);
+    r.keepable = !r.spoiled && r.bodyLeft.has_value() && StaysOpen(r.head);
+    if (r.keepable && !ahead.empty() && r.ahead.empty()) {
+        SendAhead(r, ahead, false);
+        r.keepable = !r.spoiled;
+    }
+    return 0;
+}
+
+bool IsRedirectFailure(DWORD code) { return code == ERROR_HTTP_REDIRECT_FAILED || code == ERROR_HTTP_TOO_MANY_REDIRECTS; }
+
+// Prepares the request for the place a redirection answer names: 0 when it goes on there,
+// when the answer is to be handed to the caller as it is (not a redirection, or the caller
+// follows them itself) with handBack set, else why it cannot go on. A 303, and a 301 or 302
+// to a POST, continue as a GET without the body; a request that moves to another server
+// leaves its credentials. lastHop: no further redirection may be followed.
+DWORD FollowRedirect(Request& r, bool& keepBody, bool lastHop, bool& handBack) {
+    const int s = r.head.status;
+    handBack = (r.flags & INTERNET_FLAG_NO_AUTO_REDIRECT) || (s != 301 && s != 302 && s != 303 && s != 307 && s != 308);
+    if (handBack) return 0;
+    const std::string* location = r.head.Find("Location");
+    Location to;
+    if (!location || !ResolveLocation(*location, Location{r.server, r.port, r.target, r.secure}, to))
+        return ERROR_HTTP_REDIRECT_FAILED;  // no address, or one this client cannot fetch
+    if (lastHop) return ERROR_HTTP_TOO_MANY_REDIRECTS;
+    if (LowerCase(to.server) != LowerCase(r.server) || to.port != r.port || to.secure != r.secure) {
+        r.userName.clear();
+        r.password.clear();
+    }
+    r.nextTarget.clear();  // announced for the first server, and for the first answer's sake
+    r.server = to.server;
+    r.port = to.port;
+    r.secure = to.secure;
+    r.target = to.target;
+    if (s == 303 || ((s == 301 || s == 302) && r.verb == "POST")) {
+        if (r.verb != "HEAD") r.verb = "GET";
+        keepBody = false;
+    }
+    // A short body that is already here is read, so that its connection may carry the next
+    // hop; the connection is closed otherwise.
+    if (r.bodyLeft && r.pending.size() - r.pendingAt >= *r.bodyLeft) {
+        r.pendingAt += static_cast<std::size_t>(*r.bodyLeft);
+        r.bodyLeft = 0;
+    }
+    Finish(r);
+    r.keepable = false;
+    r.spoiled = false;
+    r.head = ResponseHead{};
+    r.pending.clear();
+    r.pendingAt = 0;
+    r.atEnd = false;
+    r.bodyLeft.reset();
+    return 0;
+}
+
+DWORD Exchange(Request& r, const char* headers, DWORD headersLength, const void* body, DWORD bodyLength) {
+    std::string extra;
+    if (headers) extra = headersLength == DWORD(-1) ? std::string(headers) : std::string(headers, headersLength);
+    bool keepBody = true;
+    for (int hop = 0;; ++hop) {
+        if (const DWORD err = SendOnce(r, extra, keepBody ? body : nullptr, keepBody ? bodyLength : 0)) return err;
+        bool handBack = false;
+        if (const DWORD err = FollowRedirect(r, keepBody, hop == kMaxRedirects, handBack)) return err;
+        if (handBack) return 0;
+        if (!keepBody) extra.clear();  // the body's Content-Type goes with the body
+    }
+}
+
+// Copies a text answer to the caller's buffer in the interface's manner.
+bool Answer(const std::string& value, bool asNumber, void* buffer, DWORD* bufferLength) {
+    if (asNumber) {
+        const auto n = ParseContentLength(value);  // the same digit rule for every number
+        if (!n || *n > 0xFFFFFFFFull) return Fail(ERROR_HTTP_INVALID_HEADER);
+        if (*bufferLength < sizeof(DWORD)) {
+            *bufferLength = sizeof(DWORD);
+            return Fail(ERROR_INSUFFICIENT_BUFFER);
+        }
+        const DWORD v = static_cast<DWORD>(*n);
+        std::memcpy(buffer, &v, sizeof v);
+        *bufferLength = sizeof v;
+        return true;
+    }
+    if (*bufferLength < value.size() + 1) {
+        *bufferLength = static_cast<DWORD>(value.size() + 1);
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    std::memcpy(buffer, value.c_str(), value.size() + 1);
+    *bufferLength = static_cast<DWORD>(value.size());
+    return true;
+}
+
+}  // namespace
+
+bool HttpSendRequestA(HINTERNET request, const char* headers, DWORD headersLength, const void* body,
+                      DWORD bodyLength) {
+    auto r = LookupAs<Request>(request, HandleKind::Request);
+    if (!r) return false;
+    if (r->state != Request::State::Opened) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+    r->state = Request::State::Sending;
+    const DWORD err = Exchange(*r, headers, headersLength, body, bodyLength);
+    const std::string& said = IsTlsFailure(err) ? r->tlsFailure : r->proxyFailure;
+    SetLastTlsFailure(err && !said.empty() ? err : 0, err ? said : std::string());
+    if (IsRedirectFailure(err)) {
+        // The answer that was not followed stays open to questions (where it points); its
+        // body is not the document asked for.
+        r->state = Request::State::Answered;
+        r->readError = err;
+        CloseConnection(*r);
+        return Fail(err);
+    }
+    if (err) {
+        r->state = Request::State::Failed;
+        CloseConnection(*r);
+        return Fail(err);
+    }
+    r->state = Request::State::Answered;
+    if (r->bodyLeft && *r->bodyLeft == 0) Finish(*r);  // nothing to read: done with the connection
+    return true;
+}
+
+bool HttpQueryInfoA(HINTERNET request, DWORD infoLevel, void* buffer, DWORD* bufferLength, DWORD* index) {
+    auto r = LookupAs<Request>(request, HandleKind::Request);
+    if (!r) return false;
+    if (!bufferLength || (!buffer && *bufferLength > 0)) return Fail(ERROR_INVALID_PARAMETER);
+    if (r->state != Request::State::Answered) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+    const DWORD level = infoLevel & 0xFFFF;
+    const DWORD modifiers = infoLevel & 0xFFFF0000;
+    if (modifiers & ~HTTP_QUERY_FLAG_NUMBER) return Fail(ERROR_INVALID_PARAMETER);
+    const bool asNumber = modifiers != 0;
+    const ResponseHead& h = r->head;
+
+    std::string name;
+    switch (level) {
+        case HTTP_QUERY_VERSION: return Answer(h.version, asNumber, buffer, bufferLength);
+        case HTTP_QUERY_STATUS_CODE: return Answer(std::to_string(h.status), asNumber, buffer, bufferLength);
+        case HTTP_QUERY_STATUS_TEXT: return Answer(h.reason, asNumber, buffer, bufferLength);
+        case HTTP_QUERY_RAW_HEADERS_CRLF: return Answer(h.raw, asNumber, buffer, bufferLength);
+        case HTTP_QUERY_CONTENT_TYPE: name = "Content-Type"; break;
+        case HTTP_QUERY_CONTENT_LENGTH: name = "Content-Length"; break;
+        case HTTP_QUERY_LOCATION: name = "Location"; break;
+        case HTTP_QUERY_CUSTOM:
+            if (!buffer) return Fail(ERROR_INVALID_PARAMETER);
+            name.assign(static_cast<const char*>(buffer), strnlen(static_cast<const char*>(buffer), *bufferLength));
+            break;
+        default: return Fail(ERROR_HTTP_HEADER_NOT_FOUND);
+    }
+    const std::string* value = h.Find(name, index ? *index : 0);
+    if (!value) return Fail(ERROR_HTTP_HEADER_NOT_FOUND);
+    if (!Answer(*value, asNumber, buffer, bufferLength)) return false;
+    if (index) ++*index;
+    return true;
+}
+
+bool InternetReadFile(HINTERNET request, void* buffer, DWORD toRead, DWORD* read) {
+    auto r = LookupAs<Request>(request, HandleKind::Request);
+    if (!r) return false;
+    if (!read || (!buffer && toRead > 0)) return Fail(ERROR_INVALID_PARAMETER);
+    *read = 0;
+    if (r->state != Request::State::Answered) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+    if (r->readError) {
+        SetLastTlsFailure(IsTlsFailure(r->readError) ? r->readError : 0,
+                          IsTlsFailure(r->readError) ? r->tlsFailure : std::string());
+        return Fail(r->readError);
+    }
+
+    auto* out = static_cast<char*>(buffer);
+    DWORD done = 0;
+    while (done < toRead) {
+        if (r->bodyLeft && *r->bodyLeft == 0) break;
+        const std::size_t available = r->pending.size() - r->pendingAt;
+        if (available > 0) {
+            std::size_t n = std::min<std::size_t>(toRead - done, available);
+            if (r->bodyLeft) n = static_cast<std::size_t>(std::min<std::uint64_t>(n, *r->bodyLeft));
+            std::memcpy(out + done, r->pending.data() + r->pendingAt, n);
+            r->pendingAt += n;
+            done += static_cast<DWORD>(n);
+            if (r->bodyLeft) *r->bodyLeft -= n;
+            continue;
+        }
+        if (r->atEnd) {
+            // The end of the stream is the body's end only when no length was announced,
+            // and over TLS only with a TLS close: without one the body may be cut short.
+            if (r->bodyLeft) {
+                r->readError = ERROR_INTERNET_CONNECTION_ABORTED;
+            } else if (r->tls && r->tls->Truncated()) {
+                r->readError = ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+                r->tlsFailure = "the connection with " + r->tls->Host() +
+                                " ended without a TLS close: the body may be cut short";
+            }
+            break;
+        }
+        if (const DWORD err = ReceiveMore(*r)) {
+            r->readError = err;
+            break;
+        }
+    }
+    // Done with the connection once the whole body is handed out.
+    if ((r->bodyLeft && *r->bodyLeft == 0) || (r->atEnd && r->pendingAt == r->pending.size())) Finish(*r);
+    *read = done;
+    const bool tlsFailed = done == 0 && IsTlsFailure(r->readError);
+    SetLastTlsFailure(tlsFailed ? r->readError : 0, tlsFailed ? r->tlsFailure : std::string());
+    if (done == 0 && r->readError) return Fail(r->readError);
+    return true;
+}
