@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/StringList.h"
+#include "fotaviq/Version.h"
 
 class TMainForm;
 class TPreviewForm;
@@ -24,7 +25,7 @@ extern std::unique_ptr<TStringList> LinkList;
 // The link pair shown in the status bar, 0..4.
 extern std::int32_t LinkIndex;
 inline constexpr char AppVersion[] = "ZK1.0";  // as the usage report names it
-inline constexpr char ProgramVersion[] = "1.0";   // as --version and the package name it
+inline constexpr char ProgramVersion[] = FOTAVIQ_VERSION;  // as --version and the package name it
 
 // The two windows while they exist (null otherwise).
 extern TMainForm* MainForm;

@@ -83,6 +83,19 @@ for p in libqt6webenginewidgets6 libqt6multimedia6 libqt6widgets6 libjpeg62-turb
   [[ ", $depends," == *", $p"[\ ,]* ]] || fail "the package does not depend on $p: $depends"
 done
 
+step "one version: both programs, the package, the metainfo and the manuals"
+version=$(dpkg-deb -f "$deb" Version)
+[ "$("$prefix/bin/fotaviq" --version 2>&1)" = "fotaviq $version" ] ||
+  fail "fotaviq --version printed: $("$prefix/bin/fotaviq" --version 2>&1) (package: $version)"
+[ "$("$prefix/bin/fotaviq-album-server" --version 2>&1)" = "fotaviq-album-server $version" ] ||
+  fail "fotaviq-album-server --version printed: $("$prefix/bin/fotaviq-album-server" --version 2>&1)"
+grep -q "<release version=\"$version\"" "$prefix/share/metainfo/$app_id.metainfo.xml" ||
+  fail "the metainfo's release is not $version"
+for page in fotaviq fotaviq-album-server; do
+  zcat "$prefix/share/man/man1/$page.1.gz" | head -n 1 | grep -q "\"Fotaviq $version\"" ||
+    fail "man $page does not name version $version"
+done
+
 step "lintian: no error and no warning"
 lint=$(lintian --fail-on error,warning "$deb" 2>&1) || fail "lintian: $lint"
 

@@ -156,6 +156,8 @@ Options ParseOptions(int argc, const char* const* argv)
             flag(o.verbose);
         else if (name == "--help" || name == "-h")
             flag(o.help);
+        else if (name == "--version")
+            flag(o.version);
         else
             throw std::invalid_argument("unknown option '" + std::string(arg) + "'");
     }
@@ -231,6 +233,7 @@ std::string UsageText(const Catalogue& catalogue)
         "  --pregenerate       encode every photo before announcing readiness\n"
         "  -v, --verbose       log each request (method, target, status) to stderr\n"
         "  -h, --help          this text\n"
+        "  --version           the version\n"
         "\n"
         "Requests:\n"
         "  GET  /cgi-bin/common/cgi_load_flash?uin=U&fid=F   album data document (GBK);\n"

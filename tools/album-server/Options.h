@@ -28,6 +28,7 @@ struct Options {
     bool pregenerate = false;           // encode every photo before announcing readiness
     bool verbose = false;               // one stderr line per request
     bool help = false;
+    bool version = false;
 };
 
 // Throws std::invalid_argument with a one-line message for an unknown option, a missing

@@ -3,6 +3,7 @@
 #include "Connections.h"
 #include "Options.h"
 #include "PipeliningServer.h"
+#include "fotaviq/Version.h"
 
 #include <httplib.h>
 
@@ -57,6 +58,10 @@ int main(int argc, char** argv)
     }
     if (options.help) {
         std::cout << UsageText(Catalogue());
+        return 0;
+    }
+    if (options.version) {
+        std::cout << "fotaviq-album-server " FOTAVIQ_VERSION "\n";
         return 0;
     }
 
