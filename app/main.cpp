@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The process entry: application object, title, main window, hidden preview window,
 // message loop; then the windows are destroyed and the process ends.
 #include <QApplication>

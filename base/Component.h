@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The root object and the minimal component base: a name, an optional owner and the two
 // state flags the subsystems read (design mode, destruction in progress). An owner does

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The one exception base every failure of the system derives from. A failure carries a
 // message text; subsystems add their own fields (codes, positions) in derived classes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Byte streams: the interface the transfers write documents into, and three kinds of it.
 // A stream handed to a component by its caller is never owned by the component.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // An ordered list of byte strings with count, indexed access and add. An index outside the
 // list raises EListError "List index out of bounds (<i>)".

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Small text routines over byte strings. Letter case is ASCII only: the texts are in a
 // multi-byte code page whose trail bytes must never be changed by a case conversion.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Sourced by the benchmark scripts that speak HTTPS.
 #   make_certs DIR IP   a throw-away authority (DIR/ca.pem) and a certificate for the address
 #                       IP signed by it (DIR/server.pem, key DIR/server.key), valid two days

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Sourced by the benchmark scripts: starts nginx on loopback with its own configuration in
 # a scratch folder, and stops it by process id.
 #   start_nginx DIR LISTEN [EXTRA]   serves DIR/www on LISTEN ("addr:port"); EXTRA goes into

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // THTTPGet: fetches one URL on a worker thread (THTTPGetThread) into a file or a text.
 //

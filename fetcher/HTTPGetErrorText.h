@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The one-line English texts that say why a fetch failed (THTTPGet::LastErrorText).
 #include <cstdint>

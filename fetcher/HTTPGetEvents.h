@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The event types of the fetcher. Sender is the object raising the event.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The worker of one THTTPGet transfer. Created suspended with copies of the component's
 // settings, it runs the transfer on its own thread, hands progress calls to the main

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // How the fetcher divides an address into the server it connects to and the path it asks
 // for. Deliberately simple: the first seven characters are dropped when "http://" occurs

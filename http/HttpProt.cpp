@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Construction, the hidden window, the transport seams and the Fire operations.
 #include "http/HttpProt.h"
 

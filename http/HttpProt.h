@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // THttpCli: an HTTP/1.0 client component over the event-driven socket. One request at a
 // time, a new connection per request; the response body streams into a caller-supplied

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The client's fixed receive buffer of 8192 bytes. A response header is read out of it line
 // by line; a body passes through it whole. No allocation happens here: the caller receives

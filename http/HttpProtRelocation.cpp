@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Following a Location header: working out the new address as soon as the header line
 // arrives, closing the connection at the end of the header, and reconnecting from the
 // message loop (never from inside the socket's own close handler).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The request side: the header collected in the request buffer and sent in one piece, and
 // the body of a POST sent chunk by chunk as the socket reports its data sent.
 #include "http/HttpProt.h"

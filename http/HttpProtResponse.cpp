@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The response side: reading into the fixed receive buffer, splitting the header into
 // lines, the header-line handler and the body handler.
 #include "http/HttpProt.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The connection through a SOCKS proxy: the socket's settings for each Connect (the socket
 // forgets them at every close) and the words of a failure, by the step that failed.
 #include "base/SysUtils.h"

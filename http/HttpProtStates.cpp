@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The life of a request: starting, the synchronous wait, lookup, connection, the end of a
 // request and its failures, and the timeouts that keep a silent peer from holding Get.
 #include "http/HttpProt.h"

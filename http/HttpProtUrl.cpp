@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "http/HttpProtUrl.h"
 
 #include "base/SysUtils.h"

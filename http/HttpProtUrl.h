@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Address handling of the HTTP client: splitting an address into its parts and naming the
 // document a request fetches. Positions in the comments are 1-based.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The address families names resolve to, for the whole process: the socket layer's look-ups
 // and the Internet client's alike. Set once at start (before any look-up); any thread may

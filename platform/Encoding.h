@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The ANSI code page of the program's texts is GBK. Conversions happen at three boundaries
 // only: display (Qt strings), file-system paths (UTF-8) and the link list (Unicode to ANSI).

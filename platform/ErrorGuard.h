@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The guard around every window event handler: an exception that escapes a handler is
 // shown by the application's default error dialog and the program goes on. Below the

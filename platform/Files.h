@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // File-system helpers over ANSI paths (see Paths.h).
 #include <memory>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The calling thread's last error code, as the Windows-style interfaces report it: a call
 // that fails sets it and returns a failure value; a call that succeeds may leave it alone.

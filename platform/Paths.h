@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Paths are ANSI (GBK) texts with '/' as the separator; a '\' in a path is read as '/'.
 // FsPath turns such a path into the bytes the file system takes (UTF-8).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A worker thread in the manner the fetcher expects:
 //  - created suspended, started with Start();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Runs work on an operating-system thread of its own, reusing a thread that finished
 // earlier work when one is idle. Starting a thread (stack mapping, kernel task, exit and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The handful of integer types the message interfaces are written in.
 #include <cstdint>

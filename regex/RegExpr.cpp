@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The TRegExpr object: properties, compiling on demand and the search.
 #include "regex/RegExpr.h"
 

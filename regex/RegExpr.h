@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // TRegExpr: a Perl-style regular expression compiled into a node program and matched by
 // depth-first backtracking. One object holds a pattern (Expression), modifiers, the character

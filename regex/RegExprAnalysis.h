@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // What the search learns from a program once, after compiling: the characters a match can
 // start with, a literal start character, anchoring, a literal every match contains, a literal

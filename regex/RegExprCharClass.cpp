@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Character classes: [...] and the \s \S \w \W escapes outside classes.
 #include <bit>
 

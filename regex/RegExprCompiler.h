@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The two-pass compiler from a pattern to a node program (layout in RegExprProgram.h).
 // The first pass only measures; the second writes into a buffer of exactly that size. Both

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Readable listings of a compiled program, one node per line in address order:
 //   "  6: OpStarSimple -> 18" — offset, opcode, operands, and the offset the link leads to

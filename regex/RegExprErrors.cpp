@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Error codes, their texts and how they are raised.
 #include <string>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The backtracking machine that runs a node program against the subject of a TRegExpr.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Straight-line programs: a prefix literal, then group boundaries and one simple repeat whose
 // continuation surely matches where its literal occurs - the shape of a key followed by a
 // quoted value. Their tries need neither the node walk nor choice points.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Modifier strings, as written in inline (?...) groups.
 #include "regex/RegExprProgram.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Layout of a compiled node program, shared by the compiler, the analysis, the matcher and
 // the dump.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Fast scans over a subject for the search shortcuts: a byte forwards and backwards, any of up
 // to three bytes, and a literal (exactly or with case flipping). They only find candidates;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The search over a subject: which start positions the matcher tries, in increasing order,
 // leaving out those the analysis rules out.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The walk past nodes that consume nothing and cannot fail, shared by the analysis and the
 // matcher's shortcuts: each needs the node a match surely reaches next, at the same position.

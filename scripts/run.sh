@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs what is missing, builds, starts the bundled album service on 127.0.0.1:80 and
 # opens Fotaviq (with a demo album's address in its address field). Without a display it
 # starts a virtual one (Xvfb :99); look at it with: DISPLAY=:99 import -window root shot.png

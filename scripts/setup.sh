@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs every Debian package the project needs (as root). Quick when all are there.
 set -euo pipefail
 PACKAGES=(

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs what is missing, builds everything and runs every test; then builds the
 # non-GUI suites with AddressSanitizer and UndefinedBehaviorSanitizer and runs them.
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // TBuffer: one fixed-size block of a socket's send queue. Bytes are appended at the write
 // position and taken out from the read position; the block never compacts: room freed at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // TWSocket: the socket the rest of the system creates. It adds no behaviour of its own to
 // the chain TCustomWSocket -> TCustomSocksWSocket -> TCustomTlsWSocket ->

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Socket addresses of either family and their text. IPv6 text is the usual form ("::1",
 // "2001:db8::5"); a host in brackets ("[::1]", as URLs write it) means the same address.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Ending a session (graceful, abortive, deferred) and the operations that wait while
 // dispatching messages: Flush, DrainUntilClosed and the pumps they use.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Construction, the per-session defaults, the properties, sending, receiving and the
 // addresses of the connection.
 #include "base/SysUtils.h"

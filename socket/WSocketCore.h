@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // TCustomWSocket: an asynchronous IPv4 or IPv6 socket (TCP or UDP) whose network events arrive as
 // messages of its own hidden window and are turned into calls of its event members.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Error texts and the reporting path of the socket.
 #include <cstdarg>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The failure type of the socket layer and the English texts of the Winsock error codes.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Turning socket notifications into state changes and events: the notification handler,
 // the receive loop, the send loop, the Fire operations and background exceptions.
 #include "socket/WSocketCore.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // One stream connect raced over several addresses (Happy Eyeballs): the first attempt at
 // once, the next one kAttemptDelayMs later or as soon as every attempt started so far has

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The address families the socket layer resolves names to, for the whole process. The
 // application sets it once at start (before any look-up) from its settings or command line;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Line mode: collecting received bytes, finding line ends, delivering lines through
 // OnDataAvailable, editing and echo, the limit, and handing out what is left when line
 // mode goes off or the connection closes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // TCustomLineWSocket: line mode. While LineMode is on, received bytes are collected in a
 // buffer of the socket's own and OnDataAvailable is raised once per complete line (all

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Asynchronous name look-ups: one request at a time per socket, answered through the
 // hidden window and reported with OnDnsLookupDone.
 #include <cstring>

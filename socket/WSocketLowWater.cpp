@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The receive low-water mark: set on the system's socket, remembered per connection.
 #include "socket/WSocketCore.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Opening a session: Connect, Listen, Accept and Dup, with binding and socket options.
 #include <cstring>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Turning the text properties of a socket into the numbers Winsock needs. Each routine
 // raises ESocketException (or ERangeError for a port above 65535) and never reports

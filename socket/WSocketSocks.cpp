@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The proxy layer: properties, connecting through the proxy, and the handshake as a state
 // machine driven by the received-data notifications.
 #include "socket/WSocketSocks.h"

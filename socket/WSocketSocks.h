@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // TCustomSocksWSocket: lets a TCP client connection pass through a SOCKS proxy of version
 // 4, 4A or 5 (version 5 optionally with user-name/password authentication).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The waiting primitive. It dispatches messages exactly as a polling loop would, but
 // blocks while nothing is pending: until the next message or, with a time limit, until a
 // timer of the socket's own window wakes it at the deadline.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The TLS layer: properties, the handshake as a state machine driven by the received-data
 // notifications, and the encrypting send and decrypting receive paths.
 #include "socket/WSocketTls.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // TCustomTlsWSocket: TLS for a TCP client connection, above the proxy layer (so it runs
 // through a SOCKS tunnel) and below line mode (which sees plain text). OpenSSL never

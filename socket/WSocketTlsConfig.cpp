@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The socket layer's setter of the TLS settings and its TLS error codes.
 #include "socket/WSocketTlsConfig.h"
 

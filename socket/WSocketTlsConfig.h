@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The socket layer's view of the process-wide TLS client configuration (tls/TlsClient.h
 // holds the settings, the context and the failure classes): the setter as the socket

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The hidden window of a socket and the dispatch of its messages.
 #include "socket/WSocketCore.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The socket layer's link to the Winsock module: loaded on the first call that needs it,
 // every entry point resolved by name once and cached, unloaded when the last socket object

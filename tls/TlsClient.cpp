@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The shared TLS client context and the failure classes.
 #include "tls/TlsClient.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The process-wide TLS client settings, the OpenSSL context built from them, and the
 // classification of failed handshakes. Nothing here knows about sockets or events: the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A picture box. It shows a picture either stretched to the box or at its natural size
 // (AutoSize resizes the box to the picture). It carries an integer Tag, raises OnClick on

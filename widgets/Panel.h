@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A container with a one-pixel raised bevel, the frame the main window groups controls in.
 #include <QWidget>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A status bar made of panes laid out left to right. A pane has a caption, a width, its own
 // font and colour, and an optional click handler. A pane with a click handler tracks the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Handle creation, options and closing. Nothing here touches the network: a request is
 // only prepared, and HttpSendRequestA (WinInetTransfer.cpp) does the talking.
 #include "wininet/WinInet.h"

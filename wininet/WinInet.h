@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A small blocking HTTP/1.0 client with the shape of the Windows Internet functions, for
 // worker threads, over plain TCP or TLS (https). Every call blocks its thread until it is

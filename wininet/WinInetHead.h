@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The texts of an HTTP/1.0 exchange (private to the WinInet stand-in): the request head
 // the client sends and the response head it reads. Pure text work, no sockets.

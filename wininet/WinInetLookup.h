@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Host name look-ups of the WinInet stand-in that an abort can walk away from (private).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The objects behind the Internet handles (private to the WinInet stand-in).
 //

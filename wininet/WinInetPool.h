@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Kept-alive connections of the WinInet stand-in (private to it): one pool for the whole
 // process, shared by every handle and every thread, so that the next request to the same

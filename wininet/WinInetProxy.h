@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Proxy settings of an Internet session (private to the WinInet stand-in).
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Blocking TCP over BSD sockets with a time limit on every wait (private to the WinInet
 // stand-in). Results are 0 or a WinInet error code. A limit of 0 or 0xFFFFFFFF waits

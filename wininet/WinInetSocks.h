@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The SOCKS handshakes of the WinInet stand-in (private to it): on a connection to the
 // proxy, asks for a connection to host:port; afterwards the connection carries the request

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // TLS over a connected socket of the WinInet stand-in (private to it), for the thread that
 // uses the request. OpenSSL works on memory buffers; the encrypted bytes move through

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The exchange of one request: send it, read the response head, hand out the body.
 #include <algorithm>
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The Winsock 1.1 stand-in: a module named "wsock32.dll" with named entry points, loaded
 // with LoadLibrary and resolved with GetProcAddress, whose functions work over BSD sockets

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Test controls of the Winsock stand-in. Never used by the product.
 #include <functional>

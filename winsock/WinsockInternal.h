@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // State shared by the source files of the Winsock stand-in (not a public header).
 //

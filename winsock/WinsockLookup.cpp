@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Name, service and protocol look-ups: the blocking ones the caller's thread runs, and the
 // asynchronous host look-ups that run on a worker thread and post their outcome.
 #include <arpa/inet.h>

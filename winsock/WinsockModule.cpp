@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The module itself: loading, the table of entry points, start-up and clean-up, the error
 // slot and the small conversions that need no socket.
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Read-ahead of stream sockets: a caller that reads a stream in small pieces gets them from
 // a buffer that one large system read fills, so that the stream costs one system call per
 // buffer rather than one per piece. Everything the module reports counts the buffered bytes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // WSAAsyncSelect: one notifier thread waits on epoll for the readiness each socket needs
 // next and turns it into Winsock notifications (posted window messages).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The socket calls of the stand-in: a table from never-reused handle numbers to
 // descriptors, Winsock numbering and structures translated to and from the system's.
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The command line: downloads one album without a window, through the same workflow and
 // photo queue as the main window.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Process-wide values shared by the windows, the album workflow and the command line.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The program's own texts, as GBK byte strings (the UTF-8 form is in each comment): window
 // captions and the status lines the album workflow shows.

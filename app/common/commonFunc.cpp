@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "app/common/commonFunc.h"
 
 std::string UrlEncode(const std::string& text, bool spaceAsPlus) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // UrlEncode, for the form bodies the program posts. (ShowStatus, the other common routine,
 // writes into the main window: app/window/commonFuncStatus.h.)

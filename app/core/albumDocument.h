@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // What an album's data document names: its title, its music address and its photo
 // addresses. Text work only (no windows, no transfers), so that it can be checked on any

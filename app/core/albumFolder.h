@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The album title comes from the network and names a folder under the album base folder
 // (AlbumBaseDir): it must never lead outside it, and every album gets its own folder inside it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // TAlbumStop: the stop request of one album run.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // TAlbumView: what the album workflow shows, and the stop request it obeys. The main
 // window and the command line each have one; the workflow decides everything else.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The album workflow: from a viewer query to a folder of numbered photos, a usage report
 // and, when asked for, the background music. The main window and the command line run

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The process's proxy settings (proxySettings.h) for both transports: every THttpCli the
 // application makes calls ApplyProxy before Get, and the fetcher asks them through the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Decodes JPEG data with libjpeg, for the photo check (album core) and the pictures the
 // windows draw. No Qt: the caller says where each row of pixels goes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The album parser: turns the address of an album's data document into its title, its
 // music address and the ordered list of photo addresses. Its base holds the two transfer

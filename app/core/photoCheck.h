@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // TPhotoCheck: checks on a thread of its own that a fetched photo is a whole JPEG
 // (CheckJpegFile), so that the window never waits for a decode.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // TPhotoQueue: fetches the photos of one album through the threaded fetcher, several at a
 // time and ahead of the workflow, which takes them strictly in album order.

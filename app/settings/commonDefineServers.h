@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The servers the program talks to and the fixed request addresses built on them.
 #include <string>

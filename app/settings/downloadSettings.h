@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // How albums are fetched: the [download] section of the settings file.
 //

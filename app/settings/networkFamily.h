@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Which address family the program connects over: [network] ip=4|6|any in the settings
 // file, -4 or -6 on the command line (which wins). "any" (the default) races IPv6 and IPv4

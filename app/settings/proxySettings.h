@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The one proxy setting of the program: which proxy, if any, a transfer to an address uses.
 //

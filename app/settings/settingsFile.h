@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The one reader of the settings file (fotaviq.ini, found by SettingsFilePath()). Every
 // part of the program that has settings takes its raw values from here and decides itself

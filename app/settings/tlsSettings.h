@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // How HTTPS servers are trusted: the [tls] section of the settings file, overridden by the
 // command line, applied to the socket layer's TLS settings (which every HTTPS transfer of

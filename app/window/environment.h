@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Process set-up that must happen before the application object exists: the browser
 // control's sandbox and GPU switches (it runs as root and without a GPU here), its page

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Decodes a JPEG file into an image the windows can draw (app/core/jpegDecoder.h).
 #include <QImage>

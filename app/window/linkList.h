@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The sponsored-link list: how its document is decoded and split into LinkList.
 #include <string>

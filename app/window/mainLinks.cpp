@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The sponsored-link pane of the main window.
 #include "app/common/commonDefine.h"
 #include "app/core/applyProxy.h"

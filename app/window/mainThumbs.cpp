@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The thumbnails' click and context-menu commands of the main window.
 #include "app/common/commonDefine.h"
 #include "app/window/mainUnit.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The main window: address field and download button, the hidden photo list, 30 thumbnail
 // slots, the status memo, the background-music controls, the information page, the stop

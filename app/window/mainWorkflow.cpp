@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The album workflow as the main window runs it: the download button, the stop button and
 // the music button.
 #include <QCheckBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The music player control of the main window (an invisible widget): open a file name or
 // an http address, chosen by its extension, and play it without waiting for the end.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The preview window: one photo of the current album at its natural size, paged with
 // "<<" and ">>" (wrapping around at both ends). Exactly one exists during the run; it is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Hands a folder or a web address to the desktop's default handler (the file manager, the
 // browser). Tests replace the opener so that nothing is started.

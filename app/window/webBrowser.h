@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The main window's embedded browser control. It holds its place in the window from the
 // start, but the browser engine behind it, whose start takes a few hundred milliseconds,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs one album through the main window's download button, as a user would, and prints
 //   WALL CPU MAIN COUNT FAILURES DECODE
 // WALL: seconds from the click to the end of the album; CPU: the CPU seconds of the whole

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The main window as the window benchmarks drive it: every server on one host, albums into
 // a given folder, the viewer address typed in, and errors counted and printed instead of

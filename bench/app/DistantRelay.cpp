@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A distant path for the album benchmark: a TCP relay that charges what a real network
 // charges. Every byte is held DELAY ms in each direction; a new connection's first bytes
 // reach the server only after the handshake's legs (the client could only send once its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Downloads the same album again and again in one process, through the shown main window's
 // download button, removing the album's folder after each run, and prints the process's
 // resident memory, open descriptors and threads every 10 albums:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Starts a program and tells, from outside it, when its window came on screen: the X
 // server is watched for a viewable window whose WM_CLASS instance is the program's file
 // name ("mapped"), then one pixel of that window is read until it has the expected colour

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The main job as a user meets it: a 200-photo album through the real window (on a virtual
 # display with a window manager, the information page loaded and live), against the same
 # photo list fetched by wget -i (one at a time) and by curl --parallel --parallel-max 4 (both

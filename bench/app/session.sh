@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Sourced by the window benchmarks: a scratch folder, child processes stopped at exit, a
 # virtual display with a small window manager, and album services on port 80.
 

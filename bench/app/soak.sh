@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Long run: one process downloads the 31-photo album again and again through the shown
 # main window on a virtual display (its folder removed after each run) and prints its
 # resident memory, open descriptors and threads every 10 albums; the last line gives the

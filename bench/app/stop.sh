@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # How long a stop takes: fotaviq --download is interrupted (SIGINT, as Ctrl+C) while it
 # waits on a photo that is slow, on one that stalls, in a pause before a retry, and in a
 # name look-up that never answers (of a photo's host, and of the data document's); the time from the signal to the end of the process is

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The real window as a user meets it, on a virtual display with a small window manager and
 # the bundled album service on 127.0.0.1:80 (the program's default servers):
 #  - start-to-window: the time from starting build/app/fotaviq until its main window is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Driver for run.sh. Two measurements with THTTPGet the way the application uses it (a new
 // component per file, WaitThread true, freed after the call):
 //   fetcher_bench list <url-list> <out-dir> [follow]

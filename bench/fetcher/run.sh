@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Fetches 200 files of 100 KB from nginx on loopback, one after another, with THTTPGet
 # (WaitThread true) and with wget -i on the same list, in three alternating rounds, and
 # prints the best times and their ratio. Then the same over HTTPS (a throw-away authority

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Driver for run.sh: one Get of url into file with THttpCli, the way the application
 // uses it (a client with the constructor's values, a file stream). Prints
 // "<wall s> <user s> <sys s> <max rss KB> <bytes>" on one line. For an https:// url,

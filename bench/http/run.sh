@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Downloads a 200 MB file from nginx on loopback into a file, with THttpCli (http_bench)
 # and with curl, in alternating rounds, and prints the median and best wall times, the best
 # processor times, their ratios (goal: median wall time at most 1.1 times curl's) and the

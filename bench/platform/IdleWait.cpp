@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How much processor time a thread spends waiting for a message that comes after two
 // seconds: once with the blocking wait the transfers use, once with a poll-and-yield loop
 // for comparison. Prints wall time, CPU time and their ratio for both.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The engine's costs in one run:
 //  - compiling a pattern of 100,000 alternatives, at the top level and inside nested groups;
 //  - an exponential search stopped by the backtrack limit;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Pushes the same bytes over loopback TCP three ways, in one run, and prints throughput and
 // processor time:
 //   plain    - a blocking sender writing 1460-byte pieces (the send queue's block size)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The album data document comes from a server: reading it must accept any bytes, and
 // what it picks out must be what a plain scan for `"key":"` up to the next quote finds
 // (the first "name" and "mp3" values, every "url" value after the previous one's end) in

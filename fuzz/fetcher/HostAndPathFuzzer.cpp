@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Addresses come from album documents and from Location headers: splitting must accept any
 // text; the fetcher's split keeps its defining property: Host and Path put back
 // together are the address without the dropped scheme; the fetcher's target of an https://

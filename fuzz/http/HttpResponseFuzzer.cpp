@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary response bytes through THttpCli's response handling: the input chooses
 // the request (kind, proxy, address), then supplies up to four connections' worth of bytes,
 // each cut into pieces of chosen sizes. Every connection is closed by the peer at its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The HTTP client over its real socket: a server on loopback sends the input's bytes,
 // split where the input says, on as many connections as the client makes (relocations),
 // and ends each connection with a close or a reset. Complements http_response_fuzzer,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Splits arbitrary addresses (against an arbitrary base path) and names their documents.
 // Besides memory safety it checks what holds for every address: the host is a piece of
 // the address, and the path is its tail unless the address is relative to the base.

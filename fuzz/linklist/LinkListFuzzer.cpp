@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The link server's document is untrusted input: decoding and splitting must accept any
 // bytes, and every piece must be a non-empty run of the text that starts after a separator.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Input: one byte of modifier bits, then the pattern up to the first NUL byte, then the
 // subject. Compiles, lists the program, runs Exec and the ExecNext chain and checks that every
 // reported position lies inside the subject; then searches another text of the same length and

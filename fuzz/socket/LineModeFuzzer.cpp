@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A server on loopback sends the input's bytes, split where the input says, to a socket
 // in line mode, then closes or resets. The handler reads each line whole or in small
 // parts, may switch line mode off and on, and the limit may discard bytes. Whatever

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A SOCKS proxy on loopback answers the socket's handshake with the input's bytes, split
 // where the input says, then closes or resets. Whatever the proxy sends, the session ends
 // once, OnSessionConnected comes at most once, the application reads only after a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A TLS server on loopback (OpenSSL on this thread, behind the fuzz peer) sends the input's
 // pieces, each as its own records, in writes of a chosen size, then ends with or without a
 // TLS close, or resets. Whatever the splits: OnSessionConnected comes once and with 0, the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A server or proxy on loopback for the fuzz targets that drive the event-driven socket
 // layer (or a client built on it) on the calling thread. It listens once for the whole

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "PeerScript.h"
 
 TPeerScript ParsePeerScript(std::string_view input, std::size_t maxConnections) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The input format of the fuzz targets that play a server or proxy over a real loopback
 // connection. The first byte holds option bits of the target; the rest is what the peer

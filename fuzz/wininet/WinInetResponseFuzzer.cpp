@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The fetcher's Internet client over a real loopback connection: a server thread answers
 // each connection the client makes with the input's bytes, split where the input says,
 // then closes or resets. The client sends the request, reads the head, is asked for

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The album core without a display: the JPEG check, the missing-photo line, and a photo
 // queue that is destroyed while a transfer runs.
 #include <gtest/gtest.h>

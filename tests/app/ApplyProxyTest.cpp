@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The application's HTTP transfers take the process's proxy setting: an HTTP proxy gets the
 // absolute address and the credentials, no-proxy hosts go direct, an unusable or refusing
 // proxy fails the transfer naming it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // --proxy on the command line: an unusable URL is a usage error naming it.
 #include <gtest/gtest.h>
 

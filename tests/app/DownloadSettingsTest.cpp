@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The [download] settings: what a user may write there, and what is taken.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Portable and installed copies: where albums, the settings file and temporary files go.
 // The suite runs as root, for whom every folder is writable, so the writability check is
 // replaced to play a read-only installation.

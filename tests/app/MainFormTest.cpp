@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The main window as built: every control at its place with its initial contents.
 #include <QCheckBox>
 #include <QComboBox>

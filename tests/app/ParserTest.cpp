@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The album parser over a scripted server: what it picks out of a data document, how the
 // page is read back, and what a failed fetch gives.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Thumbnails, their context menu and the preview window's paging.
 #include <QMenu>
 #include <QPushButton>

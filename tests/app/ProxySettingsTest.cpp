@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The proxy setting: what a proxy URL means, which source wins, and which hosts go direct.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The sponsored-link pane: rotation order and clicks.
 #include <QtTest>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where the HTTPS trust and the address family come from: the settings file, overridden by
 // the command line; and server values with and without a scheme.
 #include <gtest/gtest.h>

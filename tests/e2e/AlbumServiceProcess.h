@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The bundled album service run as a child process for whole-program tests, with the
 // small blocking requests the tests use to look at what it served and recorded.

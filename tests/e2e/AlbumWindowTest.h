@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Base of the tests that run albums through the main window against the bundled album
 // service: the service, the windows, a fresh application folder per test, and what the

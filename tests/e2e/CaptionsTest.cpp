@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The captions of the real program's windows as a window manager shows them: the program
 // runs on a virtual display of its own with a small window manager, against the bundled
 // album service, and is driven by synthetic input; the titles are read from the display.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The command line against the bundled album service: what a script sees (exit status,
 // one line per photo, one line per failure) and what it leaves on disk.
 #include <pwd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The main window's start-up against the bundled service: the sponsored links and the
 // information page.
 #include <unistd.h>

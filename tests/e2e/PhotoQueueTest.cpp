@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Photos fetched several at a time through the main window, against a service that answers
 // late, in a scripted order, or fails on purpose: what the user and the folder see stays in
 // album order, and a stop or a failure leaves nothing past the last committed photo.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The album workflow from a pasted address to a folder of photos, run against the bundled
 // album service: files, thumbnails, photo list, status lines, the usage report and the
 // background music, and the failures a user can meet.

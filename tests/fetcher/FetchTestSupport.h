@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Shared pieces of the fetcher tests: a scratch folder, a recorder of the component's
 // events, and a bounded message pump.

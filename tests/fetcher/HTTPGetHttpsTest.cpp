@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // https:// through the fetcher and the Internet client: nginx with TLS (byte-identical files
 // on kept connections, resumed sessions, trust only through the extra authority, redirects
 // between the schemes, a tunnel through tinyproxy), scripted TLS servers with bad certificates or without a TLS close,

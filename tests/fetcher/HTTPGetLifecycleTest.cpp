@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Starting, stopping and destroying a component while its worker runs.
 #include <gtest/gtest.h>
 

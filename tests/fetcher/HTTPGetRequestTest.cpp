@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The exact request a server receives from the fetcher.
 #include <gtest/gtest.h>
 

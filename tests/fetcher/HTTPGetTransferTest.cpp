@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a transfer delivers and when it counts as a success.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // One Get of the HTTP client, the way the tests look at it.
 #include <string>

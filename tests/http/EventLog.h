@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Records the client's events, in the order they fire, as short texts:
 // "state:<n>", "header-begin", "header-data:<line>", "doc-data:<len>", "done:<kind>/<error>"...

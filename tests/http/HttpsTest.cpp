@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // https:// end to end: nginx with TLS (byte-identical files, trust only through the extra
 // authority or the system's authority file, redirects between the schemes, a CONNECT
 // tunnel through tinyproxy), a scripted TLS server that ends with or without a TLS close,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The HTTP client over IPv6, against nginx: a bracketed literal address, and a name whose
 // IPv6 address never answers while its IPv4 address does. Skipped when nginx is missing.
 #include <gtest/gtest.h>

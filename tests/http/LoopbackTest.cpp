@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The client over real sockets against scripted loopback peers: exact bytes on the wire,
 // splits, delays and early closes, failures of lookup and connection, and the timeouts.
 #include <gtest/gtest.h>

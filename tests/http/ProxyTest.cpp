@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // THttpCli through real proxies on loopback in front of nginx: SOCKS 5 (microsocks, with and
 // without a user name and password, and on IPv6), SOCKS 4 and 5 (dante), SOCKS 4A (ssh's
 // dynamic forwarding, and a script for the exact bytes), an HTTP proxy with CONNECT for

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Following Location headers on scripted connections, directly and through a proxy.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The request header the client sends, checked byte for byte on a scripted connection.
 #include <gtest/gtest.h>
 

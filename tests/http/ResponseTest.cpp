@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Response parsing on scripted connections: status and header lines, where the body
 // starts, the line limit, and responses that cannot be read.
 #include <gtest/gtest.h>

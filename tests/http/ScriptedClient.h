@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A THttpCli whose network is a script: no lookup and no socket. Each connection the client
 // makes takes the next exchange of the script; the exchange's pieces arrive one per posted

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Real servers for end-to-end tests, each started on a free loopback port with its own
 // configuration in a scratch folder and stopped by its process id. Available() is false

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // End to end against real servers on loopback: nginx serving files and redirects, and a
 // forward proxy. Skipped with a message when a server is not installed.
 #include <gtest/gtest.h>

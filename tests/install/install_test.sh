@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The program as a user gets it: installed into a temporary prefix with cmake --install, its
 # desktop entry, metainfo and manuals checked, the Debian package built, compared with the
 # installation and checked by lintian, and the installed copy started by an unprivileged user

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The Debian package on a clean Debian 12: a minimal system made with debootstrap, the package
 # installed there by apt (without recommended packages, so its Depends are all it gets), then,
 # inside that system: fotaviq --version, the album service, a demo album downloaded from the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every compile error: its code, the parse position it reports and its message.
 #include <gtest/gtest.h>
 

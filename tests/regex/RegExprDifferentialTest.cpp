@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Random patterns and subjects, matched by this engine and by PCRE2's interpreter. The
 // generated family stays where both define the same result: leftmost-first backtracking,
 // greedy and lazy quantifiers, groups, alternation, classes, anchors, word edges and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The TRegExpr object: defaults, properties, when programs are built and dropped, the
 // search operations and their errors.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Large subjects, deep backtracking and the search limits: nothing may overflow the stack or
 // run away; at a limit the search raises ERegExpr and the object stays usable.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Matching: the application's patterns, line and word rules, loops and back-references.
 #include <gtest/gtest.h>
 

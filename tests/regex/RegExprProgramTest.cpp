@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The node programs the compiler produces, byte for byte or through the listing.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Helpers of the socket tests: a bounded pump, a socket that exposes its internals, and
 // an event recorder.

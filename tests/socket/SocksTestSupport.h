@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Helpers of the proxy and line-mode tests: byte strings, a client socket that records
 // the proxy events next to the session events, and the text of a report.

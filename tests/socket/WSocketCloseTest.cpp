@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Closing paths and the waiting pumps.
 #include <gtest/gtest.h>
 

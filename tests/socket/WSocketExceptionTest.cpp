@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Exceptions raised by event handlers and the background-exception policy.
 #include <gtest/gtest.h>
 

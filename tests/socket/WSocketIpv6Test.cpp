@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // IPv6 in the socket layer: look-ups of both families and the family setting, listening,
 // accepting and datagrams on ::1, and a connect raced over both families.
 #include <gtest/gtest.h>

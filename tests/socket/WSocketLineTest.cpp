@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Line mode against scripted peers: line ends split over reads, partial reads, leaving and
 // re-entering line mode, other line ends, the limit, editing and echo, closing with
 // buffered bytes, and the resume message's end when nothing can be handed out.

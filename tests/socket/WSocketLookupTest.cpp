@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Asynchronous look-ups: numeric, by name, reverse, failed, cancelled and superseded.
 #include <gtest/gtest.h>
 

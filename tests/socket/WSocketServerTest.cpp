@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Listening, accepting and adopting connections, and datagram sockets.
 #include <gtest/gtest.h>
 

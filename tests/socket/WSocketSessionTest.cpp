@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Client sessions over loopback TCP: event order, sending through the queue, receiving,
 // closing, stale notifications and the property rules.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // End to end through real SOCKS servers started on loopback for each test: a SOCKS5 server
 // with and without user name and password, and one that speaks versions 4 and 5, in front
 // of a small HTTP server.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Connections through scripted proxies on loopback: the exact bytes of every request, the
 // replies (split, with bytes behind them), every failure code and the property rules.
 #include <gtest/gtest.h>

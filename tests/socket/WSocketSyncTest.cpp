@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The waiting primitive: a flag set by an event, a time limit, a quit message seen by the
 // socket's own pump, and the application being asked to quit.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The TLS layer against a scripted TLS server: records split a byte at a time or sent in
 // one burst, readers that take 1 byte per call with and without the receive loop, a peer
 // that ends without a TLS close, the verification failures and their classes, SNI, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Winsock module's life as the socket layer drives it: loaded by the first call that
 // needs it, unloaded with the last socket object, loaded again by the next.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Real servers from the system's packages (nginx, tinyproxy, SOCKS servers) run by a test:
 // started on a loopback port and stopped by their process id when the object goes, with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A scripted TCP peer on loopback for protocol tests: it listens on a chosen address
 // (port 0 = any free port), accepts connections one after another and plays a script of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // main() for QtTest window tests: the process set-up of the real program (browser and media
 // switches, offscreen platform without a display), then the test object.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Main of the GoogleTest binaries that need an event loop: the Qt core application must
 // exist before any window message is posted or waited for.
 #include <gtest/gtest.h>

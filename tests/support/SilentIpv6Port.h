@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A port on [::1] that takes no connection, as a broken IPv6 route behaves.
 #include <netinet/in.h>

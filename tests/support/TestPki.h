@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A throw-away authority and server certificates, made with the openssl program in a
 // scratch folder when the object is built (no key is ever committed). Every server

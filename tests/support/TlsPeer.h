@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A scripted TLS server for one connection on loopback, run on its own thread: handshake
 // with the given certificate, read the request up to its blank line, answer with Response,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Data documents as a reader sees them: the bytes of the title, the order of the keys,
 // the addresses, and the test albums' deliberate oddities.
 #include "Catalogue.h"

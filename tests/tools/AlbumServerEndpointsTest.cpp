@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The endpoints around the albums: usage reports, the request log, the link list, the
 // information page, the connection handling HTTP/1.0 and pipelining clients rely on,
 // and the command line.

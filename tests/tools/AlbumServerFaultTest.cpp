@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The service's scripted misbehaviour for tests of parallel, retrying clients: photos
 // that fail a set number of times in a set way, latency on every answer, photos that
 // answer late, and the count of photo answers in progress at once.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Photos and music as a downloader receives them: decodable JPEGs of the announced
 // sizes, and the deliberately failing ones (missing, cut off, damaged, slow).
 #include "Catalogue.h"

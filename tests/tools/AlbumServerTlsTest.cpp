@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The album service over HTTPS, read with THttpCli: the addresses it writes begin with
 // https://, and a photo arrives byte for byte as the plain service serves it; requests
 // sent back to back in one TLS record are all answered.

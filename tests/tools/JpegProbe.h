@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Decodes a JPEG completely with libjpeg, as the program's thumbnails will.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Byte-level HTTP exchanges for checks a full client would hide: the exact bytes of a
 // response, whether the server closed or reset the connection, and several exchanges

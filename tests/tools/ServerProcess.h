@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Runs the album-server binary as a child process on a free loopback port for a test.
 #include <sys/types.h>

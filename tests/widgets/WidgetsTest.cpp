@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The status bar's panes and the picture box: clicks, hot-tracking, context menus.
 #include <QMenu>
 #include <QTimer>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Kept-alive connections and abandoned look-ups of the Internet client, seen from real
 // servers that count the connections they get.
 #include <gtest/gtest.h>

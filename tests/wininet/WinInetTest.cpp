@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The blocking Internet client under the fetcher, through its own interface.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Small reads of a stream: whatever the module holds back from the system for the caller,
 // the bytes come out whole and in order, and every count, probe, peek and notification
 // treats the bytes the caller has not taken as unread.

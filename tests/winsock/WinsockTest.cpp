@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Winsock stand-in through its own entry points: handles, errors, options and the
 // notification rules the socket layer relies on.
 #include <gtest/gtest.h>

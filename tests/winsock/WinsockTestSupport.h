@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Helpers of the tests of the Winsock stand-in: the module started with the entry points
 // the tests call, loopback addresses, a window that records notifications, and a pump.

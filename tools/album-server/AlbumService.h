@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The service's routes and the state they share. One instance per server; Install
 // registers every route on the given httplib server, which must not outlive this object.

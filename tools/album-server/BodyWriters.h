@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Response bodies that misbehave on purpose: paced (slow), cut off, unframed and stalled.
 // All but the unframed one announce the full Content-Length, as a real server would, so a

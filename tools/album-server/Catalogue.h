@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The albums the service knows: a fixed, built-in list selected by the uin/fid pair of
 // the data request. Each entry says what its data document holds and how each of its

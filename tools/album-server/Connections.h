@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Direct access to the client connections the HTTP library owns, for faults it has no
 // words for (a reset, a stall that notices the client leaving) and for a prompt stop.

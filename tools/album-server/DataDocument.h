@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The album data document: JSON-like GBK text over several LF-ended lines. Readers pick
 // values out with "name":"…", "mp3":"…" and "url":"…", so the document holds exactly one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A 5x7 bitmap font for the digits 0-9, drawn at an integer scale. Enough to put a large,
 // legible number on each generated photo without a font library.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # cmake -DINPUT=<file> -DOUTPUT=<source> -DSYMBOL=<name> -P EmbedFile.cmake
 # Writes a C++ source defining `std::string_view <SYMBOL>()` over the file's bytes.
 file(READ "${INPUT}" hex HEX)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Photos that misbehave on request (--fail, --delay): the first COUNT requests for a
 // chosen photo fail in a chosen way, and chosen photos answer later than the rest.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // UTF-8 to GBK for the texts the service writes into data documents (the album service
 // speaks the program's code page). Throws std::runtime_error when a character has no

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Counts responses in progress: how many now, and the most at once since the last
 // reset. Lets tests see whether a client really runs transfers side by side without

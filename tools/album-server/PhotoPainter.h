@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Draws the picture of one generated photo: a diagonal gradient with soft rings in the
 // album's colour family, a solid band in the album's own colour on the left, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The JPEG bytes of every photo, generated on first request and kept for the life of
 // the process (a 200-photo album is about 12 MB). Safe to use from the server's worker

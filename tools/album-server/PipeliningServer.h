@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The service's HTTP server, plain and over TLS: the library's server, except that a
 // connection is read through one stream for all its requests. The library makes a new

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // What the service was asked: every usage report body exactly as received, and one line
 // per request (method and raw target) for tests that check what a client fetched.

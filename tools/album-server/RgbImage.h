@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A plain 8-bit RGB raster, rows top to bottom, three bytes per pixel.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The small texts around the albums: the link list, the pages it points to, the
 // information page (shown in a 177x185 embedded browser, so compact and self-contained)

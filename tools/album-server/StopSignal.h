@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The server's stop, as something a worker can wait on: sleeps and waits for a peer end
 // early, and at once, when it is raised. Raised once and never lowered. Thread-safe.

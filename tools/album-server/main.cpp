@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // album-server: the bundled album service. See README.md and --help.
 #include "AlbumService.h"
 #include "Connections.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // http-get: fetches one address with THttpCli and writes the document to a file or to
 // standard output. With -v every event of the client is printed to standard error in the
 // order it fires.

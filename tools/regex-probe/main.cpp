@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // regex-probe: a small driver for trying patterns by hand.
 //
 //   regex-probe [-m MODIFIERS] [-q] [-n MAX] PATTERN [FILE]

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Regenerates tune.mp3, the background music every album announces: a four-second
 # plucked melody, mono, 22.05 kHz, 48 kbit/s. The committed file is what the server
 # serves; run this only to change the tune.
