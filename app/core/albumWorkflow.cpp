@@ -1,5 +1,6 @@
 #include "app/core/albumWorkflow.h"
 
+#include <cerrno>
 #include <memory>
 
 #include "app/common/commonDefine.h"
@@ -24,6 +25,10 @@ std::string UsageReport(const std::string& sourceUrl, const std::string& musicUr
 }
 
 }  // namespace
+
+void TAlbumView::PhotoRefetched(int n, const std::string&, const std::string& why) {
+    AddStatusLine(Format(sPhotoBrokenFmt, n + 1, why.c_str()));
+}
 
 bool ViewerQuery(const std::string& address, std::string& query) {
     TRegExpr re;
@@ -59,7 +64,9 @@ TAlbumOutcome RunAlbumWorkflow(TAlbumView& view, const std::string& baseDir, con
     parser.OnStatus = [&view](const std::string& text) { view.ShowStatus(text); };
     parser.Stop = &stop;
     std::unique_ptr<TPhotoList> photos = parser.Parse(AlbumDataUrl(viewerQuery));
-    if (!stop.Requested() && policy.RequireDocument && (!parser.DocumentError.empty() || !parser.HasAlbumKeys)) {
+    if (!stop.Requested() &&
+        (parser.DocumentBroken ||
+         (policy.RequireDocument && (!parser.DocumentError.empty() || !parser.HasAlbumKeys)))) {
         outcome.End = TAlbumOutcome::TEnd::DocumentFailed;
         outcome.DocumentError = parser.DocumentError.empty() ? "not an album data document" : parser.DocumentError;
         return outcome;
@@ -68,8 +75,24 @@ TAlbumOutcome RunAlbumWorkflow(TAlbumView& view, const std::string& baseDir, con
     const std::string title = titleArg.empty() ? parser.Title : titleArg;
     const std::string folderName = AlbumFolderName(title);
     AlbumDir = folderName.empty() ? baseDir : baseDir + folderName + "/";
+    // One run writes a folder at a time: everything this run checks stays as it was checked
+    // until the run ends (the lock goes with this frame).
+    TFolderLock lock;
     if (!stop.Requested()) {
         if (!DirectoryExists(AlbumDir)) ForceDirectories(AlbumDir);
+        switch (lock.Lock(AlbumDir)) {
+            case TFolderLock::TResult::Locked: break;
+            case TFolderLock::TResult::Busy:
+                outcome.End = TAlbumOutcome::TEnd::FolderBusy;
+                outcome.Folder = AlbumDir;
+                outcome.FolderError = "another run is writing into the folder " + AlbumDir + "; try again when it has ended";
+                return outcome;
+            case TFolderLock::TResult::Failed:
+                outcome.End = TAlbumOutcome::TEnd::FolderBusy;
+                outcome.Folder = AlbumDir;
+                outcome.FolderError = "cannot lock the folder " + AlbumDir + ": " + SysErrorMessage(errno);
+                return outcome;
+        }
         outcome.Folder = AlbumDir;
     }
 
@@ -83,6 +106,10 @@ TAlbumOutcome RunAlbumWorkflow(TAlbumView& view, const std::string& baseDir, con
         // Destroyed in reverse: the watch goes before the queue it cancels. An exception
         // from a view leaves through the queue's destructor, which cuts and cleans up.
         TPhotoQueue queue(std::move(files), settings.Connections, settings.Retries, settings.Pipelining);
+        queue.SetMaxPhotoSize(settings.MaxPhotoSize);
+        queue.OnRecheckFailed = [&view](int n, const std::string& why) {
+            view.PhotoRefetched(n, AlbumDir + std::to_string(n) + ".jpg", why);
+        };
         const TAlbumStop::TWatch watch = stop.Watch([&queue] { queue.Cancel(); });
         int n = 0;
         for (; n < count; ++n) {
@@ -116,9 +143,12 @@ TAlbumOutcome RunAlbumWorkflow(TAlbumView& view, const std::string& baseDir, con
     view.AddStatusLine(sPhotosDone);
     view.ShowStatus(sPhotosDone);
 
-    if (!stop.Requested())
-        TBaseAlbumParser::DownloadFile(ReportUrl(), TempPageFile(), UsageReport(view.SourceUrl(), parser.MusicUrl, title),
-                                       &stop);
+    if (!stop.Requested()) {
+        // The report's answer is not read: it goes to a page file of this run's own.
+        const std::string answer = NewTempPageFile();
+        TBaseAlbumParser::DownloadFile(ReportUrl(), answer, UsageReport(view.SourceUrl(), parser.MusicUrl, title), &stop);
+        DeleteFile(answer);
+    }
 
     if (!parser.MusicUrl.empty()) {
         view.ShowMusic(parser.MusicUrl);

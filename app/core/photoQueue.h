@@ -14,7 +14,15 @@
 // attempt not counted).
 //
 // Whether a photo is there already is decided here alone: a photo whose final file
-// exists when its turn to start comes is not fetched (an album run again resumes).
+// exists when its turn to start comes is checked like a fetched one (on a thread of its
+// own, at most as many at a time as there are connections) and kept when it passes (an
+// album run again resumes); one that fails is deleted, told to OnRecheckFailed and
+// fetched again.
+//
+// The caller holds the album folder's lock (TFolderLock) while the queue lives: nothing it
+// checked changes under it. Part files are never written through a symbolic link
+// (fmCreateNoLink), are made durable before they are checked, and the folder is made
+// durable after each rename.
 //
 // With one connection nothing is fetched ahead: photo n's transfer starts when Fetch(n) is
 // called and is the only one on the wire.
@@ -28,6 +36,8 @@
 //
 // Runs on the GUI thread. Fetch and Abandon dispatch messages while they wait (blocking
 // when there are none), so window events run meanwhile, as in every transfer's wait.
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -79,6 +89,13 @@ public:
     // does nothing.
     void Abandon();
 
+    // The most bytes a photo may have (0: no bound); a larger one fails for good, naming
+    // the limit. Before the first Fetch.
+    void SetMaxPhotoSize(std::int64_t bytes) { maxPhotoSize_ = bytes; }
+    // Called (GUI thread) when photo n was found under its final name but failed its
+    // check, with why; the file is gone by then and the photo is fetched again.
+    std::function<void(int n, const std::string& why)> OnRecheckFailed;
+
     // The pause before attempt number `attempt` + 1 of a photo: 0.5 s, 1 s, 2 s, ... at
     // most 30 s.
     static int RetryPauseMs(int attempt);
@@ -95,6 +112,7 @@ private:
         int attempts = 0;
         bool preempted = false;            // its transfer was cut to free a connection
         bool notAJpeg = false;             // Failed because the check refused it
+        bool found = false;                // Checking: the final file found there, not a part
         int follower = -1;                 // while Running: the photo named to follow it
         bool named = false;                // a running transfer named it as its follower
         std::unique_ptr<THTTPGet> fetcher;  // while Running
@@ -103,6 +121,7 @@ private:
     };
 
     void Fill();
+    void Recheck(int k);
     void Start(int k);
     int NameFollower(int k);
     bool FollowerGoesNext(int next) const;
@@ -119,6 +138,7 @@ private:
     const int retries_;
     const int lookahead_;  // photos from base_ on that may be started
     const bool pipelining_;
+    std::int64_t maxPhotoSize_ = 0;
     int base_ = 0;         // the photo asked for last
     bool cancelled_ = false;
     bool abandoned_ = false;
