@@ -64,6 +64,7 @@ TAlbumOutcome RunAlbumWorkflow(TAlbumView& view, const std::string& baseDir, con
     parser.OnStatus = [&view](const std::string& text) { view.ShowStatus(text); };
     parser.Stop = &stop;
     std::unique_ptr<TPhotoList> photos = parser.Parse(AlbumDataUrl(viewerQuery));
+    view.ClearPhotos();  // the last album's list goes, whatever comes of this one
     if (!stop.Requested() &&
         (parser.DocumentBroken ||
          (policy.RequireDocument && (!parser.DocumentError.empty() || !parser.HasAlbumKeys)))) {
@@ -71,7 +72,6 @@ TAlbumOutcome RunAlbumWorkflow(TAlbumView& view, const std::string& baseDir, con
         outcome.DocumentError = parser.DocumentError.empty() ? "not an album data document" : parser.DocumentError;
         return outcome;
     }
-    view.ClearPhotos();
     const std::string title = titleArg.empty() ? parser.Title : titleArg;
     const std::string folderName = AlbumFolderName(title);
     AlbumDir = folderName.empty() ? baseDir : baseDir + folderName + "/";

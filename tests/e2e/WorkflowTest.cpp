@@ -304,6 +304,8 @@ private slots:
         QCOMPARE(errors.size(), 1);  // such an address cannot be fetched
         Run("uin=20000&fid=11");
         QCOMPARE(form->PhotoCount(), 0);  // "URL" in capitals is not "url"
+        // ... so the document lists none of the 3 photos it announces: not a complete album.
+        QVERIFY2(errors.size() == 2 && errors[1].contains("announces 3 photos but lists 0"), qPrintable(errors.join('|')));
     }
 
 };
