@@ -35,7 +35,7 @@ namespace {
 // A new file at path that no symbolic link leads to: O_NOFOLLOW refuses a link in the last
 // component (ELOOP); such a link is removed and the file made exclusively, so that a link
 // planted again in between fails the open instead of being followed. O_NONBLOCK: a FIFO
-// planted there fails at once (ENXIO) instead of blocking the open.
+// planted there never blocks the open; it is refused (ENXIO).
 int CreateNoLink(const std::string& path) {
     constexpr int kFlags = O_CLOEXEC | O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK;
     int fd = ::open(path.c_str(), kFlags | O_TRUNC, 0644);
@@ -46,7 +46,16 @@ int CreateNoLink(const std::string& path) {
         else
             errno = ELOOP;
     }
-    if (fd >= 0) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (fd < 0) return fd;
+    // A FIFO opened for reading and writing does not block: refuse it as a writer-only
+    // open would (ENXIO), and sockets alike.
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
+        ::close(fd);
+        errno = ENXIO;
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 
