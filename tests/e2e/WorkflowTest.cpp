@@ -19,6 +19,7 @@
 #include "app/window/preview.h"
 #include "platform/Encoding.h"
 #include "platform/ErrorGuard.h"
+#include "platform/Files.h"
 #include "support/QtGuiTestMain.h"
 #include "support/TestPki.h"
 #include "widgets/Image.h"
@@ -296,6 +297,20 @@ private slots:
         QVERIFY(errors.isEmpty());
         QVERIFY(QFile::exists(appDir->path() + "/0.jpg"));
         QVERIFY(QFile::exists(appDir->path() + "/1.jpg"));
+    }
+
+    // A folder another run is writing into: the window says so in an error dialog naming
+    // it, and touches nothing in it.
+    void aFolderAnotherRunWritesIsLeftAlone() {
+        const std::string folder = AppDir + Utf8ToAnsi("三张照片 Trip") + "/";
+        QVERIFY(ForceDirectories(folder));
+        TFolderLock other;
+        QCOMPARE(other.Lock(folder), TFolderLock::TResult::Locked);
+        Run("uin=20000&fid=3");
+        QVERIFY2(errors.size() == 1 && errors[0].contains(AnsiToQString(folder)) && errors[0].contains(U("正由另一次下载写入")),
+                 qPrintable(errors.join('|')));
+        QVERIFY(QDir(AnsiToQString(folder)).isEmpty());
+        QVERIFY(form->btnDownload->isEnabled());
     }
 
     void valuesAreTakenExactlyAsWritten() {
