@@ -52,8 +52,8 @@ std::string InternetErrorText(DWORD code, const std::string& host, bool inBody, 
             return "the certificate of " + Printable(host) + " is expired or not yet valid";
         case ERROR_INTERNET_SECURITY_CHANNEL_ERROR: return "TLS with " + Printable(host) + " failed";
         case ERROR_INVALID_PARAMETER:
-            return "the address cannot be sent in a request (it holds a line break, a NUL or a character "
-                   "a request cannot carry)";
+            return "the request cannot be sent: its address or a field of it holds a line break, a NUL or "
+                   "another byte a request cannot carry";
         case ERROR_INTERNET_INVALID_PROXY_REQUEST: return "the proxy setting cannot be used";
         case ERROR_INTERNET_INTERNAL_ERROR: return "internal failure of the Internet client";
         case ERROR_INTERNET_INVALID_OPTION:
