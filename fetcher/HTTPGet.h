@@ -67,9 +67,9 @@ public:
     // when the next transfer asks (platform/WinInet.h, HttpAnnounceNextRequestA).
     const std::string& NextURL() const { return NextURL_; }
     void SetNextURL(std::string v) { NextURL_ = std::move(v); }
-    // Bytes a body may have (0: no bound). An answer announcing more, or a body growing
-    // past it, fails the transfer for good ("larger than the limit of N bytes"), before any
-    // byte beyond it is written.
+    // Bytes a body may have (0: no bound). A body growing past it, or a success announcing
+    // more, fails the transfer for good ("the body is larger than the limit of N bytes"; an
+    // error status says its status instead), before any byte beyond it is written.
     std::int64_t MaxBodySize() const { return MaxBodySize_; }
     void SetMaxBodySize(std::int64_t v) { MaxBodySize_ = v; }
     // True: the start operations return only when the transfer is over, dispatching the

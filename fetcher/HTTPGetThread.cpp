@@ -246,7 +246,7 @@ void THTTPGetThread::Transfer() {
             break;
         }
         if (lastRead_ == 0) break;
-        if (MaxBodySize_ > 0 && status_ < 300 && Readed_ + static_cast<std::int64_t>(lastRead_) > MaxBodySize_) {
+        if (MaxBodySize_ > 0 && Readed_ + static_cast<std::int64_t>(lastRead_) > MaxBodySize_) {
             overLimit = true;  // nothing beyond the bound reaches the file
             break;
         }
@@ -274,9 +274,9 @@ void THTTPGetThread::Transfer() {
         else
             file->FlushBuffer();
     }
-    if (overLimit) Fail(0, tooLargeText());
     // An error status says more than how its page arrived.
     if (status_ >= 300) Fail(0, HttpStatusText(status_, QueryText(h.request, HTTP_QUERY_STATUS_TEXT)));
+    if (overLimit) Fail(0, tooLargeText());
     if (readError != 0) Fail(readError, FailureText(readError, host, true, Readed_, lengthKnown ? TotalSize_ : -1, {}));
     if (tooLarge) Fail(0, "body larger than " + IntToStr(std::numeric_limits<std::int32_t>::max()) + " bytes");
     if (lengthKnown && Readed_ != TotalSize_)

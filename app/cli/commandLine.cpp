@@ -224,7 +224,7 @@ int RunCommandLine(int argc, char** argv) {
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("Fotaviq");
-    SetExceptionHandler([](const std::string& text) { std::fprintf(stderr, "fotaviq: %s\n", text.c_str()); });
+    SetExceptionHandler([](const std::string& text) { std::fprintf(stderr, "fotaviq: %s\n", ToUtf8(text).c_str()); });
     AppDir = ExecutableDir();
 
     std::string query;
@@ -243,7 +243,7 @@ int RunCommandLine(int argc, char** argv) {
     try {
         ApplyTlsChoice(tls);
     } catch (const Exception& e) {
-        return Fail(e.Message());
+        return Fail(ToUtf8(e.Message()));
     }
     if (!tls.Verify)
         std::fprintf(stderr, "fotaviq: warning: HTTPS servers' certificates are not verified (%s)\n", tls.Source.c_str());

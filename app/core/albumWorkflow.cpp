@@ -11,6 +11,7 @@
 #include "app/core/photoQueue.h"
 #include "app/settings/commonDefineServers.h"
 #include "app/settings/locations.h"
+#include "base/Exception.h"
 #include "base/SysUtils.h"
 #include "platform/Files.h"
 #include "regex/RegExpr.h"
@@ -144,10 +145,15 @@ TAlbumOutcome RunAlbumWorkflow(TAlbumView& view, const std::string& baseDir, con
     view.ShowStatus(sPhotosDone);
 
     if (!stop.Requested()) {
-        // The report's answer is not read: it goes to a page file of this run's own.
-        const std::string answer = NewTempPageFile();
-        TBaseAlbumParser::DownloadFile(ReportUrl(), answer, UsageReport(view.SourceUrl(), parser.MusicUrl, title), &stop);
-        DeleteFile(answer);
+        // The report's answer is not read: it goes to a page file of this run's own. Like the
+        // report's own failures, a page file that cannot be made is not the album's concern.
+        try {
+            const std::string answer = NewTempPageFile();
+            TBaseAlbumParser::DownloadFile(ReportUrl(), answer, UsageReport(view.SourceUrl(), parser.MusicUrl, title),
+                                           &stop);
+            DeleteFile(answer);
+        } catch (const EStreamError&) {
+        }
     }
 
     if (!parser.MusicUrl.empty()) {
