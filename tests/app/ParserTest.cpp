@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QTimer>
 
 #include <cstdlib>
 #include <string>
@@ -109,4 +110,28 @@ TEST_F(ParserTest, APageFileThatCannotBeCreatedRaises) {
     T6cnAlbumParser parser;
     EXPECT_THROW(parser.Parse("http://127.0.0.1:9/x"), EStreamError);
     SetWritableFolderCheck({});
+}
+
+// Two documents fetched at once into one temporary folder (a second run's fetch inside the
+// first one's wait, the second document longer): each run reads its own page, never the
+// other's bytes behind its own.
+TEST_F(ParserTest, TwoDocumentsAtOnceEachReadTheirOwnPage) {
+    const std::string first = "{\"name\":\"X\",\"url\":\"x0.jpg\"}";
+    const std::string second = "{\"name\":\"Y\",\"url\":\"y0.jpg\",\"url\":\"y1.jpg\",\"url\":\"y2.jpg\"}";
+    ScriptedPeer slow, fast;
+    slow.Accept().ReadUntil("\r\n\r\n").Delay(500).Send("HTTP/1.0 200 OK\r\n\r\n" + first).Close();
+    fast.Accept().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n\r\n" + second).Close();
+    slow.Start();
+    fast.Start();
+    std::string secondPage;
+    QTimer::singleShot(100, [&] {
+        TBaseAlbumParser::GetPage("http://127.0.0.1:" + std::to_string(fast.Port()) + "/y", "", secondPage);
+    });
+    std::string firstPage;
+    EXPECT_TRUE(TBaseAlbumParser::GetPage("http://127.0.0.1:" + std::to_string(slow.Port()) + "/x", "", firstPage));
+    slow.Join();
+    fast.Join();
+    EXPECT_EQ(secondPage, second + "\r\n");  // fetched inside the first one's wait
+    EXPECT_EQ(firstPage, first + "\r\n");
+    EXPECT_TRUE(QDir(QString::fromStdString(scratch.Path())).entryList(QDir::Files).isEmpty());
 }
