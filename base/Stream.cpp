@@ -114,8 +114,9 @@ void TFileStream::WriteFailed() {
 
 void TFileStream::Sync() {
     FlushBuffer();
-    // EINVAL: a file that cannot be synchronised (a device, a pipe); nothing to wait for.
-    if (::fsync(fd_) != 0 && errno != EINVAL) {
+    // The data and what is needed to read it back (its size); not the times. EINVAL: a file
+    // that cannot be synchronised (a device, a pipe): nothing to wait for.
+    if (::fdatasync(fd_) != 0 && errno != EINVAL) {
         const int error = errno;
         throw EStreamError(SysErrorMessage(error) + ": " + path_, error);
     }

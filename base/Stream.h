@@ -54,7 +54,7 @@ public:
     std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
     const std::string& FileName() const { return path_; }
 
-    // Writes out what is held back, then makes the file's bytes durable (fsync). Raises
+    // Writes out what is held back, then makes the file's bytes durable (fdatasync). Raises
     // EStreamError "<reason>: <path>" when either fails.
     void Sync();
 

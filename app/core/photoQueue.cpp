@@ -263,8 +263,9 @@ TPhotoQueue::TResult TPhotoQueue::Fetch(int n) {
                 Fail(n, "cannot rename " + PartName(n) + ": " + SysErrorMessage(errno));
                 return TResult::Failed;
             }
-            // The rename is durable before the photo counts as saved.
-            SyncFolder(ExtractFilePath(s.photo.File));
+            // The bytes were made durable before the check, so a rename that survives a crash
+            // names a whole photo; the renames themselves are made durable once, by Abandon.
+            renamedInto_ = ExtractFilePath(s.photo.File);
             s.state = TState::Committed;
             return TResult::Committed;
         case TState::Failed:
@@ -300,4 +301,5 @@ void TPhotoQueue::Abandon() {
         TSlot& s = slots_[k];
         if (s.state == TState::Fetched) Fail(static_cast<int>(k), kStopped);
     }
+    if (!renamedInto_.empty()) SyncFolder(renamedInto_);
 }

@@ -21,8 +21,9 @@
 //
 // The caller holds the album folder's lock (TFolderLock) while the queue lives: nothing it
 // checked changes under it. Part files are never written through a symbolic link
-// (fmCreateNoLink), are made durable before they are checked, and the folder is made
-// durable after each rename.
+// (fmCreateNoLink), are made durable before they are checked (so that any rename that
+// survives a crash names a whole photo), and the folder's renames are made durable once,
+// when the album's fetching ends (Abandon).
 //
 // With one connection nothing is fetched ahead: photo n's transfer starts when Fetch(n) is
 // called and is the only one on the wire.
@@ -85,7 +86,8 @@ public:
     void Cancel();
     // Ends the album's fetching: Cancel, then waits (dispatching messages) until every
     // transfer and check has let go of its file, and deletes every file of a photo that
-    // was not committed. Nothing past the last committed photo stays on disk. Called again,
+    // was not committed. Nothing past the last committed photo stays on disk, and the
+    // renames of the committed ones are durable (the folder is synchronised). Called again,
     // does nothing.
     void Abandon();
 
@@ -140,6 +142,7 @@ private:
     const bool pipelining_;
     std::int64_t maxPhotoSize_ = 0;
     int base_ = 0;         // the photo asked for last
+    std::string renamedInto_;  // the folder of the renames not yet made durable
     bool cancelled_ = false;
     bool abandoned_ = false;
     HWND timers_;          // retry timers, id = photo number + 1
