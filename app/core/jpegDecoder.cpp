@@ -1,5 +1,11 @@
 #include "app/core/jpegDecoder.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -10,7 +16,7 @@
 
 #include "base/Stream.h"
 #include "base/SysUtils.h"
-#include "platform/Files.h"
+#include "platform/Paths.h"
 
 namespace {
 
@@ -219,14 +225,30 @@ std::string CheckJpegBytes(const unsigned char* data, std::size_t size) {
 }
 
 std::string CheckJpegFile(const std::string& ansiPath) {
-    std::vector<unsigned char> bytes;
-    try {
-        auto file = OpenFileStream(ansiPath, TFileStream::fmOpenRead);
-        bytes.resize(static_cast<std::size_t>(file->Size()));
-        file->ReadBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-    } catch (const Exception& e) {
-        return "cannot read the photo: " + e.Message();
+    // Mapped, not read: a photo of any size costs no memory of the process's own beyond the
+    // decode's bound, and its pages go back to the file when the check is over.
+    const std::string fs = FsPath(ansiPath);
+    const int fd = ::open(fs.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        const int error = errno;
+        if (fd >= 0) ::close(fd);
+        return "cannot read the photo: " + SysErrorMessage(error) + ": " + fs;
     }
-    if (bytes.empty()) return "not a JPEG image: empty file";
-    return CheckJpegBytes(bytes.data(), bytes.size());
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return "cannot read the photo: not a regular file: " + fs;
+    }
+    if (st.st_size == 0) {
+        ::close(fd);
+        return "not a JPEG image: empty file";
+    }
+    const auto size = static_cast<std::size_t>(st.st_size);
+    void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    const int error = errno;
+    ::close(fd);
+    if (mapped == MAP_FAILED) return "cannot read the photo: " + SysErrorMessage(error) + ": " + fs;
+    std::string failure = CheckJpegBytes(static_cast<const unsigned char*>(mapped), size);
+    ::munmap(mapped, size);
+    return failure;
 }

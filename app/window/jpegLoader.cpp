@@ -9,6 +9,10 @@
 #include "base/SysUtils.h"
 #include "platform/Files.h"
 
+namespace {
+const QSize kLargeScreen(3840, 2160);
+}  // namespace
+
 QImage LoadJpegFile(const std::string& ansiPath, QSize atLeast) {
     auto file = OpenFileStream(ansiPath, TFileStream::fmOpenRead);
     std::vector<unsigned char> bytes(static_cast<size_t>(file->Size()));
@@ -21,7 +25,13 @@ QImage LoadJpegFile(const std::string& ansiPath, QSize atLeast) {
         DecodeJpeg(bytes.data(), bytes.size(), atLeast.isValid() ? atLeast.width() : 0,
                    atLeast.isValid() ? atLeast.height() : 0, out);
     } catch (const EJPEGTooLarge&) {
-        return TooLargePlaceholder(atLeast);
+        if (atLeast.isValid()) return TooLargePlaceholder(atLeast);
+        // Asked for the whole picture: a smaller scale that still fills a large screen may fit.
+        try {
+            DecodeJpeg(bytes.data(), bytes.size(), kLargeScreen.width(), kLargeScreen.height(), out);
+        } catch (const EJPEGTooLarge&) {
+            return TooLargePlaceholder(atLeast);
+        }
     }
     return image;
 }
