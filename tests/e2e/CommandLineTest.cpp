@@ -143,7 +143,8 @@ private slots:
 
     void aBadCommandLineIsStatusTwo() {
         for (const QStringList& args : {QStringList{"--bogus"}, QStringList{"--download"},
-                                        QStringList{"--download", Viewer("uin=1&fid=1"), "--connections", "17"}}) {
+                                        QStringList{"--download", Viewer("uin=1&fid=1"), "--connections", "17"},
+                                        QStringList{"--download", Viewer("uin=1&fid=1"), "--max-photo-size", "12X"}}) {
             const Run r = Fotaviq(args);
             QCOMPARE(r.status, 2);
             QVERIFY(r.out.isEmpty());
