@@ -44,9 +44,15 @@ public:
     const char* ClassName() const noexcept override { return "EListError"; }
 };
 
-// A stream that cannot be created, opened, read or written.
+// A stream that cannot be created, opened, read or written. SystemError is the system's
+// error number behind it (errno), 0 when there is none.
 class EStreamError : public Exception {
 public:
     using Exception::Exception;
+    EStreamError(std::string message, int systemError) : Exception(std::move(message)), systemError_(systemError) {}
     const char* ClassName() const noexcept override { return "EStreamError"; }
+    int SystemError() const noexcept { return systemError_; }
+
+private:
+    int systemError_ = 0;
 };

@@ -2,6 +2,7 @@
 #include "base/Stream.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <cstring>
 
 #include "base/Exception.h"
+#include "base/SysUtils.h"
 
 TStream::~TStream() = default;
 
@@ -20,12 +22,45 @@ std::int64_t TStream::Size() {
 }
 
 void TStream::WriteBuffer(const void* buffer, std::int64_t count) {
-    if (count > 0 && Write(buffer, count) != count) throw EStreamError("Stream write error");
+    if (count > 0 && Write(buffer, count) != count) WriteFailed();
 }
+
+void TStream::WriteFailed() { throw EStreamError("Stream write error"); }
 
 void TStream::ReadBuffer(void* buffer, std::int64_t count) {
     if (count > 0 && Read(buffer, count) != count) throw EStreamError("Stream read error");
 }
+
+namespace {
+
+// A new file at path that no symbolic link leads to: O_NOFOLLOW refuses a link in the last
+// component (ELOOP); such a link is removed and the file made exclusively, so that a link
+// planted again in between fails the open instead of being followed. O_NONBLOCK: a FIFO
+// planted there never blocks the open; it is refused (ENXIO).
+int CreateNoLink(const std::string& path) {
+    constexpr int kFlags = O_CLOEXEC | O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK;
+    int fd = ::open(path.c_str(), kFlags | O_TRUNC, 0644);
+    if (fd < 0 && errno == ELOOP) {
+        struct stat st;
+        if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && ::unlink(path.c_str()) == 0)
+            fd = ::open(path.c_str(), kFlags | O_EXCL, 0644);
+        else
+            errno = ELOOP;
+    }
+    if (fd < 0) return fd;
+    // A FIFO opened for reading and writing does not block: refuse it as a writer-only
+    // open would (ENXIO), and sockets alike.
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
+        ::close(fd);
+        errno = ENXIO;
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+}  // namespace
 
 TFileStream::TFileStream(const std::string& path, Mode mode) : path_(path) {
     int flags = O_CLOEXEC;
@@ -34,11 +69,13 @@ TFileStream::TFileStream(const std::string& path, Mode mode) : path_(path) {
         case fmOpenRead: flags |= O_RDONLY; break;
         case fmOpenWrite: flags |= O_WRONLY; break;
         case fmOpenReadWrite: flags |= O_RDWR; break;
+        case fmCreateNoLink: break;
     }
-    fd_ = ::open(path.c_str(), flags, 0644);
+    fd_ = mode == fmCreateNoLink ? CreateNoLink(path) : ::open(path.c_str(), flags, 0644);
     if (fd_ < 0) {
-        const char* what = mode == fmCreate ? "Cannot create file \"" : "Cannot open file \"";
-        throw EStreamError(what + path + "\". " + std::strerror(errno));
+        const int error = errno;
+        const char* what = mode == fmCreate || mode == fmCreateNoLink ? "Cannot create file \"" : "Cannot open file \"";
+        throw EStreamError(what + path + "\". " + std::strerror(error), error);
     }
 }
 
@@ -62,10 +99,28 @@ std::int64_t TFileStream::Write(const void* buffer, std::int64_t count) {
     while (done < count) {
         const ssize_t n = ::write(fd_, static_cast<const char*>(buffer) + done, static_cast<size_t>(count - done));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n <= 0) {
+            writeError_ = n < 0 ? errno : 0;
+            break;
+        }
         done += n;
     }
     return done;
+}
+
+void TFileStream::WriteFailed() {
+    const int error = writeError_;
+    throw EStreamError((error != 0 ? SysErrorMessage(error) : std::string("write error")) + ": " + path_, error);
+}
+
+void TFileStream::Sync() {
+    FlushBuffer();
+    // The data and what is needed to read it back (its size); not the times. EINVAL: a file
+    // that cannot be synchronised (a device, a pipe): nothing to wait for.
+    if (::fdatasync(fd_) != 0 && errno != EINVAL) {
+        const int error = errno;
+        throw EStreamError(SysErrorMessage(error) + ": " + path_, error);
+    }
 }
 
 std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {
@@ -110,7 +165,7 @@ std::int64_t TBufferedFileStream::Seek(std::int64_t offset, TSeekOrigin origin) 
 }
 
 void TBufferedFileStream::FlushBuffer() {
-    if (!WriteHeld()) throw EStreamError("Stream write error");
+    if (!WriteHeld()) WriteFailed();
 }
 
 namespace {

@@ -22,22 +22,30 @@ public:
     void SetPosition(std::int64_t pos) { Seek(pos, TSeekOrigin::Begin); }
     virtual std::int64_t Size();
 
-    // All-or-nothing forms: raise EStreamError ("Stream write error" / "Stream read error")
-    // when fewer bytes moved than asked.
+    // All-or-nothing forms: raise EStreamError when fewer bytes moved than asked ("Stream
+    // read error"; for a write, the stream's WriteFailed).
     void WriteBuffer(const void* buffer, std::int64_t count);
     void ReadBuffer(void* buffer, std::int64_t count);
 
     // Writes out whatever the stream still holds back from earlier writes; raises
-    // EStreamError ("Stream write error") when that fails. A stream that holds nothing back
-    // (all but TBufferedFileStream) has nothing to do.
+    // EStreamError (WriteFailed) when that fails. A stream that holds nothing back (all but
+    // TBufferedFileStream) has nothing to do.
     virtual void FlushBuffer() {}
+
+protected:
+    // Raises the EStreamError of a write that did not complete: "Stream write error" here;
+    // a file says the system's reason and its path.
+    [[noreturn]] virtual void WriteFailed();
 };
 
 // A file opened by path (the path's bytes are given to the file system unchanged).
 class TFileStream : public TStream {
 public:
-    enum Mode { fmCreate, fmOpenRead, fmOpenWrite, fmOpenReadWrite };
-    // fmCreate creates or truncates. Raises EStreamError
+    enum Mode { fmCreate, fmOpenRead, fmOpenWrite, fmOpenReadWrite, fmCreateNoLink };
+    // fmCreate creates or truncates. fmCreateNoLink does the same but never through a
+    // symbolic link: a link in the file's place is removed (its target is left alone) and a
+    // new file made there, exclusively; a FIFO with no reader is refused instead of waited
+    // for. Raises EStreamError (SystemError set)
     // "Cannot create file "<path>". <reason>" / "Cannot open file "<path>". <reason>".
     TFileStream(const std::string& path, Mode mode);
     ~TFileStream() override;
@@ -47,9 +55,19 @@ public:
     std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
     const std::string& FileName() const { return path_; }
 
+    // Writes out what is held back, then makes the file's bytes durable (fdatasync). Raises
+    // EStreamError "<reason>: <path>" when either fails.
+    void Sync();
+
+protected:
+    // Raises EStreamError "<the system's reason>: <path>" ("no space left on device:
+    // /a/12.jpg.part"), with SystemError set; "write error: <path>" when the system gave none.
+    [[noreturn]] void WriteFailed() override;
+
 private:
     std::string path_;
     int fd_ = -1;
+    int writeError_ = 0;  // errno of the last write that failed
 };
 
 // A file stream that gathers small writes and hands them to the file in blocks of

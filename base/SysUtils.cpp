@@ -3,6 +3,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 #include "base/Exception.h"
@@ -58,6 +59,14 @@ std::int32_t StrToInt(std::string_view text) {
 }
 
 std::string IntToStr(std::int64_t value) { return std::to_string(value); }
+
+std::string SysErrorMessage(int error) {
+    std::string text = std::strerror(error);
+    // "No space left on device" starts a sentence; inside a line it reads in lower case.
+    // Only a capital followed by a lower-case letter is lowered: "I/O error" stays.
+    if (text.size() > 1 && text[0] >= 'A' && text[0] <= 'Z' && text[1] >= 'a' && text[1] <= 'z') text[0] += 'a' - 'A';
+    return text;
+}
 
 std::string Format(const char* fmt, ...) {
     va_list args;

@@ -19,5 +19,8 @@ std::string UpperCase(std::string_view s);
 std::int32_t StrToInt(std::string_view s);
 std::string IntToStr(std::int64_t value);
 
+// The system's words for an error number, as a line continues them: "no space left on device".
+std::string SysErrorMessage(int error);
+
 // printf-style formatting into a std::string.
 std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));

@@ -27,6 +27,7 @@ void THTTPGet::Start(bool toFile) {
     auto* worker = new THTTPGetThread(AcceptTypes_, Agent_, URL_, FileName_, UserName_, Password_, PostQuery_,
                                       Referer_, BinaryData_, UseCache_, OnProgress, toFile);
     worker->SetNextURL(NextURL_);
+    worker->SetMaxBodySize(MaxBodySize_);
     worker->SetFreeOnTerminate(true);
     worker->OnTerminate = [this](TThread* sender) { WorkerFinished(static_cast<THTTPGetThread*>(sender)); };
     worker_ = worker;

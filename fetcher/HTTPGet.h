@@ -68,6 +68,11 @@ public:
     // when the next transfer asks (wininet/WinInet.h, HttpAnnounceNextRequestA).
     const std::string& NextURL() const { return NextURL_; }
     void SetNextURL(std::string v) { NextURL_ = std::move(v); }
+    // Bytes a body may have (0: no bound). A body growing past it, or a success announcing
+    // more, fails the transfer for good ("the body is larger than the limit of N bytes"; an
+    // error status says its status instead), before any byte beyond it is written.
+    std::int64_t MaxBodySize() const { return MaxBodySize_; }
+    void SetMaxBodySize(std::int64_t v) { MaxBodySize_ = v; }
     // True: the start operations return only when the transfer is over, dispatching the
     // calling thread's messages meanwhile (blocking while none are there).
     bool WaitThread() const { return WaitThread_; }
@@ -114,7 +119,7 @@ public:
     // One English line saying why it failed ("connection reset after 1000 of 3000 bytes",
     // "HTTP 404 Not Found", "too many redirects", "cannot follow a redirect to ftp://...",
     // "stopped", "cannot write <file>: ...", "the certificate of <server> is not trusted; to
-    // trust its authority use ..."); empty after a success.
+    // trust its authority use ...", "no space left on device: <file>"); empty after a success.
     const std::string& LastErrorText() const { return lastErrorText_; }
     // Whether the failure may pass, so that the same transfer tried again may succeed: the
     // server or the way to it had trouble (refused or reset connection, a body cut off, a
@@ -133,6 +138,7 @@ private:
     bool UseCache_ = false;
     std::string FileName_, UserName_, Password_, PostQuery_, Referer_;
     std::string NextURL_;
+    std::int64_t MaxBodySize_ = 0;
     bool WaitThread_ = false;
 
     THTTPGetThread* worker_ = nullptr;  // the running worker; it frees itself

@@ -2,6 +2,7 @@
 #include "fetcher/HTTPGetErrorText.h"
 
 #include "base/SysUtils.h"
+#include "platform/LastError.h"
 #include "wininet/WinInet.h"
 
 namespace {
@@ -51,7 +52,16 @@ std::string InternetErrorText(DWORD code, const std::string& host, bool inBody, 
         case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
             return "the certificate of " + Printable(host) + " is expired or not yet valid";
         case ERROR_INTERNET_SECURITY_CHANNEL_ERROR: return "TLS with " + Printable(host) + " failed";
-        default: return "Internet error " + IntToStr(code);
+        case ERROR_INVALID_PARAMETER:
+            return "the request cannot be sent: its address or a field of it holds a line break, a NUL or "
+                   "another byte a request cannot carry";
+        case ERROR_INTERNET_INVALID_PROXY_REQUEST: return "the proxy setting cannot be used";
+        case ERROR_INTERNET_INTERNAL_ERROR: return "internal failure of the Internet client";
+        case ERROR_INTERNET_INVALID_OPTION:
+        case ERROR_INTERNET_INCORRECT_HANDLE_TYPE:
+        case ERROR_INTERNET_INCORRECT_HANDLE_STATE:
+        case ERROR_INSUFFICIENT_BUFFER: return "a header of the response is too long";
+        default: return "internal failure of the Internet client (code " + IntToStr(code) + ")";
     }
 }
 

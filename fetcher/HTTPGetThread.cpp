@@ -83,6 +83,11 @@ void THTTPGetThread::Execute() {
         success_ = false;
         if (inProgressHandler_)
             Fail(0, "stopped by the progress handler: " + e.Message());
+        else if (const auto* stream = dynamic_cast<const EStreamError*>(&e); stream && stream->SystemError() != 0)
+            // The system's reason first, as it names what happened ("no space left on
+            // device: <file>"); the path as the caller gave it.
+            Fail(0, (fileCreated_ ? "" : "cannot create " + FileName_ + ": ") + SysErrorMessage(stream->SystemError()) +
+                        (fileCreated_ ? ": " + FileName_ : std::string()));
         else if (dynamic_cast<const EStreamError*>(&e))
             Fail(0, "cannot write " + FileName_ + ": " + e.Message());
         else
@@ -209,6 +214,14 @@ void THTTPGetThread::Transfer() {
             return;
         }
     }
+    // An answer announcing more than the bound is refused before any byte is written.
+    const auto tooLargeText = [this] {
+        return "the body is larger than the limit of " + IntToStr(MaxBodySize_) + " bytes";
+    };
+    if (MaxBodySize_ > 0 && status_ < 300 && lengthKnown && TotalSize_ > MaxBodySize_) {
+        Fail(0, tooLargeText() + " (" + IntToStr(TotalSize_) + " announced)");
+        return;
+    }
 
     Readed_ = 0;
     // Pieces of 1025 bytes are gathered into blocks: a write per piece would cost more
@@ -216,14 +229,17 @@ void THTTPGetThread::Transfer() {
     // progress call, so a progress handler sees every byte received on disk, and once more
     // at the end, where a failing write fails the transfer.
     std::unique_ptr<TBufferedFileStream> file;
-    if (toFile_)
+    if (toFile_) {
         file = CreateBufferedFileStream(FileName_);
-    else
+        fileCreated_ = true;
+    } else {
         Result_.clear();
+    }
 
     std::array<char, kPieceSize> piece;
     DWORD readError = 0;
     bool tooLarge = false;
+    bool overLimit = false;
     for (;;) {
         if (Terminated()) return;  // the part already written stays on disk
         if (!InternetReadFile(h.request, piece.data(), kPieceSize, &lastRead_)) {
@@ -231,6 +247,10 @@ void THTTPGetThread::Transfer() {
             break;
         }
         if (lastRead_ == 0) break;
+        if (MaxBodySize_ > 0 && Readed_ + static_cast<std::int64_t>(lastRead_) > MaxBodySize_) {
+            overLimit = true;  // nothing beyond the bound reaches the file
+            break;
+        }
         if (file)
             file->WriteBuffer(piece.data(), lastRead_);
         else
@@ -247,9 +267,17 @@ void THTTPGetThread::Transfer() {
             inProgressHandler_ = false;
         }
     }
-    if (file) file->FlushBuffer();  // a failing last write fails the transfer
+    // A failing last write fails the transfer; a whole body is made durable before the
+    // caller may rename it.
+    if (file) {
+        if (status_ < 300 && readError == 0 && !overLimit && !tooLarge)
+            file->Sync();
+        else
+            file->FlushBuffer();
+    }
     // An error status says more than how its page arrived.
     if (status_ >= 300) Fail(0, HttpStatusText(status_, QueryText(h.request, HTTP_QUERY_STATUS_TEXT)));
+    if (overLimit) Fail(0, tooLargeText());
     if (readError != 0) Fail(readError, FailureText(readError, host, true, Readed_, lengthKnown ? TotalSize_ : -1, {}));
     if (tooLarge) Fail(0, "body larger than " + IntToStr(std::numeric_limits<std::int32_t>::max()) + " bytes");
     if (lengthKnown && Readed_ != TotalSize_)

@@ -45,6 +45,8 @@ public:
     // Before the start: the address the caller will fetch next with the same settings
     // (THTTPGet::NextURL).
     void SetNextURL(std::string url) { NextURL_ = std::move(url); }
+    // Before the start: the most bytes the body may have, 0 for no bound (THTTPGet::MaxBodySize).
+    void SetMaxBodySize(std::int64_t bytes) { MaxBodySize_ = bytes; }
 
     // The stop request: the body ends at its next stop test and the transfer fails, even
     // when the request comes after the last test.
@@ -72,6 +74,7 @@ private:
     std::string Result_;  // text mode: the body received
     std::string UserName_, Password_, PostQuery_, Referer_;
     std::string NextURL_;
+    std::int64_t MaxBodySize_ = 0;
     bool BinaryData_, UseCache_;
     std::atomic<bool> success_{false};  // written by both threads
     std::int32_t TotalSize_ = 0;
@@ -85,6 +88,7 @@ private:
     DWORD errorCode_ = 0;
     std::string errorText_;
     bool inProgressHandler_ = false;  // an exception now comes from the progress handler
+    bool fileCreated_ = false;        // an exception now comes from a write, not the create
     // The open request while the body runs, for Abort; the body closes it again at its end,
     // which a handle closed already survives (handles are never reused).
     std::atomic<HINTERNET> request_{nullptr};

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "platform/Files.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,5 +49,47 @@ std::unique_ptr<TFileStream> OpenFileStream(const std::string& ansiPath, TFileSt
 }
 
 std::unique_ptr<TBufferedFileStream> CreateBufferedFileStream(const std::string& ansiPath) {
-    return std::make_unique<TBufferedFileStream>(FsPath(ansiPath), TFileStream::fmCreate);
+    return std::make_unique<TBufferedFileStream>(FsPath(ansiPath), TFileStream::fmCreateNoLink);
+}
+
+bool SyncFolder(const std::string& ansiDir) {
+    const std::string fs = FsPath(ansiDir.empty() ? std::string(".") : ansiDir);
+    const int fd = ::open(fs.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool synced = ::fsync(fd) == 0;
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return synced;
+}
+
+std::string CreateUniqueFile(const std::string& ansiDir, const std::string& prefix, const std::string& suffix) {
+    // The random part is ASCII, so the ANSI and the file-system forms differ only in the folder.
+    std::string fs = FsPath(ansiDir) + prefix + "XXXXXX" + suffix;
+    const int fd = ::mkostemps(fs.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
+    if (fd < 0) return {};
+    ::close(fd);
+    const std::size_t at = fs.size() - suffix.size() - 6;
+    return ansiDir + prefix + fs.substr(at, 6) + suffix;
+}
+
+TFolderLock::~TFolderLock() { Unlock(); }
+
+TFolderLock::TResult TFolderLock::Lock(const std::string& ansiDir) {
+    Unlock();
+    const int fd = ::open(FsPath(ansiDir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return TResult::Failed;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return error == EWOULDBLOCK ? TResult::Busy : TResult::Failed;
+    }
+    fd_ = fd;
+    return TResult::Locked;
+}
+
+void TFolderLock::Unlock() {
+    if (fd_ >= 0) ::close(fd_);  // closing the only descriptor releases the lock
+    fd_ = -1;
 }

@@ -33,7 +33,7 @@ namespace {
 
 constexpr char kUsage[] =
     "Usage: fotaviq [--download URL [--dir DIR] [--music] [--connections N] [--ca-file FILE]\n"
-    "               [--insecure] [--proxy URL] [--no-proxy LIST] [-4|-6]]\n"
+    "               [--insecure] [--proxy URL] [--no-proxy LIST] [--max-photo-size SIZE] [-4|-6]]\n"
     "\n"
     "Without options, opens the window.\n"
     "\n"
@@ -43,6 +43,8 @@ constexpr char kUsage[] =
     "                     folder is writable, else ~/Pictures/Fotaviq)\n"
     "  --music            also fetch the album's background music (background.mp3)\n"
     "  --connections N    photos fetched at once, 1 to 16 (default: the settings file, else 4)\n"
+    "  --max-photo-size SIZE  the most bytes a photo may have, with K, M or G (default:\n"
+    "                     [download] max-photo-size, else 64M); a larger one fails the album\n"
     "  -4, -6             connect over IPv4 only, or IPv6 only (default: [network] ip, else both)\n"
     "  --ca-file FILE     also trust the authorities in FILE (PEM) for HTTPS servers\n"
     "  --insecure         do not verify HTTPS servers' certificates (a warning is printed)\n"
@@ -56,7 +58,8 @@ constexpr char kUsage[] =
     "  --help             show this text\n"
     "  --version          show the version\n"
     "\n"
-    "Exit status: 0 album complete, 1 failed or stopped (Ctrl-C), 2 bad command line.\n";
+    "Exit status: 0 album complete, 1 failed or stopped (Ctrl-C) or the album folder is\n"
+    "being written by another run, 2 bad command line.\n";
 
 class EUsage : public Exception {
 public:
@@ -67,6 +70,7 @@ struct TArguments {
     bool help = false, version = false, music = false;
     std::string url, dir;
     std::optional<int> connections;
+    std::optional<std::int64_t> maxPhotoSize;
     std::optional<std::string> caFile;
     bool insecure = false;
     std::optional<std::string> proxy, noProxy;
@@ -80,12 +84,14 @@ TArguments Parse(int argc, char** argv) {
         std::string arg = argv[i], value;
         const bool takesValue = arg.rfind("--download", 0) == 0 || arg.rfind("--dir", 0) == 0 ||
                                 arg.rfind("--connections", 0) == 0 || arg.rfind("--ca-file", 0) == 0 ||
-                                arg.rfind("--proxy", 0) == 0 || arg.rfind("--no-proxy", 0) == 0;
+                                arg.rfind("--proxy", 0) == 0 || arg.rfind("--no-proxy", 0) == 0 ||
+                                arg.rfind("--max-photo-size", 0) == 0;
         if (const auto eq = arg.find('='); takesValue && eq != std::string::npos) {
             value = arg.substr(eq + 1);
             arg.resize(eq);
         } else if (takesValue && (arg == "--download" || arg == "--dir" || arg == "--connections" ||
-                                  arg == "--ca-file" || arg == "--proxy" || arg == "--no-proxy")) {
+                                  arg == "--ca-file" || arg == "--proxy" || arg == "--no-proxy" ||
+                                  arg == "--max-photo-size")) {
             if (i + 1 >= argc) throw EUsage("option " + arg + " needs a value");
             value = argv[++i];
         }
@@ -113,6 +119,12 @@ TArguments Parse(int argc, char** argv) {
             if (value.empty() || *end != '\0' || n < 1 || n > TDownloadSettings::MaxConnections)
                 throw EUsage("--connections takes a number from 1 to 16, not '" + value + "'");
             a.connections = static_cast<int>(n);
+        } else if (arg == "--max-photo-size") {
+            std::int64_t bytes = 0;
+            if (!ParseByteSize(value, bytes) || bytes < TDownloadSettings::MinMaxPhotoSize ||
+                bytes > TDownloadSettings::MaxMaxPhotoSize)
+                throw EUsage("--max-photo-size takes a size from 1K to 2047M, not '" + value + "'");
+            a.maxPhotoSize = bytes;
         } else if (arg == "--proxy") {
             try {
                 ParseProxyUrl(value, "--proxy");
@@ -144,6 +156,10 @@ void OnSigint(int) {
     std::signal(SIGINT, SIG_DFL);
 }
 
+// A line for the terminal (UTF-8) from the program's texts, whose paths and server texts
+// are GBK, while file-system errors name paths in UTF-8: valid UTF-8 is kept as it is.
+std::string ToUtf8(const std::string& text) { return IsValidUtf8(text) ? text : AnsiToUtf8(text); }
+
 // What the command line shows of the workflow: a line per photo as it is committed.
 class TConsoleAlbumView : public TAlbumView {
 public:
@@ -153,6 +169,10 @@ public:
     void AddStatusLine(const std::string&) override {}
     void ClearPhotos() override {}
     void AddPhoto(const std::string&) override {}
+    void PhotoRefetched(int n, const std::string& file, const std::string& why) override {
+        std::fprintf(stderr, "fotaviq: photo %d (%s) was not whole (%s): fetching it again\n", n + 1,
+                     AnsiToUtf8(file).c_str(), ToUtf8(why).c_str());
+    }
     void PhotoCommitted(int n, int count, const std::string& file) override {
         std::printf("[%d/%d] %s\n", n + 1, count, AnsiToUtf8(file).c_str());
         std::fflush(stdout);
@@ -205,7 +225,7 @@ int RunCommandLine(int argc, char** argv) {
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("Fotaviq");
-    SetExceptionHandler([](const std::string& text) { std::fprintf(stderr, "fotaviq: %s\n", text.c_str()); });
+    SetExceptionHandler([](const std::string& text) { std::fprintf(stderr, "fotaviq: %s\n", ToUtf8(text).c_str()); });
     AppDir = ExecutableDir();
 
     std::string query;
@@ -224,7 +244,7 @@ int RunCommandLine(int argc, char** argv) {
     try {
         ApplyTlsChoice(tls);
     } catch (const Exception& e) {
-        return Fail(e.Message());
+        return Fail(ToUtf8(e.Message()));
     }
     if (!tls.Verify)
         std::fprintf(stderr, "fotaviq: warning: HTTPS servers' certificates are not verified (%s)\n", tls.Source.c_str());
@@ -232,6 +252,7 @@ int RunCommandLine(int argc, char** argv) {
     TDownloadSettings settings = DownloadSettings();
     for (const std::string& note : settings.Notes) std::fprintf(stderr, "fotaviq: %s\n", AnsiToUtf8(note).c_str());
     if (args.connections) settings.Connections = *args.connections;
+    if (args.maxPhotoSize) settings.MaxPhotoSize = *args.maxPhotoSize;
     std::string familyNote;
     SetWSocketFamily(ReadNetworkFamily(ini, args.family, &familyNote));
     if (!familyNote.empty()) std::fprintf(stderr, "fotaviq: %s\n", familyNote.c_str());
@@ -259,10 +280,11 @@ int RunCommandLine(int argc, char** argv) {
         gRunningAlbum = nullptr;
         switch (outcome.End) {
             case TAlbumOutcome::TEnd::DocumentFailed:
-                return Fail("cannot get the album's data: " + outcome.DocumentError);
+                return Fail("cannot get the album's data: " + ToUtf8(outcome.DocumentError));
+            case TAlbumOutcome::TEnd::FolderBusy: return Fail(AnsiToUtf8(outcome.FolderError));
             case TAlbumOutcome::TEnd::PhotoFailed:
                 return Fail("photo " + std::to_string(outcome.FailedPhoto + 1) + " of " + std::to_string(outcome.Photos) +
-                            " (" + AnsiToUtf8(outcome.FailedFile) + "): " + outcome.FailedReason);
+                            " (" + AnsiToUtf8(outcome.FailedFile) + "): " + ToUtf8(outcome.FailedReason));
             case TAlbumOutcome::TEnd::Stopped:
                 if (!outcome.Folder.empty()) std::printf("%s\n", AnsiToUtf8(outcome.Folder).c_str());
                 return Fail("stopped");

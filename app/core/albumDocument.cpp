@@ -19,5 +19,7 @@ TAlbumDocument ReadAlbumDocument(const std::string& document) {
             found.PhotoUrls.push_back(re.SubMatch(1));
         } while (re.ExecNext());
     }
+    re.SetExpression(R"re("total":[ \t]*([0-9]{1,9})\b)re");
+    if (re.ExecPos(1)) found.AnnouncedPhotos = std::stoll(re.SubMatch(1));
     return found;
 }

@@ -11,6 +11,9 @@ struct TAlbumDocument {
     std::optional<std::string> Title;     // the first "name" value; unset when there is none
     std::optional<std::string> MusicUrl;  // the first "mp3" value
     std::vector<std::string> PhotoUrls;   // every "url" value, in document order
+    // The number of photos the document announces: the digits after the first `"total":`
+    // (blanks allowed before them); unset when there is none or it is not a number.
+    std::optional<long long> AnnouncedPhotos;
 };
 
 // A value is the text between `"key":"` and the next quote, taken exactly as it stands

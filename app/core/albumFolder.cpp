@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "app/core/albumFolder.h"
 
+#include <algorithm>
+
 #include "platform/Encoding.h"
 
 namespace {
@@ -27,18 +29,26 @@ bool IsWholeCharacter(char lead, char trail) {
 
 std::string AlbumFolderName(const std::string& title) {
     std::string name;
-    name.reserve(title.size());
+    name.reserve(std::min<std::size_t>(title.size(), kMaxFolderNameBytes));
+    std::size_t fsBytes = 0;  // the name's length on disk (UTF-8)
     for (std::size_t i = 0; i < title.size(); ++i) {
         const auto c = static_cast<unsigned char>(title[i]);
+        std::string next;
+        std::size_t nextFsBytes = 1;
         if (c < 0x80) {
-            name += (c < 0x20 || c == 0x7F || c == '/' || c == '\\') ? '_' : static_cast<char>(c);
+            next = (c < 0x20 || c == 0x7F || c == '/' || c == '\\') ? '_' : static_cast<char>(c);
         } else if (IsLeadByte(c) && i + 1 < title.size() && IsTrailByte(static_cast<unsigned char>(title[i + 1])) &&
                    IsWholeCharacter(title[i], title[i + 1])) {
-            name += title[i];
-            name += title[++i];
+            next = {title[i], title[i + 1]};
+            nextFsBytes = AnsiToUtf8(next).size();
+            ++i;
         } else {
-            name += '_';  // the next byte, if any, is read on its own
+            next = "_";  // the next byte, if any, is read on its own
         }
+        // Whole characters only, as many as the file system takes in one name.
+        if (fsBytes + nextFsBytes > kMaxFolderNameBytes) break;
+        name += next;
+        fsBytes += nextFsBytes;
     }
     for (char& c : name) {  // leading dots: no ".." or "." and no hidden folder
         if (c != '.') break;

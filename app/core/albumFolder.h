@@ -2,6 +2,7 @@
 #pragma once
 // The album title comes from the network and names a folder under the album base folder
 // (AlbumBaseDir): it must never lead outside it, and every album gets its own folder inside it.
+#include <cstddef>
 #include <string>
 
 // The title as a single folder name. A GBK double-byte character stays whole (its second
@@ -11,5 +12,8 @@
 // characters, 0x80, 0xFF, a lead byte without a valid trail (its next byte is then read
 // on its own), a pair the code page does not map, and leading dots (no "." or "..", no
 // hidden folder). A non-empty title never gives an empty name; the empty title stays
-// empty (the album then goes into the album base folder itself).
+// empty (the album then goes into the album base folder itself). The name is cut to the
+// longest prefix of whole characters whose file-system form (UTF-8) fits
+// kMaxFolderNameBytes, the most a file name may have.
+constexpr std::size_t kMaxFolderNameBytes = 255;
 std::string AlbumFolderName(const std::string& title);

@@ -28,6 +28,9 @@ public:
     // Photo n is in place under file, checked as a whole JPEG (fetched now, or found there
     // from an earlier run); photos before it are over.
     virtual void PhotoCommitted(int n, int count, const std::string& file) = 0;
+    // Photo n was found under file from an earlier run but is not whole (why: one line):
+    // it was deleted and is being fetched again. Says so in the status memo.
+    virtual void PhotoRefetched(int n, const std::string& file, const std::string& why);
     // Whether the music is fetched along with the photos.
     virtual bool AutoDownloadMusic() const = 0;
     // The music's address, or the text saying the album has none.

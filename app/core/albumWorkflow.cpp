@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "app/core/albumWorkflow.h"
 
+#include <cerrno>
 #include <memory>
 
 #include "app/common/commonDefine.h"
@@ -11,6 +12,7 @@
 #include "app/core/photoQueue.h"
 #include "app/settings/commonDefineServers.h"
 #include "app/settings/locations.h"
+#include "base/Exception.h"
 #include "base/SysUtils.h"
 #include "platform/Files.h"
 #include "regex/RegExpr.h"
@@ -25,6 +27,10 @@ std::string UsageReport(const std::string& sourceUrl, const std::string& musicUr
 }
 
 }  // namespace
+
+void TAlbumView::PhotoRefetched(int n, const std::string&, const std::string& why) {
+    AddStatusLine(Format(sPhotoBrokenFmt, n + 1, why.c_str()));
+}
 
 bool ViewerQuery(const std::string& address, std::string& query) {
     TRegExpr re;
@@ -60,17 +66,35 @@ TAlbumOutcome RunAlbumWorkflow(TAlbumView& view, const std::string& baseDir, con
     parser.OnStatus = [&view](const std::string& text) { view.ShowStatus(text); };
     parser.Stop = &stop;
     std::unique_ptr<TPhotoList> photos = parser.Parse(AlbumDataUrl(viewerQuery));
-    if (!stop.Requested() && policy.RequireDocument && (!parser.DocumentError.empty() || !parser.HasAlbumKeys)) {
+    view.ClearPhotos();  // the last album's list goes, whatever comes of this one
+    if (!stop.Requested() &&
+        (parser.DocumentBroken ||
+         (policy.RequireDocument && (!parser.DocumentError.empty() || !parser.HasAlbumKeys)))) {
         outcome.End = TAlbumOutcome::TEnd::DocumentFailed;
         outcome.DocumentError = parser.DocumentError.empty() ? "not an album data document" : parser.DocumentError;
         return outcome;
     }
-    view.ClearPhotos();
     const std::string title = titleArg.empty() ? parser.Title : titleArg;
     const std::string folderName = AlbumFolderName(title);
     AlbumDir = folderName.empty() ? baseDir : baseDir + folderName + "/";
+    // One run writes a folder at a time: everything this run checks stays as it was checked
+    // until the run ends (the lock goes with this frame).
+    TFolderLock lock;
     if (!stop.Requested()) {
         if (!DirectoryExists(AlbumDir)) ForceDirectories(AlbumDir);
+        switch (lock.Lock(AlbumDir)) {
+            case TFolderLock::TResult::Locked: break;
+            case TFolderLock::TResult::Busy:
+                outcome.End = TAlbumOutcome::TEnd::FolderBusy;
+                outcome.Folder = AlbumDir;
+                outcome.FolderError = "another run is writing into the folder " + AlbumDir + "; try again when it has ended";
+                return outcome;
+            case TFolderLock::TResult::Failed:
+                outcome.End = TAlbumOutcome::TEnd::FolderBusy;
+                outcome.Folder = AlbumDir;
+                outcome.FolderError = "cannot lock the folder " + AlbumDir + ": " + SysErrorMessage(errno);
+                return outcome;
+        }
         outcome.Folder = AlbumDir;
     }
 
@@ -84,6 +108,10 @@ TAlbumOutcome RunAlbumWorkflow(TAlbumView& view, const std::string& baseDir, con
         // Destroyed in reverse: the watch goes before the queue it cancels. An exception
         // from a view leaves through the queue's destructor, which cuts and cleans up.
         TPhotoQueue queue(std::move(files), settings.Connections, settings.Retries, settings.Pipelining);
+        queue.SetMaxPhotoSize(settings.MaxPhotoSize);
+        queue.OnRecheckFailed = [&view](int n, const std::string& why) {
+            view.PhotoRefetched(n, AlbumDir + std::to_string(n) + ".jpg", why);
+        };
         const TAlbumStop::TWatch watch = stop.Watch([&queue] { queue.Cancel(); });
         int n = 0;
         for (; n < count; ++n) {
@@ -117,9 +145,17 @@ TAlbumOutcome RunAlbumWorkflow(TAlbumView& view, const std::string& baseDir, con
     view.AddStatusLine(sPhotosDone);
     view.ShowStatus(sPhotosDone);
 
-    if (!stop.Requested())
-        TBaseAlbumParser::DownloadFile(ReportUrl(), TempPageFile(), UsageReport(view.SourceUrl(), parser.MusicUrl, title),
-                                       &stop);
+    if (!stop.Requested()) {
+        // The report's answer is not read: it goes to a page file of this run's own. Like the
+        // report's own failures, a page file that cannot be made is not the album's concern.
+        try {
+            const std::string answer = NewTempPageFile();
+            TBaseAlbumParser::DownloadFile(ReportUrl(), answer, UsageReport(view.SourceUrl(), parser.MusicUrl, title),
+                                           &stop);
+            DeleteFile(answer);
+        } catch (const EStreamError&) {
+        }
+    }
 
     if (!parser.MusicUrl.empty()) {
         view.ShowMusic(parser.MusicUrl);

@@ -32,6 +32,8 @@ struct TAlbumOutcome {
         Stopped,         // a stop ended it
         PhotoFailed,     // FailedPhoto failed for good below the policy's limit
         DocumentFailed,  // the data document (DocumentError says why); no folder made
+        FolderBusy,      // the album folder is locked by another run, or cannot be locked
+                         // (FolderError says which); nothing in it was touched
     };
     TEnd End = TEnd::Complete;
     std::string Folder;        // AlbumDir; empty when no folder was made
@@ -43,6 +45,7 @@ struct TAlbumOutcome {
     std::string FailedFile, FailedReason;
     bool NotAJpeg = false;
     std::string DocumentError;  // DocumentFailed: why
+    std::string FolderError;    // FolderBusy: why, naming the folder (ANSI)
     bool MusicMissing = false;  // the music was to be fetched and did not arrive whole
 };
 
@@ -56,7 +59,10 @@ std::string MissingPhotosLine(const std::vector<int>& missing);
 
 // Runs one album into baseDir (with a trailing '/'): AlbumDir becomes baseDir plus the
 // folder name made from the title (titleArg when not empty, else the document's) and '/',
-// or baseDir itself when that name is empty.
+// or baseDir itself when that name is empty. The run holds an advisory lock on AlbumDir
+// from its creation to the end; when another run holds it, the album ends at once
+// (FolderBusy). A data document that is broken (T6cnAlbumParser::DocumentBroken) ends the
+// album whatever the policy says.
 TAlbumOutcome RunAlbumWorkflow(TAlbumView& view, const std::string& baseDir, const std::string& titleArg,
                                const std::string& viewerQuery, const TDownloadSettings& settings,
                                const TAlbumPolicy& policy);

@@ -13,12 +13,15 @@
 
 namespace {
 
-// The file's text up to its first NUL, with every line break as CR LF.
-std::string ReadLines(const std::string& fileName) {
+// The file's text up to its first NUL, with every line break as CR LF; *nulAt (when given)
+// is where that NUL stood, npos when there was none.
+std::string ReadLines(const std::string& fileName, std::size_t* nulAt = nullptr) {
     auto file = OpenFileStream(fileName, TFileStream::fmOpenRead);
     std::string bytes(static_cast<size_t>(file->Size()), '\0');
     file->ReadBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-    bytes.resize(bytes.find('\0') == std::string::npos ? bytes.size() : bytes.find('\0'));
+    const std::size_t nul = bytes.find('\0');
+    if (nulAt) *nulAt = nul;
+    bytes.resize(nul == std::string::npos ? bytes.size() : nul);
     std::string page;
     page.reserve(bytes.size() + bytes.size() / 16);
     std::size_t start = 0;
@@ -32,18 +35,47 @@ std::string ReadLines(const std::string& fileName) {
     return page;
 }
 
+// A page file of the run's own, deleted with this object (success or not).
+struct TPrivatePage {
+    std::string path;
+    ~TPrivatePage() {
+        if (!path.empty()) DeleteFile(path);
+    }
+};
+
+std::string Megabytes(std::int64_t bytes) { return std::to_string(bytes / (1024 * 1024)) + " MB"; }
+
 }  // namespace
 
 bool TBaseAlbumParser::GetPage(const std::string& url, const std::string& fileName, std::string& page,
-                               std::string* error, TAlbumStop* stop) {
+                               std::string* error, TAlbumStop* stop, std::int64_t maxBytes, std::size_t* nulAt) {
     page.clear();
-    const std::string target = fileName.empty() ? TempPageFile() : fileName;
+    if (nulAt) *nulAt = std::string::npos;
+    TPrivatePage privatePage;
+    if (fileName.empty()) privatePage.path = NewTempPageFile();
+    const std::string& target = fileName.empty() ? privatePage.path : fileName;
     bool complete = false;
+    bool tooLarge = false;
     {
         THttpCli client;
         auto file = CreateBufferedFileStream(target);
         client.SetURL(url);
         client.SetDocStream(file.get());
+        if (maxBytes > 0) {
+            // Cut as soon as the answer announces or brings more than the bound.
+            client.OnHeaderEnd = [&](TObject*) {
+                if (client.ContentLength() > maxBytes) {
+                    tooLarge = true;
+                    client.Abort();
+                }
+            };
+            client.OnDocData = [&](TObject*, const void*, int) {
+                if (client.RcvdBytes() > maxBytes && !tooLarge) {
+                    tooLarge = true;
+                    client.Abort();
+                }
+            };
+        }
         try {
             TAlbumStop::TWatch watch;
             if (stop) {
@@ -61,7 +93,12 @@ bool TBaseAlbumParser::GetPage(const std::string& url, const std::string& fileNa
             if (error) *error = e.Message();
         }
     }
-    page = ReadLines(target);
+    if (tooLarge) {
+        complete = false;
+        if (error) *error = "the answer is larger than the limit of " + Megabytes(maxBytes);
+        return false;  // nothing of it is read
+    }
+    page = ReadLines(target, nulAt);
     return complete;
 }
 
@@ -93,7 +130,17 @@ bool TBaseAlbumParser::DownloadFile(const std::string& url, const std::string& f
 
 void T6cnAlbumParser::FetchDocument(const std::string& url, const std::string& fileName, std::string& page) {
     DocumentError.clear();
-    GetPage(url, fileName, page, &DocumentError, Stop);
+    DocumentBroken = false;
+    std::size_t nulAt = std::string::npos;
+    const bool whole = GetPage(url, fileName, page, &DocumentError, Stop, MaxDocumentBytes, &nulAt);
+    if (!whole && DocumentError.rfind("the answer is larger", 0) == 0) {
+        DocumentError = "the data document is larger than the limit of " + Megabytes(MaxDocumentBytes);
+        DocumentBroken = true;
+    } else if (whole && nulAt != std::string::npos) {
+        // Text never holds a NUL: what follows it would be lost, so the album is not whole.
+        DocumentError = "the data document holds a NUL byte at byte " + std::to_string(nulAt);
+        DocumentBroken = true;
+    }
 }
 
 std::unique_ptr<TPhotoList> T6cnAlbumParser::Parse(const std::string& url) {
@@ -113,6 +160,12 @@ std::unique_ptr<TPhotoList> T6cnAlbumParser::Parse(const std::string& url) {
     if (found.MusicUrl) {
         MusicUrl = *found.MusicUrl;
         status(sGotMusic);
+    }
+    if (DocumentError.empty() && found.AnnouncedPhotos &&
+        *found.AnnouncedPhotos > static_cast<long long>(found.PhotoUrls.size())) {
+        DocumentError = "the data document announces " + std::to_string(*found.AnnouncedPhotos) +
+                        " photos but lists " + std::to_string(found.PhotoUrls.size());
+        DocumentBroken = true;
     }
     for (const std::string& url : found.PhotoUrls) {
         auto photo = std::make_unique<TPhotoObject>();

@@ -2,10 +2,13 @@
 #include "app/core/photoQueue.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "app/core/photoCheck.h"
 #include "fetcher/HTTPGet.h"
+#include "base/SysUtils.h"
 #include "platform/Files.h"
+#include "platform/Paths.h"
 #include "platform/Messages.h"
 
 namespace {
@@ -57,13 +60,18 @@ int TPhotoQueue::Count(TState state) const {
 void TPhotoQueue::Fill() {
     if (cancelled_) return;
     int running = Count(TState::Running);
+    int rechecks = static_cast<int>(std::count_if(slots_.begin(), slots_.end(), [](const TSlot& s) {
+        return s.state == TState::Checking && s.found;
+    }));
     const int end = std::min(static_cast<int>(slots_.size()), base_ + lookahead_);
     std::vector<int> starting;
     for (int k = base_; k < end && running + static_cast<int>(starting.size()) < connections_; ++k) {
         TSlot& s = slots_[static_cast<size_t>(k)];
         if (s.state != TState::Waiting || s.named) continue;
         if (s.attempts == 0 && FileExists(s.photo.File)) {
-            s.state = TState::Present;
+            if (rechecks >= connections_) break;  // its turn comes when a check ends
+            ++rechecks;
+            Recheck(k);
             continue;
         }
         s.state = TState::Running;  // taken: not to be named as another's follower
@@ -93,6 +101,20 @@ void TPhotoQueue::Preempt() {
     s.fetcher->Abort();
 }
 
+// A photo found under its final name: checked as a fetched one is, kept only when whole.
+void TPhotoQueue::Recheck(int k) {
+    TSlot& s = slots_[static_cast<size_t>(k)];
+    s.state = TState::Checking;
+    s.found = true;
+    try {
+        s.check = TPhotoCheck::Run(s.photo.File, [this, k](const std::string& failure) { Checked(k, failure); });
+    } catch (const std::exception& e) {
+        s.check = nullptr;
+        s.found = false;
+        Fail(k, e.what());
+    }
+}
+
 void TPhotoQueue::Start(int k) {
     TSlot& s = slots_[static_cast<size_t>(k)];
     ++s.attempts;
@@ -100,6 +122,7 @@ void TPhotoQueue::Start(int k) {
     THTTPGet& f = *s.fetcher;
     f.SetURL(s.photo.Url);
     f.SetFileName(PartName(k));
+    f.SetMaxBodySize(maxPhotoSize_);
     s.follower = NameFollower(k);
     if (s.follower >= 0) f.SetNextURL(slots_[static_cast<size_t>(s.follower)].photo.Url);
     f.OnDoneFile = [this, k](TObject*, const std::string&, std::int32_t) { Finished(k, true); };
@@ -180,6 +203,21 @@ void TPhotoQueue::Finished(int k, bool succeeded) {
 void TPhotoQueue::Checked(int k, const std::string& failure) {
     TSlot& s = slots_[static_cast<size_t>(k)];
     s.check = nullptr;
+    if (s.found) {
+        s.found = false;
+        if (failure.empty()) {
+            s.state = TState::Present;
+        } else if (cancelled_) {
+            s.state = TState::Failed;  // left as it was found; a later run checks it again
+            s.failure = kStopped;
+        } else {
+            DeleteFile(s.photo.File);
+            s.state = TState::Waiting;
+            if (OnRecheckFailed) OnRecheckFailed(k, failure);
+        }
+        Fill();
+        return;
+    }
     if (cancelled_) {
         Fail(k, kStopped);
     } else if (!failure.empty()) {
@@ -223,9 +261,12 @@ TPhotoQueue::TResult TPhotoQueue::Fetch(int n) {
         case TState::Committed: return TResult::Committed;
         case TState::Fetched:
             if (!RenameFile(PartName(n), s.photo.File)) {
-                Fail(n, "cannot rename " + PartName(n));
+                Fail(n, "cannot rename " + PartName(n) + ": " + SysErrorMessage(errno));
                 return TResult::Failed;
             }
+            // The bytes were made durable before the check, so a rename that survives a crash
+            // names a whole photo; the renames themselves are made durable once, by Abandon.
+            renamedInto_ = ExtractFilePath(s.photo.File);
             s.state = TState::Committed;
             return TResult::Committed;
         case TState::Failed:
@@ -261,4 +302,5 @@ void TPhotoQueue::Abandon() {
         TSlot& s = slots_[k];
         if (s.state == TState::Fetched) Fail(static_cast<int>(k), kStopped);
     }
+    if (!renamedInto_.empty()) SyncFolder(renamedInto_);
 }

@@ -15,7 +15,16 @@
 // attempt not counted).
 //
 // Whether a photo is there already is decided here alone: a photo whose final file
-// exists when its turn to start comes is not fetched (an album run again resumes).
+// exists when its turn to start comes is checked like a fetched one (on a thread of its
+// own, at most as many at a time as there are connections) and kept when it passes (an
+// album run again resumes); one that fails is deleted, told to OnRecheckFailed and
+// fetched again.
+//
+// The caller holds the album folder's lock (TFolderLock) while the queue lives: nothing it
+// checked changes under it. Part files are never written through a symbolic link
+// (fmCreateNoLink), are made durable before they are checked (so that any rename that
+// survives a crash names a whole photo), and the folder's renames are made durable once,
+// when the album's fetching ends (Abandon).
 //
 // With one connection nothing is fetched ahead: photo n's transfer starts when Fetch(n) is
 // called and is the only one on the wire.
@@ -29,6 +38,8 @@
 //
 // Runs on the GUI thread. Fetch and Abandon dispatch messages while they wait (blocking
 // when there are none), so window events run meanwhile, as in every transfer's wait.
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -76,9 +87,17 @@ public:
     void Cancel();
     // Ends the album's fetching: Cancel, then waits (dispatching messages) until every
     // transfer and check has let go of its file, and deletes every file of a photo that
-    // was not committed. Nothing past the last committed photo stays on disk. Called again,
+    // was not committed. Nothing past the last committed photo stays on disk, and the
+    // renames of the committed ones are durable (the folder is synchronised). Called again,
     // does nothing.
     void Abandon();
+
+    // The most bytes a photo may have (0: no bound); a larger one fails for good, naming
+    // the limit. Before the first Fetch.
+    void SetMaxPhotoSize(std::int64_t bytes) { maxPhotoSize_ = bytes; }
+    // Called (GUI thread) when photo n was found under its final name but failed its
+    // check, with why; the file is gone by then and the photo is fetched again.
+    std::function<void(int n, const std::string& why)> OnRecheckFailed;
 
     // The pause before attempt number `attempt` + 1 of a photo: 0.5 s, 1 s, 2 s, ... at
     // most 30 s.
@@ -96,6 +115,7 @@ private:
         int attempts = 0;
         bool preempted = false;            // its transfer was cut to free a connection
         bool notAJpeg = false;             // Failed because the check refused it
+        bool found = false;                // Checking: the final file found there, not a part
         int follower = -1;                 // while Running: the photo named to follow it
         bool named = false;                // a running transfer named it as its follower
         std::unique_ptr<THTTPGet> fetcher;  // while Running
@@ -104,6 +124,7 @@ private:
     };
 
     void Fill();
+    void Recheck(int k);
     void Start(int k);
     int NameFollower(int k);
     bool FollowerGoesNext(int next) const;
@@ -120,7 +141,9 @@ private:
     const int retries_;
     const int lookahead_;  // photos from base_ on that may be started
     const bool pipelining_;
+    std::int64_t maxPhotoSize_ = 0;
     int base_ = 0;         // the photo asked for last
+    std::string renamedInto_;  // the folder of the renames not yet made durable
     bool cancelled_ = false;
     bool abandoned_ = false;
     HWND timers_;          // retry timers, id = photo number + 1

@@ -7,12 +7,16 @@
 //                   turn and nothing ahead.
 //   retries=N       extra attempts for a photo whose transfer failed for a reason that may
 //                   pass, 0..10 (default 2). 0: a failed transfer is final.
+//   max-photo-size=N  the most bytes a photo may have, with an optional K, M or G (powers
+//                   of 1024; default 64M, at least 1K, at most 2047M). A larger photo fails
+//                   for good, naming the limit.
 //   pipelining=no   never send a photo's request behind another's on one connection
 //                   (default yes; for a server that loses such requests). Also false, off, 0.
 //
 // A missing or empty value means the default. A number out of range is clamped; anything
 // that is not a number gives the default. Either is described in Notes, once, so that the
 // user learns the value was not taken.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -22,7 +26,12 @@ struct TDownloadSettings {
     static constexpr int DefaultRetries = 2;
     static constexpr int MaxRetries = 10;
 
+    static constexpr std::int64_t DefaultMaxPhotoSize = 64 * 1024 * 1024;
+    static constexpr std::int64_t MinMaxPhotoSize = 1024;
+    static constexpr std::int64_t MaxMaxPhotoSize = 2047LL * 1024 * 1024;  // the fetcher counts in 32 bits
+
     int Connections = DefaultConnections;
+    std::int64_t MaxPhotoSize = DefaultMaxPhotoSize;
     int Retries = DefaultRetries;
     bool Pipelining = true;
     // GBK lines for the status memo, one per value that was not taken as written.
@@ -31,7 +40,10 @@ struct TDownloadSettings {
 
 // The settings from the given ini values (raw texts; empty when absent).
 TDownloadSettings ParseDownloadSettings(const std::string& connections, const std::string& retries,
-                                        const std::string& pipelining = {});
+                                        const std::string& pipelining = {}, const std::string& maxPhotoSize = {});
+
+// A size as max-photo-size takes it ("64M", "500K", "1048576"); false when it is not one.
+bool ParseByteSize(const std::string& text, std::int64_t& bytes);
 
 // Loaded on first use from the settings file (settingsFile.h).
 const TDownloadSettings& DownloadSettings();

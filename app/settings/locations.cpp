@@ -4,10 +4,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <QStandardPaths>
 #include <QString>
 
 #include "app/common/commonDefine.h"
+#include "base/Exception.h"
+#include "base/SysUtils.h"
 #include "platform/Encoding.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -58,7 +62,15 @@ std::string TempDir() {
     return cache;
 }
 
-std::string TempPageFile() { return TempDir() + "1.txt"; }
+std::string NewTempPageFile() {
+    const std::string dir = TempDir();
+    const std::string file = CreateUniqueFile(dir, "page-", ".txt");
+    if (file.empty()) {
+        const int error = errno;
+        throw EStreamError("cannot create a temporary page in " + dir + ": " + SysErrorMessage(error), error);
+    }
+    return file;
+}
 
 bool IsWritableFolder(const std::string& ansiDir) {
     // The effective ids decide what a later create may do; write and search are both needed

@@ -36,9 +36,12 @@ std::string SettingsFilePath();
 // it cannot be created the path is still returned and the write that follows fails.
 std::string TempDir();
 
-// Where every page fetch without a file name of its own, and the usage report's answer,
-// are written: "1.txt" in TempDir().
-std::string TempPageFile();
+// A new, empty file of this run's own in TempDir(), where a page fetch without a file name
+// of its own, or the usage report's answer, is written: "page-XXXXXX.txt" (six random
+// characters), made exclusively, so that runs at the same time never share one. The caller
+// deletes it. Raises EStreamError (naming the folder and the system's reason) when it
+// cannot be made.
+std::string NewTempPageFile();
 
 // The program folder's writability: the effective user may create files in it (root may
 // everywhere that is not mounted read-only, so a copy run as root is portable). A folder

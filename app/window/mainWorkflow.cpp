@@ -15,6 +15,7 @@
 #include "app/window/mainUnit.h"
 #include "app/window/mediaPlayer.h"
 #include "base/Exception.h"
+#include "base/SysUtils.h"
 #include "platform/Encoding.h"
 #include "widgets/Image.h"
 
@@ -93,6 +94,12 @@ void TMainForm::DownloadAlbum(const std::string& titleArg, const std::string& vi
     }
     album_ = nullptr;
     btnDownload->setEnabled(true);
+    // Said in the error dialog, as a photo that ends the album is.
+    if (outcome.End == TAlbumOutcome::TEnd::FolderBusy)
+        throw Exception(outcome.FolderError.rfind("another run", 0) == 0 ? Format(sFolderBusyFmt, outcome.Folder.c_str())
+                                                                          : outcome.FolderError);
+    if (outcome.End == TAlbumOutcome::TEnd::DocumentFailed)
+        throw Exception("cannot get the album's data: " + outcome.DocumentError);
     if (outcome.End != TAlbumOutcome::TEnd::PhotoFailed) return;
     // The photo's failure, in the words its thumbnail would have used.
     const std::string& why = outcome.FailedReason;

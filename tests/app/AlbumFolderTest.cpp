@@ -48,3 +48,17 @@ TEST(AlbumFolderName, OnlyWholeGbkCharactersPass) {
         for (char ch : fs) EXPECT_FALSE(static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F) << fs;
     }
 }
+
+// A folder name holds at most 255 bytes on disk, where a GBK character takes 3 (UTF-8): a
+// long title keeps as many whole characters as fit, never half of one.
+TEST(AlbumFolderName, ALongTitleIsCutToWholeCharactersThatFit255BytesOnDisk) {
+    std::string chinese;
+    for (int k = 0; k < 100; ++k) chinese += "\xCE\xF7";  // 西 x 100: 300 bytes on disk
+    const std::string name = AlbumFolderName(chinese);
+    EXPECT_EQ(name, chinese.substr(0, 85 * 2));
+    EXPECT_EQ(FsPath(name).size(), 255u);
+    // One ASCII byte ahead: 84 characters fit (253 bytes), the 85th would make 256.
+    const std::string shifted = AlbumFolderName("a" + chinese);
+    EXPECT_EQ(shifted, "a" + chinese.substr(0, 84 * 2));
+    EXPECT_EQ(AlbumFolderName(std::string(300, 'x')), std::string(255, 'x'));
+}

@@ -34,3 +34,26 @@ TEST(DownloadSettings, ValuesOutsideTheRangeAreClampedAndTextsReplacedOnceEach) 
     EXPECT_TRUE(ParseDownloadSettings("", "", "").Pipelining);
     EXPECT_FALSE(ParseDownloadSettings("", "", " No ").Pipelining);
 }
+
+TEST(DownloadSettings, MaxPhotoSizeTakesAUnitAndIsBoundedWithANote) {
+    const struct {
+        const char* text;
+        std::int64_t want;
+        size_t notes;
+    } cases[] = {
+        {"", 64 << 20, 0},           // the default, silently
+        {"64M", 64 << 20, 0},
+        {"500k", 500 << 10, 0},
+        {" 1048576 ", 1 << 20, 0},
+        {"1G", 1LL << 30, 0},
+        {"3G", 2047LL << 20, 1},     // beyond what the fetcher counts: clamped
+        {"0", 1024, 1},              // clamped up
+        {"12X", 64 << 20, 1},        // not a size: the default
+        {"-5M", 64 << 20, 1},
+    };
+    for (const auto& c : cases) {
+        const TDownloadSettings s = ParseDownloadSettings("", "", "", c.text);
+        EXPECT_EQ(s.MaxPhotoSize, c.want) << c.text;
+        EXPECT_EQ(s.Notes.size(), c.notes) << c.text;
+    }
+}

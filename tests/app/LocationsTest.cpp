@@ -55,7 +55,12 @@ TEST_F(LocationsTest, APortableCopyKeepsEverythingBesideTheProgram) {
     EXPECT_EQ(RunMode(), TRunMode::Portable);
     EXPECT_EQ(AlbumBaseDir(), AppDir);
     EXPECT_EQ(SettingsFilePath(), AppDir + "fotaviq.ini");
-    EXPECT_EQ(TempPageFile(), AppDir + "1.txt");
+    // A page file of the run's own, new with every call: two runs never share one.
+    const std::string page = NewTempPageFile(), other = NewTempPageFile();
+    EXPECT_EQ(page.rfind(AppDir + "page-", 0), 0u) << page;
+    EXPECT_NE(page, other);
+    EXPECT_TRUE(FileExists(page));
+    EXPECT_TRUE(DeleteFile(page) && DeleteFile(other));
     EXPECT_FALSE(DirectoryExists(home.Path() + "/cache"));  // the user's folders are left alone
 }
 
@@ -65,8 +70,10 @@ TEST_F(LocationsTest, AnInstalledCopyUsesTheUsersFolders) {
     EXPECT_EQ(AlbumBaseDir(), home.Path() + "/Pictures/Fotaviq/");
     EXPECT_EQ(SettingsFilePath(), home.Path() + "/config/fotaviq/fotaviq.ini");
     // The cache folder did not exist: it is made, so the page can be written at once.
-    EXPECT_EQ(TempPageFile(), home.Path() + "/cache/fotaviq/1.txt");
+    const std::string page = NewTempPageFile();
+    EXPECT_EQ(page.rfind(home.Path() + "/cache/fotaviq/page-", 0), 0u) << page;
     EXPECT_TRUE(DirectoryExists(home.Path() + "/cache/fotaviq/"));
+    DeleteFile(page);
 
     // A settings file beside the executable wins; albums still go to the pictures folder.
     program.Write("fotaviq.ini", "[servers]\n");

@@ -3,6 +3,9 @@
 // page is read back, and what a failed fetch gives.
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QTimer>
+
 #include <cstdlib>
 #include <string>
 
@@ -91,7 +94,8 @@ TEST_F(ParserTest, AnUnreachableServerGivesAnEmptyAlbum) {
     auto photos = parser.Parse("http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/cgi-bin/common/cgi_load_flash?x");
     EXPECT_TRUE(photos->empty());
     EXPECT_EQ(parser.Title, "");
-    EXPECT_TRUE(FileExists(TempPageFile()));  // truncated before the request
+    // The run's page file is gone again: nothing is left behind, success or not.
+    EXPECT_TRUE(QDir(QString::fromStdString(scratch.Path())).entryList(QDir::Files).isEmpty());
 }
 
 TEST_F(ParserTest, AnErrorPageIsParsedAsWhatArrived) {
@@ -101,8 +105,34 @@ TEST_F(ParserTest, AnErrorPageIsParsedAsWhatArrived) {
 }
 
 TEST_F(ParserTest, APageFileThatCannotBeCreatedRaises) {
-    // A folder in the page file's place: no file can be made there, even as root.
-    ASSERT_TRUE(ForceDirectories(TempPageFile()));
+    // A temporary folder that is not there: no page file can be made in it, even as root.
+    SetWritableFolderCheck([](const std::string&) { return true; });
+    AppDir = scratch.Path() + "/missing/";
     T6cnAlbumParser parser;
     EXPECT_THROW(parser.Parse("http://127.0.0.1:9/x"), EStreamError);
+    SetWritableFolderCheck({});
+}
+
+// Two documents fetched at once into one temporary folder (a second run's fetch inside the
+// first one's wait, the second document longer): each run reads its own page, never the
+// other's bytes behind its own.
+TEST_F(ParserTest, TwoDocumentsAtOnceEachReadTheirOwnPage) {
+    const std::string first = "{\"name\":\"X\",\"url\":\"x0.jpg\"}";
+    const std::string second = "{\"name\":\"Y\",\"url\":\"y0.jpg\",\"url\":\"y1.jpg\",\"url\":\"y2.jpg\"}";
+    ScriptedPeer slow, fast;
+    slow.Accept().ReadUntil("\r\n\r\n").Delay(500).Send("HTTP/1.0 200 OK\r\n\r\n" + first).Close();
+    fast.Accept().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n\r\n" + second).Close();
+    slow.Start();
+    fast.Start();
+    std::string secondPage;
+    QTimer::singleShot(100, [&] {
+        TBaseAlbumParser::GetPage("http://127.0.0.1:" + std::to_string(fast.Port()) + "/y", "", secondPage);
+    });
+    std::string firstPage;
+    EXPECT_TRUE(TBaseAlbumParser::GetPage("http://127.0.0.1:" + std::to_string(slow.Port()) + "/x", "", firstPage));
+    slow.Join();
+    fast.Join();
+    EXPECT_EQ(secondPage, second + "\r\n");  // fetched inside the first one's wait
+    EXPECT_EQ(firstPage, first + "\r\n");
+    EXPECT_TRUE(QDir(QString::fromStdString(scratch.Path())).entryList(QDir::Files).isEmpty());
 }

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "base/Exception.h"
 #include "base/Stream.h"
@@ -100,7 +103,13 @@ TEST(Stream, BufferedFileStreamReportsAFailingFile) {
     TBufferedFileStream f("/dev/full", TFileStream::fmOpenWrite);
     const std::string block(8192, 'x');
     f.WriteBuffer(block.data(), 8192);  // held back: no failure yet
-    EXPECT_THROW(f.FlushBuffer(), EStreamError);
+    try {
+        f.FlushBuffer();
+        ADD_FAILURE() << "no failure";
+    } catch (const EStreamError& e) {  // the system's reason and the file
+        EXPECT_EQ(e.Message(), "no space left on device: /dev/full");
+        EXPECT_EQ(e.SystemError(), ENOSPC);
+    }
     EXPECT_NO_THROW(f.FlushBuffer());  // the failed bytes are gone
     int accepted = 0;
     try {
@@ -108,4 +117,30 @@ TEST(Stream, BufferedFileStreamReportsAFailingFile) {
     } catch (const EStreamError&) {
     }
     EXPECT_EQ(accepted, static_cast<int>(TBufferedFileStream::BlockSize / 8192));
+}
+
+// A part file is never written through a symbolic link: the link is replaced by a file of
+// its own and its target stays as it was; a FIFO planted there fails at once.
+TEST(Stream, CreateNoLinkReplacesALinkAndNeverWritesThroughIt) {
+    char dir[] = "/tmp/fv-stream-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string target = std::string(dir) + "/target", part = std::string(dir) + "/0.jpg.part";
+    { TFileStream(target, TFileStream::fmCreate).WriteBuffer("keep", 4); }
+    ASSERT_EQ(symlink(target.c_str(), part.c_str()), 0);
+    {
+        TBufferedFileStream f(part, TFileStream::fmCreateNoLink);
+        f.WriteBuffer("new", 3);
+        f.Sync();
+    }
+    EXPECT_EQ(FileText(target), "keep");
+    EXPECT_EQ(FileText(part), "new");
+    struct stat st;
+    ASSERT_EQ(lstat(part.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    unlink(part.c_str());
+    ASSERT_EQ(mkfifo(part.c_str(), 0600), 0);
+    EXPECT_THROW(TFileStream(part, TFileStream::fmCreateNoLink), EStreamError);
+    unlink(part.c_str());
+    unlink(target.c_str());
+    rmdir(dir);
 }

@@ -144,7 +144,8 @@ private slots:
 
     void aBadCommandLineIsStatusTwo() {
         for (const QStringList& args : {QStringList{"--bogus"}, QStringList{"--download"},
-                                        QStringList{"--download", Viewer("uin=1&fid=1"), "--connections", "17"}}) {
+                                        QStringList{"--download", Viewer("uin=1&fid=1"), "--connections", "17"},
+                                        QStringList{"--download", Viewer("uin=1&fid=1"), "--max-photo-size", "12X"}}) {
             const Run r = Fotaviq(args);
             QCOMPARE(r.status, 2);
             QVERIFY(r.out.isEmpty());
@@ -302,6 +303,79 @@ private slots:
         QVERIFY2(said.contains(QString("the SOCKS proxy 127.0.0.1:%1 refused the authentication (user name and password)")
                                    .arg(port)),
                  qPrintable(said));
+    }
+
+    // One run writes a folder at a time: a second run on it ends at once, naming it, while
+    // the first goes on undisturbed. Runs of different albums at once keep their own pages.
+    void runsAtOnce() {
+        QTemporaryDir dir;
+        const QString album = dir.path() + QString::fromUtf8("/慢速相册/");
+        QProcess first;
+        first.start(program, {"--download", Viewer("uin=20000&fid=9"), "--dir", dir.path()});
+        QVERIFY(first.waitForReadyRead(10000));  // photo 0 is in; photo 1 takes about a second
+        const Run second = Fotaviq({"--download", Viewer("uin=20000&fid=9"), "--dir", dir.path()});
+        QCOMPARE(second.status, 1);
+        QCOMPARE(second.err, "fotaviq: another run is writing into the folder " + album + "; try again when it has ended\n");
+        QVERIFY(first.waitForFinished(20000));
+        QCOMPARE(first.exitCode(), 0);
+        for (int k = 0; k < 3; ++k) {
+            QFile f(album + QString("%1.jpg").arg(k));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), service->Get(QString("/photos/slow/%1.jpg").arg(k)));
+        }
+        // Two albums started together from one copy of the program, whose folder holds the
+        // temporary pages: each gets its own photos, and no page stays behind.
+        QProcess a, b;
+        a.start(program, {"--download", Viewer("uin=20000&fid=3"), "--dir", dir.path()});
+        b.start(program, {"--download", Viewer("uin=20000&fid=31"), "--dir", dir.path()});
+        QVERIFY(a.waitForFinished(30000) && b.waitForFinished(30000));
+        QCOMPARE(a.exitCode(), 0);
+        QCOMPARE(b.exitCode(), 0);
+        const struct {
+            QString folder, key;
+            int count;
+        } albums[] = {{QString::fromUtf8("/三张照片 Trip/"), "three", 3}, {QString::fromUtf8("/三十一张/"), "many31", 31}};
+        for (const auto& al : albums) {
+            QCOMPARE(QDir(dir.path() + al.folder).entryList(QDir::Files).size(), al.count);
+            for (int k = 0; k < al.count; ++k) {
+                QFile f(dir.path() + al.folder + QString("%1.jpg").arg(k));
+                QVERIFY(f.open(QIODevice::ReadOnly));
+                QVERIFY2(f.readAll() == service->Get(QString("/photos/%1/%2.jpg").arg(al.key).arg(k)),
+                         qPrintable(al.key + QString(" %1").arg(k)));
+            }
+        }
+        QCOMPARE(QDir(progDir.path()).entryList({"page-*"}, QDir::Files), QStringList());
+    }
+
+    // A disk that fills in the middle of an album: the message names the system's reason
+    // and the file (in UTF-8), nothing broken stays, and a run with room completes it.
+    void aFullDiskIsSaidAndARerunCompletes() {
+        QByteArray all;
+        for (int k = 0; k < 31; ++k) all += service->Get(QString("/photos/many31/%1.jpg").arg(k));
+        QTemporaryDir dir;
+        const QString mount = dir.path();
+        const qint64 half = (all.size() / 2 + 4095) / 4096 * 4096;
+        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", QString("size=%1").arg(half), "tmpfs", mount}) != 0)
+            QSKIP("no tmpfs can be mounted here");
+        const QString album = mount + QString::fromUtf8("/三十一张/");
+        Run r = Fotaviq({"--download", Viewer("uin=20000&fid=31"), "--dir", mount});
+        const bool remounted = QProcess::execute("mount", {"-o", QString("remount,size=%1").arg(half * 4), mount}) == 0;
+        const Run again = Fotaviq({"--download", Viewer("uin=20000&fid=31"), "--dir", mount});
+        QStringList kept = QDir(album).entryList(QDir::Files);
+        QByteArray keptBytes;
+        for (int k = 0; k < kept.size(); ++k) {
+            QFile f(album + QString("%1.jpg").arg(k));
+            keptBytes += f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("missing");
+        }
+        QProcess::execute("umount", {mount});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.startsWith("fotaviq: photo ") && r.err.contains(QString(" of 31 (") + album) &&
+                     r.err.contains(".jpg): no space left on device: " + album) && r.err.count('\n') == 1,
+                 qPrintable(r.err));
+        QVERIFY(remounted);
+        QVERIFY2(again.status == 0 && again.err.isEmpty(), qPrintable(again.err));
+        QCOMPARE(kept.size(), 31);
+        QVERIFY(keptBytes == all);
     }
 
 private:

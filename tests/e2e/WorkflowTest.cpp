@@ -20,6 +20,7 @@
 #include "app/window/preview.h"
 #include "platform/Encoding.h"
 #include "platform/ErrorGuard.h"
+#include "platform/Files.h"
 #include "support/QtGuiTestMain.h"
 #include "support/TestPki.h"
 #include "widgets/Image.h"
@@ -299,12 +300,28 @@ private slots:
         QVERIFY(QFile::exists(appDir->path() + "/1.jpg"));
     }
 
+    // A folder another run is writing into: the window says so in an error dialog naming
+    // it, and touches nothing in it.
+    void aFolderAnotherRunWritesIsLeftAlone() {
+        const std::string folder = AppDir + Utf8ToAnsi("三张照片 Trip") + "/";
+        QVERIFY(ForceDirectories(folder));
+        TFolderLock other;
+        QCOMPARE(other.Lock(folder), TFolderLock::TResult::Locked);
+        Run("uin=20000&fid=3");
+        QVERIFY2(errors.size() == 1 && errors[0].contains(AnsiToQString(folder)) && errors[0].contains(U("正由另一次下载写入")),
+                 qPrintable(errors.join('|')));
+        QVERIFY(QDir(AnsiToQString(folder)).isEmpty());
+        QVERIFY(form->btnDownload->isEnabled());
+    }
+
     void valuesAreTakenExactlyAsWritten() {
         Run("uin=20000&fid=10");
         QCOMPARE(QString::fromStdString(form->Photo(0)), QString("http:\\/\\/%1\\/photos\\/escaped\\/0.jpg").arg(kHost));
         QCOMPARE(errors.size(), 1);  // such an address cannot be fetched
         Run("uin=20000&fid=11");
         QCOMPARE(form->PhotoCount(), 0);  // "URL" in capitals is not "url"
+        // ... so the document lists none of the 3 photos it announces: not a complete album.
+        QVERIFY2(errors.size() == 2 && errors[1].contains("announces 3 photos but lists 0"), qPrintable(errors.join('|')));
     }
 
 };
