@@ -317,6 +317,7 @@ private:
     void RunNextHandler();
     void HandleHeaderLine();
     void HandleHeaderField(const std::string& line);
+    void EndAtTlsClose();
     // The tunnel through an HTTP proxy for an https address: the CONNECT request, its
     // answer line by line, then TLS on the tunnel.
     void SendTunnelRequest();

@@ -10,6 +10,7 @@ void THttpCli::HandleDataAvailable(WORD error) {
     if (detached_) return;
     try {
         ReadAndDispatch(error);
+        if (!RequestEnded() && connected_ && socket_->TlsCloseReceived()) EndAtTlsClose();
     } catch (const Exception& e) {
         // A response that cannot be read ends its request at once: waiting for the peer to
         // close would leave Get hanging on a connection nobody reads any more.
@@ -57,6 +58,14 @@ void THttpCli::ReadAndDispatch(WORD error) {
             OnDataAvailable(this, error);
         }
     }
+}
+
+// The server's TLS close ends what it sends, whether or not it closes the connection (some
+// servers wait for the client's close first). The client answers with its own, and the
+// request ends as at an orderly close of the server: an unframed body ends here.
+void THttpCli::EndAtTlsClose() {
+    CloseConnection();  // sends the TLS close; the close handler ends the request
+    if (!RequestEnded()) HandleSessionClosed(0);
 }
 
 void THttpCli::RunNextHandler() {

@@ -3,6 +3,7 @@
 #include "http/HttpProt.h"
 
 #include "base/SysUtils.h"
+#include "base/UrlText.h"
 #include "http/HttpProtFormat.h"
 #include "http/HttpProtUrl.h"
 #include "socket/WSocket.h"
@@ -57,6 +58,10 @@ void THttpCli::PumpOnce() {
 void THttpCli::BeginRequest(THttpRequest kind) {
     if (state_ != httpIdle) throw EHttpException("HTTP component is busy", 1);
     if (kind == httpPOST && !postStream_) throw EHttpException("HTTP component has nothing to post", 2);
+    // A line break in an address would end the request line early: what follows it would
+    // reach the server as header lines or as a second request.
+    for (const std::string* address : {&url_, &reference_, &proxy_})
+        if (HasLineBreakOrNul(*address)) throw EHttpException(RefusedAddressText(*address), 404);
 
     // Nothing of an earlier response may leak into this one: a connection it left open
     // is dropped (its events are ignored while it goes), and so are unread bytes.
@@ -82,12 +87,14 @@ void THttpCli::BeginRequest(THttpRequest kind) {
     std::string protocol, user, password, host, port;
     if (proxy_.empty()) {
         SplitUrl(url_, protocol, user, password, host, port, requestPath_);
+        requestPath_ = RequestTargetOf(requestPath_);
         targetPath_ = requestPath_;
         connectPort_ = port.empty() ? DefaultPortOf(protocol) : port;
         connectHost_ = host;
     } else {
         std::string path;
         SplitUrl(url_, protocol, user, password, host, port, path);
+        path = RequestTargetOf(path);
         targetPath_ = path;
         // Through a tunnel the server itself reads the request: it names the path only.
         requestPath_ = IsTlsProtocol(protocol)
@@ -164,9 +171,14 @@ void THttpCli::HandleDnsLookupDone(WORD error) {
     if (error != 0) {
         requestError_ = error;
         statusCode_ = 404;
-        reasonPhrase_ = socksStep_ == TSocksStep::ResolvingProxy
-                            ? "can't resolve the SOCKS proxy's host name " + socksServer_ + " (Error #" + IntToStr(error) + ")"
-                            : "can't resolve hostname to IP address";
+        // The name that failed, and whose it is: a proxy's or the server's.
+        const std::string code = " (Error #" + IntToStr(error) + ")";
+        if (socksStep_ == TSocksStep::ResolvingProxy)
+            reasonPhrase_ = "can't resolve the SOCKS proxy's host name " + socksServer_ + code;
+        else if (!proxy_.empty())
+            reasonPhrase_ = "can't resolve the proxy's host name " + connectHost_ + code;
+        else
+            reasonPhrase_ = "can't resolve the host name " + connectHost_ + code;
         HandleSessionClosed(error);
         return;
     }
