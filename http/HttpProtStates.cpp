@@ -452,7 +452,8 @@ void THttpCli::HandleTunnelLine() {
                     tunnelStatus_.compare(9, 3, "200") == 0;
     if (!ok) {
         tunnel_ = TTunnel::None;
-        FailRequest(404, 404, "the proxy " + connectHost_ + ":" + connectPort_ + " refused the tunnel to " + targetHost_ +
+        FailRequest(404, 404, "the proxy " + connectHost_ + ":" + connectPort_ + " refused the tunnel to " + targetHost_ + ":" +
+                                  (targetPort_.empty() ? DefaultPortOf(targetProto_) : targetPort_) +
                                   ": " + tunnelStatus_);
         return;
     }
