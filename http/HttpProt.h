@@ -48,6 +48,7 @@
 #include "base/Exception.h"
 #include "base/Stream.h"
 #include "base/StringList.h"
+#include "http/HttpProtChunked.h"
 #include "http/HttpProtRcvBuffer.h"
 #include "platform/Messages.h"
 
@@ -335,7 +336,10 @@ private:
     // "proto://host:port" with the protocol's default port filled in.
     static std::string OriginOf(const std::string& proto, const std::string& host, const std::string& port);
     void EndOfHeader();
+    // Body bytes as they came: decoded first when the body is chunked.
     void HandleBodyData(const char* data, int len);
+    // Body bytes of the document: to DocStream and OnDocData.
+    void DeliverBody(const char* data, std::size_t len);
     void PassBufferedBody();
     void ReadBodyBlock();
     // Sets or clears the socket's read low-water mark after a body block; the tick clears
@@ -412,6 +416,11 @@ private:
     std::chrono::steady_clock::time_point bodyStart_;
     bool lowWaterBarred_ = false;     // the body slowed down under the mark: not again
     std::int64_t lowWaterSeen_ = 0;   // rcvdBytes_ at the last tick
+    // "Transfer-Encoding: chunked" in this response's header, and whether its body is
+    // decoded (a response that has a body).
+    bool chunked_ = false;
+    bool chunkedBody_ = false;
+    THttpChunkDecoder chunks_;
     std::string line_;
     int lineEndLength_ = 0;  // of the line end taken off line_
     int headerLines_ = 0;

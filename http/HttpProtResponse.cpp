@@ -133,6 +133,13 @@ void THttpCli::PassBufferedBody() {
 }
 
 void THttpCli::HandleHeaderLine() {
+    if (headerLines_ == 0 && line_.empty()) {
+        // Empty lines before a status line (a stray line end after the last body, say) are
+        // no header: skipped, within the header's limit.
+        responseHeaderBytes_ += static_cast<std::size_t>(lineEndLength_);
+        if (responseHeaderBytes_ > MaxResponseHeaderBytes) throw EHttpException("HTTP header too long", 5);
+        return;
+    }
     if (headerLines_ == 0) {
         // After a relocation the fields describe the new response only: a length or type
         // the redirecting response named must not stick to a document that names none.
@@ -140,6 +147,8 @@ void THttpCli::HandleHeaderLine() {
             contentLength_ = -1;
             contentType_.clear();
         }
+        chunked_ = false;
+        chunkedBody_ = false;
         FireHeaderBegin();
     }
     ++headerLines_;
@@ -199,6 +208,10 @@ void THttpCli::HandleHeaderField(const std::string& line) {
                                : std::string();
     } else if (name == "accept-ranges") {
         acceptRanges_ = value;
+    } else if (name == "transfer-encoding") {
+        // The last coding frames the body; any other before it is not undone here.
+        const std::size_t comma = value.rfind(',');
+        chunked_ = LowerCase(Trim(comma == std::string::npos ? value : value.substr(comma + 1))) == "chunked";
     } else if (name == "content-type") {
         contentType_ = LowerCase(value);
     } else if (name == "www-authenticate") {
@@ -210,6 +223,13 @@ void THttpCli::HandleHeaderField(const std::string& line) {
 }
 
 void THttpCli::EndOfHeader() {
+    // A chunked body is framed by its chunks whatever version was asked; its length, if
+    // any, is not used.
+    chunkedBody_ = chunked_ && requestKind_ != httpHEAD && statusCode_ != 204 && statusCode_ != 304;
+    if (chunkedBody_) {
+        contentLength_ = -1;
+        chunks_.Reset();
+    }
     if (contentLength_ == 0) {
         // Nothing follows: the request ends here, whether or not the server closes.
         FireHeaderEnd();
@@ -229,12 +249,27 @@ void THttpCli::EndOfHeader() {
 }
 
 void THttpCli::HandleBodyData(const char* data, int len) {
+    if (!chunkedBody_) {
+        DeliverBody(data, static_cast<std::size_t>(len));
+        return;
+    }
+    if (chunks_.Done()) return;  // whatever follows the message is not the document's
+    chunks_.Feed(data, static_cast<std::size_t>(len), [this](const char* d, std::size_t n) { DeliverBody(d, n); });
+    if (chunks_.Done() && !RequestEnded()) {
+        // The message is complete: the document ends here, not at the server's close.
+        CloseConnection();
+        if (!RequestEnded()) HandleSessionClosed(0);
+    }
+}
+
+void THttpCli::DeliverBody(const char* data, std::size_t len) {
+    if (len == 0) return;
     if (bodyChunks_ == 0) {
         bodyStart_ = std::chrono::steady_clock::now();
         FireDocBegin();
     }
     ++bodyChunks_;
-    rcvdBytes_ += len;
-    if (docStream_) docStream_->WriteBuffer(data, len);
-    FireDocData(data, len);
+    rcvdBytes_ += static_cast<std::int64_t>(len);
+    if (docStream_) docStream_->WriteBuffer(data, static_cast<std::int64_t>(len));
+    FireDocData(data, static_cast<int>(len));
 }

@@ -129,6 +129,8 @@ void THttpCli::ResetResponse() {
     bodyChunks_ = 0;
     contentLength_ = -1;
     contentType_.clear();
+    chunked_ = false;
+    chunkedBody_ = false;
     allowedToSend_ = false;
     location_ = url_;
 }
@@ -327,6 +329,11 @@ void THttpCli::HandleSessionClosed(WORD error) {
             FailRequest(error, 404, why + " after " + IntToStr(rcvdBytes_) + " bytes");
         return;
     }
+    if (failureCode_ == 0 && chunkedBody_ && state_ == httpAwaitingBody && !chunks_.BodyComplete()) {
+        // An orderly close before the last chunk cuts the document off all the same.
+        FailRequest(404, 404, "the connection ended before the last chunk, after " + IntToStr(rcvdBytes_) + " bytes");
+        return;
+    }
     if (inHeader_) {
         FireHeaderEnd();
         if (relocating_) {
@@ -358,6 +365,7 @@ bool THttpCli::ResponseIncomplete() const {
     if (state_ != httpAwaitingBody) return false;
     // Only a response that has a body can be cut off in it.
     if (requestKind_ == httpHEAD || statusCode_ == 204 || statusCode_ == 304) return false;
+    if (chunkedBody_) return !chunks_.BodyComplete();
     return contentLength_ < 0 || rcvdBytes_ < contentLength_;
 }
 

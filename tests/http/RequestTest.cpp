@@ -181,7 +181,7 @@ TEST(HttpRequest, AddressesAreEncodedAndLineBreaksRefused) {
     EXPECT_EQ(c.requests[1], "example.org:80 /next%20page/%E5%9B%BE?q=%3C1%3E");
     EXPECT_NE(c.sent.find("\r\nGET /next%20page/%E5%9B%BE?q=%3C1%3E HTTP/1.0\r\n"), std::string::npos);
 
-    for (const std::string bad : {std::string("http://example.org/m.mp3 HTTP/1.0\r\nX-Injected: 1\r\n\r\nGET /2"),
+    for (const std::string& bad : {std::string("http://example.org/m.mp3 HTTP/1.0\r\nX-Injected: 1\r\n\r\nGET /2"),
                                   std::string("http://example.org/m.mp3\nGET /2"), std::string("http://example.org/\0x", 21)}) {
         SCOPED_TRACE(bad);
         c.sent.clear();
