@@ -37,6 +37,7 @@ void THttpCli::ReadAndDispatch(WORD error) {
     const int n = ReceiveFromSocket(rcv_.FreeSpace(), rcv_.FreeCount());
     if (requestKind_ == httpAbort || n <= 0) return;
     rcv_.Added(n);
+    wireBytes_ += n;
     lastActivity_ = std::chrono::steady_clock::now();
 
     while (tunnel_ == TTunnel::AwaitingReply && !rcv_.Empty() && rcv_.TakeLine(line_, lineEndLength_))
@@ -84,6 +85,7 @@ void THttpCli::ReadBodyBlock() {
     const int want = kBodyBlock - static_cast<int>(rcvdBytes_ % kBodyBlock);
     const int n = ReceiveFromSocket(bodyBlock_.data(), want);
     if (requestKind_ == httpAbort || n <= 0) return;
+    wireBytes_ += n;
     lastActivity_ = std::chrono::steady_clock::now();
     HandleBodyData(bodyBlock_.data(), n);
     if (!RequestEnded()) TuneLowWater();
@@ -180,6 +182,9 @@ void THttpCli::HandleHeaderLine() {
         reasonPhrase_ = line_.size() > 13 ? line_.substr(13) : std::string();
         // An error response is never relocated, wherever its Location header stands.
         if (statusCode_ >= 400) relocating_ = false;
+        // 407 can only be the proxy's own answer (in a tunnel the proxy is out of the way).
+        if (statusCode_ == 407 && !proxy_.empty() && tunnel_ == TTunnel::None)
+            reasonPhrase_ = "the proxy " + connectHost_ + ":" + connectPort_ + " refused the request: " + line_;
     } else if (line_.find(':') != std::string::npos) {
         HandleHeaderField(line_);
     }

@@ -2,6 +2,8 @@
 // request and its failures, and the timeouts that keep a silent peer from holding Get.
 #include "http/HttpProt.h"
 
+#include <algorithm>
+
 #include "base/SysUtils.h"
 #include "base/UrlText.h"
 #include "http/HttpProtFormat.h"
@@ -123,6 +125,7 @@ void THttpCli::ResetResponse() {
     docFileName_.clear();
     statusCode_ = 0;
     rcvdBytes_ = 0;
+    wireBytes_ = 0;
     lowWaterBarred_ = false;
     sentBytes_ = 0;
     headerLines_ = 0;
@@ -395,13 +398,29 @@ void THttpCli::Abort() {
 
 void THttpCli::StartIdleTimer() {
     lastActivity_ = std::chrono::steady_clock::now();
-    if (idleTimeoutMs_ <= 0) return;
+    speedMark_ = lastActivity_;
+    speedMarkBytes_ = wireBytes_ + sentBytes_;
+    if (idleTimeoutMs_ <= 0 && !LowSpeedChecked()) return;
     // Activity only stamps the time; a coarse tick compares, so a busy transfer costs no
     // timer call per block.
-    int tick = idleTimeoutMs_ / 4;
-    if (tick > 1000) tick = 1000;
+    int tick = 1000;
+    if (idleTimeoutMs_ > 0 && idleTimeoutMs_ / 4 < tick) tick = idleTimeoutMs_ / 4;
+    if (LowSpeedChecked() && lowSpeedTime_ < 4) tick = std::min(tick, lowSpeedTime_ * 250);
     if (tick < 10) tick = 10;
     SetTimer(window_, kIdleTimer, tick);
+}
+
+void THttpCli::CheckLowSpeed(std::chrono::steady_clock::time_point now, const std::string& peer) {
+    const std::int64_t moved = wireBytes_ + sentBytes_;
+    const double seconds = std::chrono::duration<double>(now - speedMark_).count();
+    if (static_cast<double>(moved - speedMarkBytes_) >= lowSpeedLimit_ * seconds) {
+        speedMark_ = now;
+        speedMarkBytes_ = moved;
+    } else if (seconds >= lowSpeedTime_) {
+        FailRequest(kTimedOut, 404,
+                    "transfer too slow: below " + IntToStr(lowSpeedLimit_) + " bytes/s for " + IntToStr(lowSpeedTime_) +
+                        " s (" + peer + ")");
+    }
 }
 
 void THttpCli::HandleTimer(WPARAM id) {
@@ -417,9 +436,11 @@ void THttpCli::HandleTimer(WPARAM id) {
     } else if (id == kLowWaterTimer) {
         LowWaterTick();
     } else if (id == kIdleTimer) {
-        const auto idle = std::chrono::steady_clock::now() - lastActivity_;
-        if (idle >= std::chrono::milliseconds(idleTimeoutMs_))
+        const auto now = std::chrono::steady_clock::now();
+        if (idleTimeoutMs_ > 0 && now - lastActivity_ >= std::chrono::milliseconds(idleTimeoutMs_))
             FailRequest(kTimedOut, 404, "connection timed out: nothing from " + peer + " for " + DurationText(idleTimeoutMs_));
+        else if (LowSpeedChecked())
+            CheckLowSpeed(now, peer);
     }
 }
 

@@ -43,6 +43,7 @@ struct TAlbumOutcome {
     bool NotAJpeg = false;
     std::string DocumentError;  // DocumentFailed: why
     bool MusicMissing = false;  // the music was to be fetched and did not arrive whole
+    std::string MusicError;     // MusicMissing: why (one line, from the transfer)
 };
 
 // The viewer's query when address is an album viewer's address (everything after

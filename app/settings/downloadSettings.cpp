@@ -38,13 +38,18 @@ std::optional<TDownloadSettings>& Stored() {
 }  // namespace
 
 TDownloadSettings ParseDownloadSettings(const std::string& connections, const std::string& retries,
-                                        const std::string& pipelining) {
+                                        const std::string& pipelining, const std::string& lowSpeed,
+                                        const std::string& lowSpeedTime) {
     TDownloadSettings s;
     const std::string off = LowerCase(Trim(pipelining));
     s.Pipelining = !(off == "no" || off == "false" || off == "off" || off == "0");
     s.Connections = Take("connections", connections, TDownloadSettings::DefaultConnections, 1,
                          TDownloadSettings::MaxConnections, s.Notes);
     s.Retries = Take("retries", retries, TDownloadSettings::DefaultRetries, 0, TDownloadSettings::MaxRetries, s.Notes);
+    s.LowSpeedLimit = Take("low-speed", lowSpeed, TDownloadSettings::DefaultLowSpeedLimit, 0,
+                           TDownloadSettings::MaxLowSpeedLimit, s.Notes);
+    s.LowSpeedTime = Take("low-speed-time", lowSpeedTime, TDownloadSettings::DefaultLowSpeedTime, 1,
+                          TDownloadSettings::MaxLowSpeedTime, s.Notes);
     return s;
 }
 
@@ -52,7 +57,8 @@ const TDownloadSettings& DownloadSettings() {
     if (!Stored()) {
         const TSettingsFile ini = TSettingsFile::Read();
         Stored() = ParseDownloadSettings(ini.Value("download", "connections"), ini.Value("download", "retries"),
-                                         ini.Value("download", "pipelining"));
+                                         ini.Value("download", "pipelining"), ini.Value("download", "low-speed"),
+                                         ini.Value("download", "low-speed-time"));
     }
     return *Stored();
 }

@@ -386,6 +386,17 @@ TEST(ScriptedProxy, AProxyThatRefusesTheTunnelOrCannotBeFoundIsNamed) {
                                " refused the tunnel to album.example:8443: " + answer);
         EXPECT_EQ(proxy.Received().rfind("CONNECT album.example:8443 HTTP/1.0\r\n", 0), 0u);
     }
+    // A plain request the proxy refuses for want of (the right) credentials.
+    ScriptedPeer proxy;
+    proxy.Accept().ReadUntil("\r\n\r\n").Send("HTTP/1.0 407 Proxy Authentication Required\r\n\r\n").Close();
+    proxy.Start();
+    THttpCli plain;
+    plain.SetProxy("127.0.0.1:" + std::to_string(proxy.Port()));
+    plain.SetURL("http://album.example/doc");
+    EXPECT_EQ(GetFailure(plain), "the proxy 127.0.0.1:" + std::to_string(proxy.Port()) +
+                                     " refused the request: HTTP/1.0 407 Proxy Authentication Required");
+    proxy.Join();
+
     TLookups lookups({"proxy.invalid"});
     THttpCli c;
     c.SetProxy("proxy.invalid:3128");
