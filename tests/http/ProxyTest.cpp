@@ -370,7 +370,8 @@ TEST(ProxySocks5, AnIpv6LiteralIsAskedForAsAnAddress) {
 
 TEST(ScriptedProxy, AProxyThatRefusesTheTunnelOrCannotBeFoundIsNamed) {
     for (const std::string& answer :
-         {std::string("HTTP/1.0 403 Forbidden"), std::string("HTTP/1.1 407 Proxy Authentication Required")}) {
+         {std::string("HTTP/1.0 403 Forbidden"), std::string("HTTP/1.0 401 Unauthorized"),
+          std::string("HTTP/1.1 407 Proxy Authentication Required")}) {
         SCOPED_TRACE(answer);
         ScriptedPeer proxy;
         proxy.Accept().ReadUntil("\r\n\r\n").Send(answer + "\r\nContent-Length: 0\r\n\r\n").Close();
