@@ -45,7 +45,11 @@ public:
     bool BinaryData() const { return BinaryData_; }
     void SetBinaryData(bool v) { BinaryData_ = v; }
     // The address (fetcher/HTTPGetUrl.h): https:// ones over TLS (port 443 unless given,
-    // verified as tls/TlsClient.h says), anything else over plain HTTP on port 80.
+    // verified as tls/TlsClient.h says), anything else over plain HTTP on port 80. Its
+    // path and query go out percent-encoded where they hold bytes outside the URL grammar
+    // (base/UrlText.h). An address or Referer holding CR, LF or NUL is never sent: the
+    // transfer fails at once (OnError, LastErrorCode 0, "refused the address ...: it holds
+    // a line break (CR or LF) or a NUL byte").
     const std::string& URL() const { return URL_; }
     void SetURL(std::string v) { URL_ = std::move(v); }
     // False: the answer must come from the server itself, not from a cache on the way.

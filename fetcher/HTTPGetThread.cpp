@@ -9,6 +9,7 @@
 #include "base/Exception.h"
 #include "base/Stream.h"
 #include "base/SysUtils.h"
+#include "base/UrlText.h"
 #include "fetcher/HTTPGetErrorText.h"
 #include "fetcher/HTTPGetUrl.h"
 #include "platform/Files.h"
@@ -140,13 +141,28 @@ std::string FailureText(DWORD code, const std::string& host, bool inBody, std::i
     return InternetErrorText(code, host, inBody, got, total, location);
 }
 
+// The path and query of a target as the request line carries them (base/UrlText.h).
+std::string RequestTarget(const TFetchTarget& target) {
+    std::string path = EncodeRequestTarget(target.Path);
+    if (!path.empty() && path[0] == '?') path.insert(0, 1, '/');
+    return path;
+}
+
 }  // namespace
 
 void THTTPGetThread::Transfer() {
+    // A line break in an address would end the request line early and pass the rest for
+    // header lines or a second request: such an address is never sent.
+    for (const std::string* address : {&URL_, &Referer_})
+        if (HasLineBreakOrNul(*address)) {
+            Fail(0, "refused the address " + PrintableAddress(*address) +
+                        ": it holds a line break (CR or LF) or a NUL byte");
+            return;
+        }
     // http:// addresses (and anything else but https://) go to port 80, as they always did.
     const TFetchTarget target = SplitFetchTarget(URL_);
     const std::string& host = target.Host;
-    const std::string& path = target.Path;
+    const std::string path = RequestTarget(target);
     const bool secure = target.Scheme == INTERNET_SCHEME_HTTPS;
     if (Terminated()) return;
 
@@ -172,11 +188,11 @@ void THTTPGetThread::Transfer() {
     request_ = h.request;
     if (Terminated()) return;  // an Abort that came before the handle was there
     note(h.request != nullptr);
-    if (PostQuery_.empty() && !NextURL_.empty()) {
+    if (PostQuery_.empty() && !NextURL_.empty() && !HasLineBreakOrNul(NextURL_)) {
         // Only to the same place: the announcement is for this connection's server.
         const TFetchTarget next = SplitFetchTarget(NextURL_);
         if (next.Scheme == target.Scheme && next.Port == target.Port && LowerCase(next.Host) == LowerCase(host))
-            HttpAnnounceNextRequestA(h.request, next.Path.c_str());
+            HttpAnnounceNextRequestA(h.request, RequestTarget(next).c_str());
     }
     const bool answered =
         PostQuery_.empty()

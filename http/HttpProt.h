@@ -14,8 +14,16 @@
 // Username and Password are sent only to the protocol, host and port of URL.
 //
 // Life of a request (Get): Starting -> Resolving -> Resolved -> Connected -> AwaitingHeader
-// -> AwaitingBody -> Idle. The document ends when the server closes the connection (or at
-// the end of a header with "Content-Length: 0"). A connection that ends with an error
+// -> AwaitingBody -> Idle. The document ends when the server closes the connection or
+// sends its TLS close (answered with the client's own: some servers wait for it), at the
+// end of a header with "Content-Length: 0", or after the last chunk of a chunked body
+// ("Transfer-Encoding: chunked" is decoded whatever version was asked; a close before the
+// last chunk fails the request). Empty lines before a status line are skipped. The path and
+// query of every address (URL, relocations) go into the request line percent-encoded
+// where they hold bytes outside the URL grammar (base/UrlText.h); an address, Referer or
+// Proxy holding CR, LF or NUL is refused before anything is sent (EHttpException 404,
+// "refused the address ...", from Get itself; a relocation to one fails the request).
+// A connection that ends with an error
 // (a reset, say) before the header has ended, before the announced length has arrived or
 // in a body without length fails the request instead (see EHttpException); after the
 // announced length it changes nothing. A relocation goes from AwaitingHeader back to
@@ -49,6 +57,7 @@
 #include "base/Exception.h"
 #include "base/Stream.h"
 #include "base/StringList.h"
+#include "http/HttpProtChunked.h"
 #include "http/HttpProtRcvBuffer.h"
 #include "platform/Messages.h"
 
@@ -75,7 +84,8 @@ constexpr UINT MSG_HTTP_RECONNECT = WM_USER + 3;     // ConnectToServer for a re
 
 // A failed request. ErrorCode: 1 "HTTP component is busy", 2 "HTTP component has nothing
 // to post", 4 "HTTP line too long", 5 "HTTP header too long", 404 for a local failure
-// (lookup, connection, timeout, relocation limit, a response that cannot be read, a
+// (lookup, naming the host or proxy that did not resolve, connection, timeout, a transfer
+// too slow, relocation limit, a refused address, a response that cannot be read, a
 // connection that ended with an error before the document was complete: "<error text>
 // (Error #<code>) after <n> of <length> bytes", "... after <n> bytes" without a length,
 // "... before the end of the header"), otherwise the response's status code (400 or more)
@@ -238,6 +248,16 @@ public:
     void SetConnectTimeout(int ms) { connectTimeoutMs_ = ms; }
     int IdleTimeout() const { return idleTimeoutMs_; }
     void SetIdleTimeout(int ms) { idleTimeoutMs_ = ms; }
+    // A connection that moves fewer than LowSpeedLimit bytes per second (received and
+    // posted), on average over LowSpeedTime seconds in a row, fails the request with
+    // "transfer too slow: below <limit> bytes/s for <time> s (<host:port>[ through the
+    // SOCKS proxy <proxy>])" and the error of a timeout (10060): a server that trickles is
+    // cut off like one that is silent. 0 for either switches the check off. Defaults 1024
+    // and 30.
+    int LowSpeedLimit() const { return lowSpeedLimit_; }
+    void SetLowSpeedLimit(int bytesPerSecond) { lowSpeedLimit_ = bytesPerSecond; }
+    int LowSpeedTime() const { return lowSpeedTime_; }
+    void SetLowSpeedTime(int seconds) { lowSpeedTime_ = seconds; }
     // Successive relocations one request follows; the next Location fails the request.
     static constexpr int MaxRelocations = 20;
     // The header lines of one response may hold at most this many bytes in all.
@@ -314,10 +334,15 @@ private:
     void WndProc(TMessage& msg);
     void HandleTimer(WPARAM id);
     void StartIdleTimer();
+    bool LowSpeedChecked() const { return lowSpeedLimit_ > 0 && lowSpeedTime_ > 0; }
+    // At each tick: a new measuring period once the transfer has kept up with the limit
+    // since the last one began, a failure once it has not for LowSpeedTime.
+    void CheckLowSpeed(std::chrono::steady_clock::time_point now, const std::string& peer);
     void ReadAndDispatch(WORD error);
     void RunNextHandler();
     void HandleHeaderLine();
     void HandleHeaderField(const std::string& line);
+    void EndAtTlsClose();
     // The tunnel through an HTTP proxy for an https address: the CONNECT request, its
     // answer line by line, then TLS on the tunnel.
     void SendTunnelRequest();
@@ -335,7 +360,10 @@ private:
     // "proto://host:port" with the protocol's default port filled in.
     static std::string OriginOf(const std::string& proto, const std::string& host, const std::string& port);
     void EndOfHeader();
+    // Body bytes as they came: decoded first when the body is chunked.
     void HandleBodyData(const char* data, int len);
+    // Body bytes of the document: to DocStream and OnDocData.
+    void DeliverBody(const char* data, std::size_t len);
     void PassBufferedBody();
     void ReadBodyBlock();
     // Sets or clears the socket's read low-water mark after a body block; the tick clears
@@ -412,6 +440,11 @@ private:
     std::chrono::steady_clock::time_point bodyStart_;
     bool lowWaterBarred_ = false;     // the body slowed down under the mark: not again
     std::int64_t lowWaterSeen_ = 0;   // rcvdBytes_ at the last tick
+    // "Transfer-Encoding: chunked" in this response's header, and whether its body is
+    // decoded (a response that has a body).
+    bool chunked_ = false;
+    bool chunkedBody_ = false;
+    THttpChunkDecoder chunks_;
     std::string line_;
     int lineEndLength_ = 0;  // of the line end taken off line_
     int headerLines_ = 0;
@@ -460,4 +493,9 @@ private:
     int connectTimeoutMs_ = 30000;
     int idleTimeoutMs_ = 60000;
     std::chrono::steady_clock::time_point lastActivity_;
+    int lowSpeedLimit_ = 1024;
+    int lowSpeedTime_ = 30;
+    std::int64_t wireBytes_ = 0;  // received on this request's connections, header included
+    std::chrono::steady_clock::time_point speedMark_;  // the current measuring period began
+    std::int64_t speedMarkBytes_ = 0;                  // bytes moved by then
 };

@@ -4,6 +4,7 @@
 // message loop (never from inside the socket's own close handler).
 #include "http/HttpProt.h"
 
+#include "base/UrlText.h"
 #include "http/HttpProtUrl.h"
 
 namespace {
@@ -25,6 +26,10 @@ std::string AbsoluteAddress(const std::string& protocol, const std::string& host
 }  // namespace
 
 void THttpCli::NoteNewLocation(const std::string& value) {
+    if (HasLineBreakOrNul(value))
+        throw EHttpException("refused the relocation to " + PrintableAddress(value) +
+                                 ": the address holds a line break (CR or LF) or a NUL byte",
+                             404);
     relocating_ = true;
     std::string protocol, host, port, path;
     bool bareHost = false;  // an address without a path: Location names just the server
@@ -57,6 +62,7 @@ void THttpCli::NoteNewLocation(const std::string& value) {
         }
     }
     if (protocol.empty()) protocol = "http";
+    path = RequestTargetOf(path);
 
     targetProto_ = protocol;
     targetHost_ = host;

@@ -4,6 +4,7 @@
 #include "http/HttpProt.h"
 
 #include "base/SysUtils.h"
+#include "base/UrlText.h"
 #include "http/HttpProtFormat.h"
 #include "http/HttpProtUrl.h"
 
@@ -15,6 +16,10 @@ void THttpCli::AddRequestLine(const std::string& line) {
 }
 
 void THttpCli::ComposeRequest(const std::string& method, const std::string& version) {
+    // Every way into requestPath_ refuses line breaks and encodes the path; this is the
+    // last line of defence for the request line itself.
+    if (HasLineBreakOrNul(requestPath_) || requestPath_.find(' ') != std::string::npos)
+        throw EHttpException(RefusedAddressText(requestPath_), 404);
     requestBuffer_.Clear();
     FireRequestHeaderBegin();
     AddRequestLine(method + " " + requestPath_ + " HTTP/" + version);

@@ -11,6 +11,7 @@ void THttpCli::HandleDataAvailable(WORD error) {
     if (detached_) return;
     try {
         ReadAndDispatch(error);
+        if (!RequestEnded() && connected_ && socket_->TlsCloseReceived()) EndAtTlsClose();
     } catch (const Exception& e) {
         // A response that cannot be read ends its request at once: waiting for the peer to
         // close would leave Get hanging on a connection nobody reads any more.
@@ -37,6 +38,7 @@ void THttpCli::ReadAndDispatch(WORD error) {
     const int n = ReceiveFromSocket(rcv_.FreeSpace(), rcv_.FreeCount());
     if (requestKind_ == httpAbort || n <= 0) return;
     rcv_.Added(n);
+    wireBytes_ += n;
     lastActivity_ = std::chrono::steady_clock::now();
 
     while (tunnel_ == TTunnel::AwaitingReply && !rcv_.Empty() && rcv_.TakeLine(line_, lineEndLength_))
@@ -60,6 +62,14 @@ void THttpCli::ReadAndDispatch(WORD error) {
     }
 }
 
+// The server's TLS close ends what it sends, whether or not it closes the connection (some
+// servers wait for the client's close first). The client answers with its own, and the
+// request ends as at an orderly close of the server: an unframed body ends here.
+void THttpCli::EndAtTlsClose() {
+    CloseConnection();  // sends the TLS close; the close handler ends the request
+    if (!RequestEnded()) HandleSessionClosed(0);
+}
+
 void THttpCli::RunNextHandler() {
     if (nextHandler_ == TNextHandler::HeaderLine)
         HandleHeaderLine();
@@ -76,6 +86,7 @@ void THttpCli::ReadBodyBlock() {
     const int want = kBodyBlock - static_cast<int>(rcvdBytes_ % kBodyBlock);
     const int n = ReceiveFromSocket(bodyBlock_.data(), want);
     if (requestKind_ == httpAbort || n <= 0) return;
+    wireBytes_ += n;
     lastActivity_ = std::chrono::steady_clock::now();
     HandleBodyData(bodyBlock_.data(), n);
     if (!RequestEnded()) TuneLowWater();
@@ -125,6 +136,13 @@ void THttpCli::PassBufferedBody() {
 }
 
 void THttpCli::HandleHeaderLine() {
+    if (headerLines_ == 0 && line_.empty()) {
+        // Empty lines before a status line (a stray line end after the last body, say) are
+        // no header: skipped, within the header's limit.
+        responseHeaderBytes_ += static_cast<std::size_t>(lineEndLength_);
+        if (responseHeaderBytes_ > MaxResponseHeaderBytes) throw EHttpException("HTTP header too long", 5);
+        return;
+    }
     if (headerLines_ == 0) {
         // After a relocation the fields describe the new response only: a length or type
         // the redirecting response named must not stick to a document that names none.
@@ -132,6 +150,8 @@ void THttpCli::HandleHeaderLine() {
             contentLength_ = -1;
             contentType_.clear();
         }
+        chunked_ = false;
+        chunkedBody_ = false;
         FireHeaderBegin();
     }
     ++headerLines_;
@@ -163,6 +183,9 @@ void THttpCli::HandleHeaderLine() {
         reasonPhrase_ = line_.size() > 13 ? line_.substr(13) : std::string();
         // An error response is never relocated, wherever its Location header stands.
         if (statusCode_ >= 400) relocating_ = false;
+        // 407 can only be the proxy's own answer (in a tunnel the proxy is out of the way).
+        if (statusCode_ == 407 && !proxy_.empty() && tunnel_ == TTunnel::None)
+            reasonPhrase_ = "the proxy " + connectHost_ + ":" + connectPort_ + " refused the request: " + line_;
     } else if (line_.find(':') != std::string::npos) {
         HandleHeaderField(line_);
     }
@@ -191,6 +214,10 @@ void THttpCli::HandleHeaderField(const std::string& line) {
                                : std::string();
     } else if (name == "accept-ranges") {
         acceptRanges_ = value;
+    } else if (name == "transfer-encoding") {
+        // The last coding frames the body; any other before it is not undone here.
+        const std::size_t comma = value.rfind(',');
+        chunked_ = LowerCase(Trim(comma == std::string::npos ? value : value.substr(comma + 1))) == "chunked";
     } else if (name == "content-type") {
         contentType_ = LowerCase(value);
     } else if (name == "www-authenticate") {
@@ -202,6 +229,13 @@ void THttpCli::HandleHeaderField(const std::string& line) {
 }
 
 void THttpCli::EndOfHeader() {
+    // A chunked body is framed by its chunks whatever version was asked; its length, if
+    // any, is not used.
+    chunkedBody_ = chunked_ && requestKind_ != httpHEAD && statusCode_ != 204 && statusCode_ != 304;
+    if (chunkedBody_) {
+        contentLength_ = -1;
+        chunks_.Reset();
+    }
     if (contentLength_ == 0) {
         // Nothing follows: the request ends here, whether or not the server closes.
         FireHeaderEnd();
@@ -221,12 +255,27 @@ void THttpCli::EndOfHeader() {
 }
 
 void THttpCli::HandleBodyData(const char* data, int len) {
+    if (!chunkedBody_) {
+        DeliverBody(data, static_cast<std::size_t>(len));
+        return;
+    }
+    if (chunks_.Done()) return;  // whatever follows the message is not the document's
+    chunks_.Feed(data, static_cast<std::size_t>(len), [this](const char* d, std::size_t n) { DeliverBody(d, n); });
+    if (chunks_.Done() && !RequestEnded()) {
+        // The message is complete: the document ends here, not at the server's close.
+        CloseConnection();
+        if (!RequestEnded()) HandleSessionClosed(0);
+    }
+}
+
+void THttpCli::DeliverBody(const char* data, std::size_t len) {
+    if (len == 0) return;
     if (bodyChunks_ == 0) {
         bodyStart_ = std::chrono::steady_clock::now();
         FireDocBegin();
     }
     ++bodyChunks_;
-    rcvdBytes_ += len;
-    if (docStream_) docStream_->WriteBuffer(data, len);
-    FireDocData(data, len);
+    rcvdBytes_ += static_cast<std::int64_t>(len);
+    if (docStream_) docStream_->WriteBuffer(data, static_cast<std::int64_t>(len));
+    FireDocData(data, static_cast<int>(len));
 }

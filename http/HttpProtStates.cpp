@@ -3,7 +3,10 @@
 // request and its failures, and the timeouts that keep a silent peer from holding Get.
 #include "http/HttpProt.h"
 
+#include <algorithm>
+
 #include "base/SysUtils.h"
+#include "base/UrlText.h"
 #include "http/HttpProtFormat.h"
 #include "http/HttpProtUrl.h"
 #include "socket/WSocket.h"
@@ -58,6 +61,10 @@ void THttpCli::PumpOnce() {
 void THttpCli::BeginRequest(THttpRequest kind) {
     if (state_ != httpIdle) throw EHttpException("HTTP component is busy", 1);
     if (kind == httpPOST && !postStream_) throw EHttpException("HTTP component has nothing to post", 2);
+    // A line break in an address would end the request line early: what follows it would
+    // reach the server as header lines or as a second request.
+    for (const std::string* address : {&url_, &reference_, &proxy_})
+        if (HasLineBreakOrNul(*address)) throw EHttpException(RefusedAddressText(*address), 404);
 
     // Nothing of an earlier response may leak into this one: a connection it left open
     // is dropped (its events are ignored while it goes), and so are unread bytes.
@@ -83,12 +90,14 @@ void THttpCli::BeginRequest(THttpRequest kind) {
     std::string protocol, user, password, host, port;
     if (proxy_.empty()) {
         SplitUrl(url_, protocol, user, password, host, port, requestPath_);
+        requestPath_ = RequestTargetOf(requestPath_);
         targetPath_ = requestPath_;
         connectPort_ = port.empty() ? DefaultPortOf(protocol) : port;
         connectHost_ = host;
     } else {
         std::string path;
         SplitUrl(url_, protocol, user, password, host, port, path);
+        path = RequestTargetOf(path);
         targetPath_ = path;
         // Through a tunnel the server itself reads the request: it names the path only.
         requestPath_ = IsTlsProtocol(protocol)
@@ -117,12 +126,15 @@ void THttpCli::ResetResponse() {
     docFileName_.clear();
     statusCode_ = 0;
     rcvdBytes_ = 0;
+    wireBytes_ = 0;
     lowWaterBarred_ = false;
     sentBytes_ = 0;
     headerLines_ = 0;
     bodyChunks_ = 0;
     contentLength_ = -1;
     contentType_.clear();
+    chunked_ = false;
+    chunkedBody_ = false;
     allowedToSend_ = false;
     location_ = url_;
 }
@@ -165,9 +177,14 @@ void THttpCli::HandleDnsLookupDone(WORD error) {
     if (error != 0) {
         requestError_ = error;
         statusCode_ = 404;
-        reasonPhrase_ = socksStep_ == TSocksStep::ResolvingProxy
-                            ? "can't resolve the SOCKS proxy's host name " + socksServer_ + " (Error #" + IntToStr(error) + ")"
-                            : "can't resolve hostname to IP address";
+        // The name that failed, and whose it is: a proxy's or the server's.
+        const std::string code = " (Error #" + IntToStr(error) + ")";
+        if (socksStep_ == TSocksStep::ResolvingProxy)
+            reasonPhrase_ = "can't resolve the SOCKS proxy's host name " + socksServer_ + code;
+        else if (!proxy_.empty())
+            reasonPhrase_ = "can't resolve the proxy's host name " + connectHost_ + code;
+        else
+            reasonPhrase_ = "can't resolve the host name " + connectHost_ + code;
         HandleSessionClosed(error);
         return;
     }
@@ -316,6 +333,11 @@ void THttpCli::HandleSessionClosed(WORD error) {
             FailRequest(error, 404, why + " after " + IntToStr(rcvdBytes_) + " bytes");
         return;
     }
+    if (failureCode_ == 0 && chunkedBody_ && state_ == httpAwaitingBody && !chunks_.BodyComplete()) {
+        // An orderly close before the last chunk cuts the document off all the same.
+        FailRequest(404, 404, "the connection ended before the last chunk, after " + IntToStr(rcvdBytes_) + " bytes");
+        return;
+    }
     if (inHeader_) {
         FireHeaderEnd();
         if (relocating_) {
@@ -347,6 +369,7 @@ bool THttpCli::ResponseIncomplete() const {
     if (state_ != httpAwaitingBody) return false;
     // Only a response that has a body can be cut off in it.
     if (requestKind_ == httpHEAD || statusCode_ == 204 || statusCode_ == 304) return false;
+    if (chunkedBody_) return !chunks_.BodyComplete();
     return contentLength_ < 0 || rcvdBytes_ < contentLength_;
 }
 
@@ -376,13 +399,29 @@ void THttpCli::Abort() {
 
 void THttpCli::StartIdleTimer() {
     lastActivity_ = std::chrono::steady_clock::now();
-    if (idleTimeoutMs_ <= 0) return;
+    speedMark_ = lastActivity_;
+    speedMarkBytes_ = wireBytes_ + sentBytes_;
+    if (idleTimeoutMs_ <= 0 && !LowSpeedChecked()) return;
     // Activity only stamps the time; a coarse tick compares, so a busy transfer costs no
     // timer call per block.
-    int tick = idleTimeoutMs_ / 4;
-    if (tick > 1000) tick = 1000;
+    int tick = 1000;
+    if (idleTimeoutMs_ > 0 && idleTimeoutMs_ / 4 < tick) tick = idleTimeoutMs_ / 4;
+    if (LowSpeedChecked() && lowSpeedTime_ < 4) tick = std::min(tick, lowSpeedTime_ * 250);
     if (tick < 10) tick = 10;
     SetTimer(window_, kIdleTimer, tick);
+}
+
+void THttpCli::CheckLowSpeed(std::chrono::steady_clock::time_point now, const std::string& peer) {
+    const std::int64_t moved = wireBytes_ + sentBytes_;
+    const double seconds = std::chrono::duration<double>(now - speedMark_).count();
+    if (static_cast<double>(moved - speedMarkBytes_) >= lowSpeedLimit_ * seconds) {
+        speedMark_ = now;
+        speedMarkBytes_ = moved;
+    } else if (seconds >= lowSpeedTime_) {
+        FailRequest(kTimedOut, 404,
+                    "transfer too slow: below " + IntToStr(lowSpeedLimit_) + " bytes/s for " + IntToStr(lowSpeedTime_) +
+                        " s (" + peer + ")");
+    }
 }
 
 void THttpCli::HandleTimer(WPARAM id) {
@@ -398,9 +437,11 @@ void THttpCli::HandleTimer(WPARAM id) {
     } else if (id == kLowWaterTimer) {
         LowWaterTick();
     } else if (id == kIdleTimer) {
-        const auto idle = std::chrono::steady_clock::now() - lastActivity_;
-        if (idle >= std::chrono::milliseconds(idleTimeoutMs_))
+        const auto now = std::chrono::steady_clock::now();
+        if (idleTimeoutMs_ > 0 && now - lastActivity_ >= std::chrono::milliseconds(idleTimeoutMs_))
             FailRequest(kTimedOut, 404, "connection timed out: nothing from " + peer + " for " + DurationText(idleTimeoutMs_));
+        else if (LowSpeedChecked())
+            CheckLowSpeed(now, peer);
     }
 }
 
@@ -441,7 +482,8 @@ void THttpCli::HandleTunnelLine() {
                     tunnelStatus_.compare(9, 3, "200") == 0;
     if (!ok) {
         tunnel_ = TTunnel::None;
-        FailRequest(404, 404, "the proxy " + connectHost_ + ":" + connectPort_ + " refused the tunnel to " + targetHost_ +
+        FailRequest(404, 404, "the proxy " + connectHost_ + ":" + connectPort_ + " refused the tunnel to " + targetHost_ + ":" +
+                                  (targetPort_.empty() ? DefaultPortOf(targetProto_) : targetPort_) +
                                   ": " + tunnelStatus_);
         return;
     }

@@ -2,6 +2,7 @@
 #include "http/HttpProtUrl.h"
 
 #include "base/SysUtils.h"
+#include "base/UrlText.h"
 
 namespace {
 
@@ -124,3 +125,13 @@ std::string HtmlNameForExe(const std::string& docFileName, const std::string& co
 bool IsTlsProtocol(const std::string& protocol) { return LowerCase(protocol) == "https"; }
 
 std::string DefaultPortOf(const std::string& protocol) { return IsTlsProtocol(protocol) ? "443" : "80"; }
+
+std::string RequestTargetOf(const std::string& path) {
+    std::string target = EncodeRequestTarget(path);
+    if (!target.empty() && target[0] == '?') target.insert(0, 1, '/');
+    return target;
+}
+
+std::string RefusedAddressText(const std::string& address) {
+    return "refused the address " + PrintableAddress(address) + ": it holds a line break (CR or LF) or a NUL byte";
+}

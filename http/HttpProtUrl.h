@@ -30,3 +30,11 @@ std::string HtmlNameForExe(const std::string& docFileName, const std::string& co
 std::string DefaultPortOf(const std::string& protocol);
 // Whether the protocol runs over TLS ("https", any case).
 bool IsTlsProtocol(const std::string& protocol);
+
+// A path with its query as the request line carries it: percent-encoded where it holds
+// bytes outside the URL grammar (base/UrlText.h), the fragment cut, and "/" before a bare
+// query ("?q" gives "/?q"). An empty path stays empty.
+std::string RequestTargetOf(const std::string& path);
+// The message that refuses an address holding CR, LF or NUL (the address shown with
+// those bytes escaped).
+std::string RefusedAddressText(const std::string& address);

@@ -7,6 +7,8 @@
 #include <cstring>
 
 #include "base/SysUtils.h"
+#include "socket/WSocketAddress.h"
+#include "socket/WSocketWinsock.h"
 
 namespace {
 
@@ -328,7 +330,7 @@ bool TCustomSocksWSocket::HandleConnectReply5() {
     }
     if (SocksReplyCount < 5) return true;
     const int type = SocksReply[3];
-    const int length = type == 1 ? 10 : type == 3 ? 7 + SocksReply[4] : 5;
+    const int length = type == 1 ? 10 : type == 3 ? 7 + SocksReply[4] : type == 4 ? 22 : 5;
     if (SocksReplyCount < length) return true;
     int position;
     if (type == 1) {
@@ -337,6 +339,9 @@ bool TCustomSocksWSocket::HandleConnectReply5() {
     } else if (type == 3) {
         FSocksBoundAddr.assign(reinterpret_cast<const char*>(SocksReply + 5), SocksReply[4]);
         position = 5 + SocksReply[4];
+    } else if (type == 4) {
+        FSocksBoundAddr = WSocket_inet_ntop(WS_AF_INET6, SocksReply + 4);
+        position = 20;
     } else {
         SocksFail(20011, "address type not supported");
         return true;
@@ -419,6 +424,15 @@ void TCustomSocksWSocket::SendConnectRequest4() {
 
 void TCustomSocksWSocket::SendConnectRequest5() {
     SocksState = socksWaitConnectReply;
+    // An IPv6 address goes as one (type 4): as a name, with or without its brackets, a
+    // proxy would try to look it up.
+    unsigned char address6[16];
+    const std::string host = UnbracketHost(Trim(FAddr));
+    if (host.find(':') != std::string::npos && WSocket_inet_pton(WS_AF_INET6, host.c_str(), address6) == 1) {
+        SendRequest(Byte(5) + Byte(1) + Byte(0) + Byte(4) + std::string(reinterpret_cast<const char*>(address6), 16) +
+                    Byte(PortNumber >> 8) + Byte(PortNumber));
+        return;
+    }
     SendRequest(Byte(5) + Byte(1) + Byte(0) + Byte(3) + Byte(static_cast<unsigned>(FAddr.size())) + FAddr +
                 Byte(PortNumber >> 8) + Byte(PortNumber));
 }

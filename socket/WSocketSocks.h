@@ -13,7 +13,9 @@
 //    (code and text) and followed by the close of the socket. (A version 4 destination
 //    that does not resolve is reported with OnSocksError and closes the socket with that
 //    code, without OnSessionConnected.)
-//  - Version 5 reports authentication progress with OnSocksAuthState.
+//  - Version 5 reports authentication progress with OnSocksAuthState. Its connect request
+//    carries Addr as an IPv6 address (type 4) when Addr is one (brackets allowed), else as
+//    a name (type 3); a reply may bind an IPv4, IPv6 or named address.
 //  - Bytes the proxy sent behind its final reply are the first bytes the application reads;
 //    OnDataAvailable is raised again while any of them is unread, as for bytes at the
 //    network, and they are offered before the close.

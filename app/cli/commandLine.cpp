@@ -291,7 +291,9 @@ int RunCommandLine(int argc, char** argv) {
             case TAlbumOutcome::TEnd::Complete: break;
         }
         std::printf("%s\n", AnsiToUtf8(outcome.Folder).c_str());
-        if (outcome.MusicMissing) return Fail("the background music did not arrive whole");
+        if (outcome.MusicMissing)
+            return Fail("the background music did not arrive whole" +
+                        (outcome.MusicError.empty() ? std::string() : ": " + AnsiToUtf8(outcome.MusicError)));
         return 0;
     } catch (const std::exception& e) {
         gRunningAlbum = nullptr;

@@ -165,8 +165,9 @@ TAlbumOutcome RunAlbumWorkflow(TAlbumView& view, const std::string& baseDir, con
             // Fetched under a temporary name: a cut-off file must not pass for the music.
             const std::string partial = musicFile + ".part";
             std::string discarded;
-            if (TBaseAlbumParser::GetPage(parser.MusicUrl, partial, discarded, nullptr, &stop)) {
+            if (TBaseAlbumParser::GetPage(parser.MusicUrl, partial, discarded, &outcome.MusicError, &stop)) {
                 RenameFile(partial, musicFile);
+                outcome.MusicError.clear();
             } else {
                 DeleteFile(partial);
                 outcome.MusicMissing = true;

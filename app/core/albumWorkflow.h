@@ -47,6 +47,7 @@ struct TAlbumOutcome {
     std::string DocumentError;  // DocumentFailed: why
     std::string FolderError;    // FolderBusy: why, naming the folder (ANSI)
     bool MusicMissing = false;  // the music was to be fetched and did not arrive whole
+    std::string MusicError;     // MusicMissing: why (one line, from the transfer)
 };
 
 // The viewer's query when address is an album viewer's address (everything after

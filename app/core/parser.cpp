@@ -5,6 +5,7 @@
 #include "app/core/applyProxy.h"
 #include "app/core/albumDocument.h"
 #include "app/core/albumStop.h"
+#include "app/settings/downloadSettings.h"
 #include "app/settings/locations.h"
 #include "base/Exception.h"
 #include "fetcher/HTTPGet.h"
@@ -83,6 +84,8 @@ bool TBaseAlbumParser::GetPage(const std::string& url, const std::string& fileNa
                 watch = stop->Watch([&client] { client.Abort(); });
             }
             ApplyProxy(client, url);
+            client.SetLowSpeedLimit(DownloadSettings().LowSpeedLimit);
+            client.SetLowSpeedTime(DownloadSettings().LowSpeedTime);
             client.Get();
             complete = client.ContentLength() < 0 || client.RcvdBytes() == client.ContentLength();
             if (!complete && error)

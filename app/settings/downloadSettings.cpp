@@ -59,7 +59,8 @@ bool ParseByteSize(const std::string& raw, std::int64_t& bytes) {
 }
 
 TDownloadSettings ParseDownloadSettings(const std::string& connections, const std::string& retries,
-                                        const std::string& pipelining, const std::string& maxPhotoSize) {
+                                        const std::string& pipelining, const std::string& maxPhotoSize,
+                                        const std::string& lowSpeed, const std::string& lowSpeedTime) {
     TDownloadSettings s;
     const std::string off = LowerCase(Trim(pipelining));
     s.Pipelining = !(off == "no" || off == "false" || off == "off" || off == "0");
@@ -82,6 +83,10 @@ TDownloadSettings ParseDownloadSettings(const std::string& connections, const st
             s.Notes.push_back(Format("\xC9\xE8\xD6\xC3 [download] %s=%s \xCE\xDE\xD0\xA7\xA3\xAC\xD2\xD1\xB8\xC4\xD3\xC3 %lld",
                                      "max-photo-size", Trim(maxPhotoSize).c_str(), static_cast<long long>(bytes)));
     }
+    s.LowSpeedLimit = Take("low-speed", lowSpeed, TDownloadSettings::DefaultLowSpeedLimit, 0,
+                           TDownloadSettings::MaxLowSpeedLimit, s.Notes);
+    s.LowSpeedTime = Take("low-speed-time", lowSpeedTime, TDownloadSettings::DefaultLowSpeedTime, 1,
+                          TDownloadSettings::MaxLowSpeedTime, s.Notes);
     return s;
 }
 
@@ -89,7 +94,8 @@ const TDownloadSettings& DownloadSettings() {
     if (!Stored()) {
         const TSettingsFile ini = TSettingsFile::Read();
         Stored() = ParseDownloadSettings(ini.Value("download", "connections"), ini.Value("download", "retries"),
-                                         ini.Value("download", "pipelining"), ini.Value("download", "max-photo-size"));
+                                         ini.Value("download", "pipelining"), ini.Value("download", "max-photo-size"),
+                                         ini.Value("download", "low-speed"), ini.Value("download", "low-speed-time"));
     }
     return *Stored();
 }

@@ -12,6 +12,10 @@
 //                   for good, naming the limit.
 //   pipelining=no   never send a photo's request behind another's on one connection
 //                   (default yes; for a server that loses such requests). Also false, off, 0.
+//   low-speed=N     bytes per second below which a transfer counts as stalled, 0..1073741824
+//                   (default 1024); 0 switches the check off.
+//   low-speed-time=N  seconds a transfer may stay below low-speed before it fails (as a
+//                   failure that may pass), 1..3600 (default 30).
 //
 // A missing or empty value means the default. A number out of range is clamped; anything
 // that is not a number gives the default. Either is described in Notes, once, so that the
@@ -25,6 +29,10 @@ struct TDownloadSettings {
     static constexpr int MaxConnections = 16;
     static constexpr int DefaultRetries = 2;
     static constexpr int MaxRetries = 10;
+    static constexpr int DefaultLowSpeedLimit = 1024;
+    static constexpr int MaxLowSpeedLimit = 1 << 30;
+    static constexpr int DefaultLowSpeedTime = 30;
+    static constexpr int MaxLowSpeedTime = 3600;
 
     static constexpr std::int64_t DefaultMaxPhotoSize = 64 * 1024 * 1024;
     static constexpr std::int64_t MinMaxPhotoSize = 1024;
@@ -34,13 +42,16 @@ struct TDownloadSettings {
     std::int64_t MaxPhotoSize = DefaultMaxPhotoSize;
     int Retries = DefaultRetries;
     bool Pipelining = true;
+    int LowSpeedLimit = DefaultLowSpeedLimit;  // bytes/s; 0: no check
+    int LowSpeedTime = DefaultLowSpeedTime;    // seconds
     // GBK lines for the status memo, one per value that was not taken as written.
     std::vector<std::string> Notes;
 };
 
 // The settings from the given ini values (raw texts; empty when absent).
 TDownloadSettings ParseDownloadSettings(const std::string& connections, const std::string& retries,
-                                        const std::string& pipelining = {}, const std::string& maxPhotoSize = {});
+                                        const std::string& pipelining = {}, const std::string& maxPhotoSize = {},
+                                        const std::string& lowSpeed = {}, const std::string& lowSpeedTime = {});
 
 // A size as max-photo-size takes it ("64M", "500K", "1048576"); false when it is not one.
 bool ParseByteSize(const std::string& text, std::int64_t& bytes);

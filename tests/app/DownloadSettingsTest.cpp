@@ -57,3 +57,26 @@ TEST(DownloadSettings, MaxPhotoSizeTakesAUnitAndIsBoundedWithANote) {
         EXPECT_EQ(s.Notes.size(), c.notes) << c.text;
     }
 }
+
+TEST(DownloadSettings, LowSpeedLimitAndTime) {
+    struct Case {
+        const char* lowSpeed;
+        const char* lowSpeedTime;
+        int wantLimit, wantTime;
+        size_t notes;
+    };
+    const Case cases[] = {
+        {"", "", 1024, 30, 0},            // the defaults
+        {"0", "1", 0, 1, 0},              // 0 switches the check off; the shortest time
+        {"2048", "3600", 2048, 3600, 0},
+        {"-1", "0", 0, 1, 2},             // clamped
+        {"2000000000", "3601", 1 << 30, 3600, 2},
+        {"fast", "1m", 1024, 30, 2},      // not numbers
+    };
+    for (const Case& c : cases) {
+        const TDownloadSettings s = ParseDownloadSettings("", "", "", "", c.lowSpeed, c.lowSpeedTime);
+        EXPECT_EQ(s.LowSpeedLimit, c.wantLimit) << c.lowSpeed;
+        EXPECT_EQ(s.LowSpeedTime, c.wantTime) << c.lowSpeedTime;
+        EXPECT_EQ(s.Notes.size(), c.notes) << c.lowSpeed << " " << c.lowSpeedTime;
+    }
+}

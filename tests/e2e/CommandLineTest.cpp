@@ -378,6 +378,61 @@ private slots:
         QVERIFY(keptBytes == all);
     }
 
+    void lineBreaksInAddressesNeverReachTheWire() {
+        // A document (from a scripted server) whose music address, then whose photo address,
+        // holds a CR LF followed by a header and a second request: the address is refused
+        // before anything is sent, and the failure names it. Percent-escapes of CR LF are
+        // sent as they are written, as one request line.
+        ScriptedPeer music("127.0.9.8");
+        music.Accept().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n\r\nID3").Close();
+        music.Start();
+        const std::string musicUrl = "http://127.0.9.8:" + std::to_string(music.Port());
+        const std::string injected = " HTTP/1.0\r\nX-Injected: yes\r\n\r\nGET /second";
+        const auto document = [](const std::string& mp3, const std::string& photo) {
+            return "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n{\"code\":0,\"data\":{\n\"name\":\"Crlf\",\n\"mp3\":\"" +
+                   mp3 + "\",\n\"total\":1,\n\"pics\":[\n{\"id\":1,\"url\":\"" + photo + "\"}\n]\n}\n}\n";
+        };
+        const std::string photo = std::string("http://") + kHost + "/photos/three/0.jpg";
+        ScriptedPeer docs("127.0.9.7");
+        for (const std::string& d : {document(musicUrl + "/m.mp3" + injected, photo),
+                                     document(musicUrl + "/m.mp3", photo + injected + ".jpg"),
+                                     document(musicUrl + "/m%0D%0AX-Injected:%20yes.mp3", photo)})
+            docs.Accept().ReadUntil("\r\n\r\n").Send(d).Close();
+        docs.Start();
+        QTemporaryDir prog;
+        const QString copy = ProgramCopy(prog, QString("[servers]\nalbum=127.0.9.7:%1\nreport=%2\n").arg(docs.Port()).arg(kHost).toLatin1());
+        QVERIFY(!copy.isEmpty());
+        const QString shown = " HTTP/1.0%0D%0AX-Injected: yes%0D%0A%0D%0AGET /second";
+        const QString refused = ": it holds a line break (CR or LF) or a NUL byte\n";
+
+        QTemporaryDir dir;
+        service->Reset();
+        Run r = Fotaviq({"--download", Viewer("uin=1&fid=1"), "--dir", dir.path(), "--music"}, copy);
+        QCOMPARE(r.status, 1);
+        QCOMPARE(r.err, "fotaviq: the background music did not arrive whole: refused the address " +
+                            QString::fromStdString(musicUrl) + "/m.mp3" + shown + refused);
+        QCOMPARE(music.Connections(), size_t(0));
+
+        QTemporaryDir dir2;
+        r = Fotaviq({"--download", Viewer("uin=1&fid=1"), "--dir", dir2.path(), "--music"}, copy);
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.startsWith("fotaviq: photo 1 of 1 (") &&
+                     r.err.endsWith("0.jpg): refused the address " + QString::fromStdString(photo) + shown + ".jpg" + refused),
+                 qPrintable(r.err));
+        QCOMPARE(service->Requests().filter("/photos/").size(), 1);  // the first run's photo only
+        QCOMPARE(music.Connections(), size_t(0));
+
+        QTemporaryDir dir3;
+        r = Fotaviq({"--download", Viewer("uin=1&fid=1"), "--dir", dir3.path(), "--music"}, copy);
+        QCOMPARE(r.status, 0);
+        docs.Join();
+        music.Join();
+        QCOMPARE(QString::fromStdString(music.Received().substr(0, music.Received().find("\r\n"))),
+                 QString("GET /m%0D%0AX-Injected:%20yes.mp3 HTTP/1.0"));
+        QVERIFY(music.Received().find("\r\nX-Injected") == std::string::npos);
+        QVERIFY(QFile::exists(dir3.path() + "/Crlf/background.mp3"));
+    }
+
 private:
     // A portable copy of the program in folder with these settings; empty on failure.
     static QString ProgramCopy(const QTemporaryDir& folder, const QByteArray& settings) {

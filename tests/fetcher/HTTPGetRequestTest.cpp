@@ -133,3 +133,25 @@ TEST_F(HTTPGetRequest, AFieldARequestCannotCarryIsRefusedInWords) {
     EXPECT_FALSE(get.LastFailureMayPass());
     EXPECT_EQ(peer.Connections(), 0u);
 }
+
+// The path and query go out in the URL grammar; an address with a line break is refused with
+// a final error and never reaches a server (the peer's one connection is the next fetch's).
+TEST_F(HTTPGetRequest, AddressesAreEncodedAndLineBreaksRefused) {
+    ScriptedPeer peer("127.0.6.9", 80);
+    peer.Accept().ReadUntil(kHeadEnd).Send(Response("200 OK", "ok")).Close().Start();
+    THTTPGet refused;
+    Fetch(refused, "http://127.0.6.9/p.jpg HTTP/1.0\r\nX-Injected: 1\r\n\r\nGET /second.jpg");
+    EXPECT_EQ(log.events, std::vector<std::string>{"error"});
+    EXPECT_EQ(refused.LastErrorText(),
+              "refused the address http://127.0.6.9/p.jpg HTTP/1.0%0D%0AX-Injected: 1%0D%0A%0D%0AGET /second.jpg: it "
+              "holds a line break (CR or LF) or a NUL byte");
+    EXPECT_FALSE(refused.LastFailureMayPass());
+    EXPECT_FALSE(Exists(dir.Path("out.bin")));
+
+    THTTPGet get;
+    log.events.clear();
+    Fetch(get, "http://127.0.6.9/photos/a b/\xE5\x9B\xBE.jpg?x=<1>");
+    peer.Join();
+    EXPECT_EQ(peer.Received().substr(0, peer.Received().find("\r\n")), "GET /photos/a%20b/%E5%9B%BE.jpg?x=%3C1%3E HTTP/1.0");
+    EXPECT_EQ(log.events, std::vector<std::string>{"done " + dir.Path("out.bin") + " 2"});
+}

@@ -164,6 +164,29 @@ TEST_F(Https, AMissingTlsCloseFailsOnlyAnUnframedBody) {
     }
 }
 
+// A server that sends its TLS close and then waits for the client's: the document ends at
+// that close, answered with the client's own (else the server's wait runs out first).
+TEST_F(Https, TheServersTlsCloseEndsTheDocumentAndIsAnswered) {
+    for (const char* response : {"HTTP/1.0 200 OK\r\n\r\nhello", "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello"}) {
+        SCOPED_TRACE(response);
+        TTlsPeerScript script;
+        script.Cert = pki_->Server().Cert;
+        script.Key = pki_->Server().Key;
+        script.Response = response;
+        script.AwaitClientClose = true;
+        TTlsScriptedPeer peer(script);
+        THttpCli client;
+        TStringStream body;
+        client.SetURL("https://127.0.0.1:" + std::to_string(peer.Port()) + "/");
+        client.SetDocStream(&body);
+        EXPECT_EQ(GetFailure(client), "");
+        EXPECT_EQ(body.DataString(), "hello");
+        peer.Join();
+        EXPECT_EQ(peer.Failure(), "");
+        EXPECT_TRUE(peer.ClientClosedTls());
+    }
+}
+
 TEST_F(Https, CredentialsStayWithTheirOrigin) {
     ScriptedPeer second;
     second.Accept().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n\r\nthere").Close();

@@ -318,7 +318,9 @@ TEST(HttpLoopback, LookupAndConnectionFailures) {
     EXPECT_EQ(done, std::vector<std::string>{"1/0"});
 
     c.SetURL("http://no-such-host.invalid/x");
-    EXPECT_EQ(GetResult(c), std::make_pair(std::string("can't resolve hostname to IP address"), 404));
+    const auto lookup = GetResult(c);  // the name that failed
+    EXPECT_EQ(lookup.first.rfind("can't resolve the host name no-such-host.invalid (Error #", 0), 0u) << lookup.first;
+    EXPECT_EQ(lookup.second, 404);
     ASSERT_EQ(done.size(), 2u);
     EXPECT_NE(done[1], "1/0");  // the lookup's own error code
 
@@ -396,6 +398,35 @@ TEST(HttpLoopback, SilentPeersTimeOut) {
     }
     EXPECT_EQ(doc.DataString(), "half");
     EXPECT_EQ(c.State(), httpIdle);
+}
+
+// A peer that trickles a byte every 100 ms is never silent, but falls below a limit of 20
+// bytes/s: the request fails for it, as a timeout does. Under a limit of 5 it goes through.
+TEST(HttpLoopback, ATricklingPeerFailsBelowTheLowSpeedLimit) {
+    for (const int limit : {20, 5}) {
+        SCOPED_TRACE(limit);
+        ScriptedPeer peer;
+        peer.Accept().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n\r\n").SendInPieces(std::string(25, 'x'), 1, 100).Close();
+        peer.Start();
+        THttpCli c;
+        c.SetLowSpeedLimit(limit);
+        c.SetLowSpeedTime(1);
+        std::vector<WORD> done;
+        c.OnRequestDone = [&](TObject*, THttpRequest, WORD e) { done.push_back(e); };
+        TStringStream doc;
+        c.SetDocStream(&doc);
+        c.SetURL(Url(peer, "/"));
+        const auto r = GetResult(c);
+        if (limit == 20) {
+            EXPECT_EQ(r, std::make_pair("transfer too slow: below 20 bytes/s for 1 s (127.0.0.1:" + std::to_string(peer.Port()) + ")",
+                                        404));
+            EXPECT_EQ(done, std::vector<WORD>{10060});
+            EXPECT_LT(doc.DataString().size(), 25u);
+        } else {
+            EXPECT_EQ(r.first, "");
+            EXPECT_EQ(doc.DataString(), std::string(25, 'x'));
+        }
+    }
 }
 
 // A fast body is announced in large pieces; when it then slows to a trickle, the trickle

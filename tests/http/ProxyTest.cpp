@@ -2,7 +2,8 @@
 // THttpCli through real proxies on loopback in front of nginx: SOCKS 5 (microsocks, with and
 // without a user name and password, and on IPv6), SOCKS 4 and 5 (dante), SOCKS 4A (ssh's
 // dynamic forwarding, and a script for the exact bytes), an HTTP proxy with CONNECT for
-// https (tinyproxy). A name the proxy resolves is never looked up here (the platform's
+// https (tinyproxy), and scripted proxies that refuse a tunnel or check the bytes of a
+// request for an IPv6 address. A name the proxy resolves is never looked up here (the platform's
 // look-up hook fails it); each failing step is named.
 #include <gtest/gtest.h>
 
@@ -318,5 +319,90 @@ TEST(ProxySocks4a, TheProxyReceivesTheNameAndNothingIsLookedUpHere) {
     EXPECT_EQ(proxy.Received().substr(0, 30),
               std::string("\x04\x01\x1F\x90\x00\x00\x00\x01" "fotaviq\0album.example\0", 30));
     EXPECT_NE(proxy.Received().find("GET /page.txt HTTP/1.0\r\n"), std::string::npos);
+    EXPECT_FALSE(lookups.Seen("album.example"));
+}
+
+TEST_F(Proxies, Socks5ReachesAnIpv6LiteralServer) {
+    // microsocks connects where it is told: to [::1] only when asked for that address, not
+    // for a name "[::1]" (socks5h) that it cannot look up.
+    if (!micro_->Available()) GTEST_SKIP() << micro_->Why();
+    NginxServer six(files_->Path(), "    listen [::1]:@PORT@;\n    location = /who { return 200 \"$server_addr\"; }\n");
+    if (!six.Available()) GTEST_SKIP() << six.Why();
+    for (const bool remoteNames : {false, true}) {
+        SCOPED_TRACE(remoteNames ? "socks5h" : "socks5");
+        THttpCli c;
+        UseLoopbackSocks(c, micro_->Port(), "5");
+        c.SetSocksRemoteNames(remoteNames);
+        TStringStream doc;
+        c.SetURL("http://[::1]:" + std::to_string(six.Port()) + "/who");
+        c.SetDocStream(&doc);
+        EXPECT_EQ(GetFailure(c), "");
+        EXPECT_EQ(doc.DataString(), "::1");
+    }
+}
+
+TEST(ProxySocks5, AnIpv6LiteralIsAskedForAsAnAddress) {
+    const std::string address6 = std::string(15, '\0') + '\x01';  // ::1
+    for (const bool remoteNames : {false, true}) {
+        SCOPED_TRACE(remoteNames ? "socks5h" : "socks5");
+        ScriptedPeer proxy;
+        proxy.Accept()
+            .ReadCount(3)
+            .Send(std::string("\x05\x00", 2))
+            .ReadCount(3 + 22)
+            .Send(std::string("\x05\x00\x00\x04", 4) + address6 + std::string("\x04\x00", 2))  // bound to [::1]:1024
+            .ReadUntil("\r\n\r\n")
+            .Send("HTTP/1.0 200 OK\r\n\r\n" + kPage)
+            .Close();
+        proxy.Start();
+        THttpCli c;
+        UseLoopbackSocks(c, proxy.Port(), "5");
+        c.SetSocksRemoteNames(remoteNames);
+        TStringStream doc;
+        c.SetURL("http://[::1]:8080/page.txt");
+        c.SetDocStream(&doc);
+        EXPECT_EQ(GetFailure(c), "");
+        proxy.Join();
+        EXPECT_EQ(doc.DataString(), kPage);
+        // Version 5, connect, type 4 (IPv6), the address, port 8080.
+        EXPECT_EQ(proxy.Received().substr(3, 22), std::string("\x05\x01\x00\x04", 4) + address6 + "\x1F\x90");
+    }
+}
+
+TEST(ScriptedProxy, AProxyThatRefusesTheTunnelOrCannotBeFoundIsNamed) {
+    for (const std::string& answer :
+         {std::string("HTTP/1.0 403 Forbidden"), std::string("HTTP/1.0 401 Unauthorized"),
+          std::string("HTTP/1.1 407 Proxy Authentication Required")}) {
+        SCOPED_TRACE(answer);
+        ScriptedPeer proxy;
+        proxy.Accept().ReadUntil("\r\n\r\n").Send(answer + "\r\nContent-Length: 0\r\n\r\n").Close();
+        proxy.Start();
+        THttpCli c;
+        c.SetProxy("127.0.0.1:" + std::to_string(proxy.Port()));
+        c.SetProxyUsername("joe");
+        c.SetProxyPassword("wrong");
+        c.SetURL("https://album.example:8443/doc");
+        const std::string failure = GetFailure(c);
+        proxy.Join();
+        EXPECT_EQ(failure, "the proxy 127.0.0.1:" + std::to_string(proxy.Port()) +
+                               " refused the tunnel to album.example:8443: " + answer);
+        EXPECT_EQ(proxy.Received().rfind("CONNECT album.example:8443 HTTP/1.0\r\n", 0), 0u);
+    }
+    // A plain request the proxy refuses for want of (the right) credentials.
+    ScriptedPeer proxy;
+    proxy.Accept().ReadUntil("\r\n\r\n").Send("HTTP/1.0 407 Proxy Authentication Required\r\n\r\n").Close();
+    proxy.Start();
+    THttpCli plain;
+    plain.SetProxy("127.0.0.1:" + std::to_string(proxy.Port()));
+    plain.SetURL("http://album.example/doc");
+    EXPECT_EQ(GetFailure(plain), "the proxy 127.0.0.1:" + std::to_string(proxy.Port()) +
+                                     " refused the request: HTTP/1.0 407 Proxy Authentication Required");
+    proxy.Join();
+
+    TLookups lookups({"proxy.invalid"});
+    THttpCli c;
+    c.SetProxy("proxy.invalid:3128");
+    c.SetURL("http://album.example/doc");
+    EXPECT_EQ(GetFailure(c), "can't resolve the proxy's host name proxy.invalid (Error #11001)");
     EXPECT_FALSE(lookups.Seen("album.example"));
 }

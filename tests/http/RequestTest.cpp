@@ -4,6 +4,7 @@
 
 #include "EventLog.h"
 #include "ScriptedClient.h"
+#include "ClientCalls.h"
 #include "base/Stream.h"
 
 namespace {
@@ -165,5 +166,37 @@ TEST(HttpRequest, PostWithoutStreamAndBusyClientAreRefused) {
     c.Get();
     EXPECT_EQ(busy, 1);
     EXPECT_EQ(doc.DataString(), "body");
+    EXPECT_EQ(c.requests.size(), 1u);
+}
+
+// Only a path and query in the URL grammar reach the request line, on the first request and
+// after a relocation; an address with a line break or NUL is refused before any connection.
+TEST(HttpRequest, AddressesAreEncodedAndLineBreaksRefused) {
+    TScriptedHttpCli c;
+    c.AddExchange({"HTTP/1.0 302 Found\r\nLocation: /next page/\xE5\x9B\xBE?q=<1>\r\n\r\n"});
+    c.AddExchange({kOk});
+    c.SetURL("http://example.org/a b/%41%zz\xC3\xA9.mp3?x=[1]|2#frag");
+    c.Get();
+    ASSERT_EQ(c.requests.size(), 2u);
+    EXPECT_EQ(c.requests[0], "example.org:80 /a%20b/%41%25zz%C3%A9.mp3?x=%5B1%5D%7C2");
+    EXPECT_EQ(c.requests[1], "example.org:80 /next%20page/%E5%9B%BE?q=%3C1%3E");
+    EXPECT_NE(c.sent.find("\r\nGET /next%20page/%E5%9B%BE?q=%3C1%3E HTTP/1.0\r\n"), std::string::npos);
+
+    for (const std::string& bad : {std::string("http://example.org/m.mp3 HTTP/1.0\r\nX-Injected: 1\r\n\r\nGET /2"),
+                                  std::string("http://example.org/m.mp3\nGET /2"), std::string("http://example.org/\0x", 21)}) {
+        SCOPED_TRACE(bad);
+        c.sent.clear();
+        c.requests.clear();
+        c.SetURL(bad);
+        const std::string failure = GetFailure(c);
+        EXPECT_NE(failure.find("it holds a line break (CR or LF) or a NUL byte"), std::string::npos) << failure;
+        EXPECT_EQ(failure.find_first_of(std::string("\r\n\0", 3)), std::string::npos);  // shown escaped
+        EXPECT_TRUE(c.requests.empty());
+        EXPECT_EQ(c.sent, "");
+    }
+    // A relocation to such an address ends the request; nothing more is sent.
+    c.AddExchange({"HTTP/1.0 302 Found\r\nLocation: /x\rX-Injected: 1\r\n\r\n"});
+    c.SetURL("http://example.org/");
+    EXPECT_NE(GetFailure(c).find("refused the relocation to /x%0DX-Injected: 1"), std::string::npos);
     EXPECT_EQ(c.requests.size(), 1u);
 }

@@ -289,3 +289,34 @@ TEST(HttpResponse, ErrorStatusRaisesAfterOneRequestAndIsNeverRelocated) {
     EXPECT_EQ(c.Location(), "http://h/missing");
     EXPECT_EQ(std::count(log.events.begin(), log.events.end(), "done:1/0"), 1);
 }
+
+// A chunked answer to the HTTP/1.0 request is decoded and ends at its last chunk (the server
+// keeping the connection open), after empty lines before its status line; one cut before
+// its last chunk or broken in its framing fails.
+TEST(HttpResponse, AChunkedAnswerEndsAtItsLastChunkAndEmptyLinesBeforeTheStatusAreSkipped) {
+    TScriptedHttpCli c;
+    c.SetIdleTimeout(5000);  // a request that never ends fails instead of hanging the test
+    c.AddExchange({"\r\n\n", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 3\r\n\r\n5;x=1\r\nhel",
+                   "lo\r\n00A\r\n worl", "d!!!!\r\n0\r\nX-Trailer: 1\r\n\r\nHTTP/1.1 200 OK\r\n"},
+                  false);
+    TStringStream doc;
+    c.SetDocStream(&doc);
+    c.SetURL("http://h/");
+    EXPECT_EQ(GetResult(c), std::make_pair(std::string(), 0));
+    EXPECT_EQ(c.sent.rfind("GET / HTTP/1.0\r\n", 0), 0u);
+    EXPECT_EQ(c.StatusCode(), 200);
+    EXPECT_EQ(doc.DataString(), "hello world!!!!");
+    EXPECT_EQ(c.RcvdBytes(), 15);
+
+    struct Case {
+        std::string body;
+        std::string want;
+    };
+    for (const Case& k : {Case{"5\r\nhello\r\n", "the connection ended before the last chunk, after 5 bytes"},
+                          Case{"5\r\nhelloX\r\n0\r\n\r\n", "invalid chunked body: chunk data longer than its size"},
+                          Case{"-5\r\nhello\r\n0\r\n\r\n", "invalid chunked body: no chunk size"}}) {
+        SCOPED_TRACE(k.body);
+        c.AddExchange({"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + k.body});
+        EXPECT_EQ(GetResult(c), std::make_pair(k.want, 404));
+    }
+}

@@ -48,6 +48,10 @@ std::string TTlsScriptedPeer::ServerName() const {
     std::lock_guard<std::mutex> lock(mu_);
     return serverName_;
 }
+bool TTlsScriptedPeer::ClientClosedTls() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return clientClosedTls_;
+}
 std::string TTlsScriptedPeer::Failure() const {
     std::lock_guard<std::mutex> lock(mu_);
     return failure_;
@@ -141,6 +145,21 @@ void TTlsScriptedPeer::Run() {
         if (why.empty() && !Flush(out, script_.DropTail)) why = "send failed";
     }
     ERR_clear_error();
+    if (why.empty() && script_.AwaitClientClose) {
+        // Only the client's close ends the connection: its TLS close, or its end of the stream.
+        for (;;) {
+            char buf[4096];
+            const int r = SSL_read(ssl.get(), buf, sizeof buf);
+            if (r > 0) continue;
+            if (SSL_get_error(ssl.get(), r) == SSL_ERROR_ZERO_RETURN) {
+                std::lock_guard<std::mutex> lock(mu_);
+                clientClosedTls_ = true;
+                break;
+            }
+            if (SSL_get_error(ssl.get(), r) != SSL_ERROR_WANT_READ || !ReadSome(ssl.get(), in)) break;
+        }
+        ERR_clear_error();
+    }
     // The end of the stream, then whatever the client still sends, so the close is no reset.
     ::shutdown(fd_, SHUT_WR);
     for (;;) {

@@ -20,6 +20,9 @@ struct TTlsPeerScript {
     int PieceDelayMs = 0;
     bool CloseNotify = true;
     std::size_t DropTail = 0;  // the last encrypted bytes of the answer are never sent
+    // After its TLS close the peer keeps the connection open until the client's TLS close
+    // or the client's end of the stream (as some servers do), instead of ending it first.
+    bool AwaitClientClose = false;
 };
 
 class TTlsScriptedPeer {
@@ -33,6 +36,8 @@ public:
     std::string Request() const;
     std::string ServerName() const;
     std::string Failure() const;
+    // After Join: whether the client's TLS close arrived.
+    bool ClientClosedTls() const;
 
 private:
     void Run();
@@ -46,4 +51,5 @@ private:
     std::thread thread_;
     mutable std::mutex mu_;
     std::string request_, serverName_, failure_;
+    bool clientClosedTls_ = false;
 };
