@@ -2,7 +2,6 @@
 #include "app/core/jpegDecoder.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -225,9 +224,10 @@ std::string CheckJpegBytes(const unsigned char* data, std::size_t size) {
     return {};
 }
 
-std::string CheckJpegFile(const std::string& ansiPath) {
-    // Mapped, not read: a photo of any size costs no memory of the process's own beyond the
-    // decode's bound, and its pages go back to the file when the check is over.
+std::string CheckJpegFile(const std::string& ansiPath, std::int64_t maxBytes) {
+    // Read, not mapped: a mapped file cut short by another process while the check runs
+    // would end the process with SIGBUS. The bound keeps a stray huge file from costing
+    // its size in memory; no photo may be larger anyway.
     const std::string fs = FsPath(ansiPath);
     const int fd = ::open(fs.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat st;
@@ -244,12 +244,23 @@ std::string CheckJpegFile(const std::string& ansiPath) {
         ::close(fd);
         return "not a JPEG image: empty file";
     }
-    const auto size = static_cast<std::size_t>(st.st_size);
-    void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    const int error = errno;
+    if (maxBytes > 0 && st.st_size > maxBytes) {
+        ::close(fd);
+        return "the photo is larger than the limit of " + IntToStr(maxBytes) + " bytes";
+    }
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(st.st_size));
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int error = errno;
+            ::close(fd);
+            return n < 0 ? "cannot read the photo: " + SysErrorMessage(error) + ": " + fs
+                         : "not a JPEG image: the file shrank while it was read";
+        }
+        got += static_cast<std::size_t>(n);
+    }
     ::close(fd);
-    if (mapped == MAP_FAILED) return "cannot read the photo: " + SysErrorMessage(error) + ": " + fs;
-    std::string failure = CheckJpegBytes(static_cast<const unsigned char*>(mapped), size);
-    ::munmap(mapped, size);
-    return failure;
+    return CheckJpegBytes(bytes.data(), bytes.size());
 }

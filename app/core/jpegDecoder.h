@@ -59,6 +59,6 @@ std::size_t WalkJpegMarkers(const unsigned char* data, std::size_t size);
 // onto the photo) make it fail; other trailing bytes do not.
 std::string CheckJpegBytes(const unsigned char* data, std::size_t size);
 
-// CheckJpegBytes on the file at the ANSI path ("cannot read ..." when it cannot be read).
-// Safe on any thread.
-std::string CheckJpegFile(const std::string& ansiPath);
+// CheckJpegBytes on the file at the ANSI path ("cannot read ..." when it cannot be read). A
+// file larger than maxBytes (when above 0) fails unread. Safe on any thread.
+std::string CheckJpegFile(const std::string& ansiPath, std::int64_t maxBytes = 0);

@@ -3,11 +3,11 @@
 
 #include "app/core/jpegDecoder.h"
 
-TPhotoCheck::TPhotoCheck(std::string ansiPath, TOnChecked onChecked)
-    : TThread(true), path_(std::move(ansiPath)), onChecked_(std::move(onChecked)) {}
+TPhotoCheck::TPhotoCheck(std::string ansiPath, std::int64_t maxBytes, TOnChecked onChecked)
+    : TThread(true), path_(std::move(ansiPath)), maxBytes_(maxBytes), onChecked_(std::move(onChecked)) {}
 
-TPhotoCheck* TPhotoCheck::Run(std::string ansiPath, TOnChecked onChecked) {
-    auto* check = new TPhotoCheck(std::move(ansiPath), std::move(onChecked));
+TPhotoCheck* TPhotoCheck::Run(std::string ansiPath, std::int64_t maxBytes, TOnChecked onChecked) {
+    auto* check = new TPhotoCheck(std::move(ansiPath), maxBytes, std::move(onChecked));
     check->SetFreeOnTerminate(true);
     // The completion runs on this thread after the body, before the object frees itself.
     check->OnTerminate = [check](TThread*) {
@@ -22,4 +22,4 @@ TPhotoCheck* TPhotoCheck::Run(std::string ansiPath, TOnChecked onChecked) {
     return check;
 }
 
-void TPhotoCheck::Execute() { failure_ = CheckJpegFile(path_); }
+void TPhotoCheck::Execute() { failure_ = CheckJpegFile(path_, maxBytes_); }

@@ -7,6 +7,7 @@
 // runs on the creating thread once the check is over, with an empty text for a whole JPEG
 // or the reason it is not one. Detach() (creating thread) drops the call: the check still
 // ends on its own, reading the file only while it runs.
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -16,8 +17,9 @@ class TPhotoCheck : public TThread {
 public:
     using TOnChecked = std::function<void(const std::string& failure)>;
 
-    // Starts the check at once (std::system_error when no thread can be had).
-    static TPhotoCheck* Run(std::string ansiPath, TOnChecked onChecked);
+    // Starts the check at once (std::system_error when no thread can be had). A file larger
+    // than maxBytes (above 0) fails unread.
+    static TPhotoCheck* Run(std::string ansiPath, std::int64_t maxBytes, TOnChecked onChecked);
 
     void Detach() { onChecked_ = nullptr; }
 
@@ -25,9 +27,10 @@ protected:
     void Execute() override;
 
 private:
-    TPhotoCheck(std::string ansiPath, TOnChecked onChecked);
+    TPhotoCheck(std::string ansiPath, std::int64_t maxBytes, TOnChecked onChecked);
 
     const std::string path_;
+    const std::int64_t maxBytes_;
     TOnChecked onChecked_;  // touched on the creating thread only
     std::string failure_;   // written by the body, read by the completion
 };

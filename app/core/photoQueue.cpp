@@ -107,7 +107,7 @@ void TPhotoQueue::Recheck(int k) {
     s.state = TState::Checking;
     s.found = true;
     try {
-        s.check = TPhotoCheck::Run(s.photo.File, [this, k](const std::string& failure) { Checked(k, failure); });
+        s.check = TPhotoCheck::Run(s.photo.File, maxPhotoSize_, [this, k](const std::string& failure) { Checked(k, failure); });
     } catch (const std::exception& e) {
         s.check = nullptr;
         s.found = false;
@@ -177,7 +177,7 @@ void TPhotoQueue::Finished(int k, bool succeeded) {
     if (succeeded && !cancelled_) {
         s.state = TState::Checking;
         try {
-            s.check = TPhotoCheck::Run(PartName(k), [this, k](const std::string& failure) { Checked(k, failure); });
+            s.check = TPhotoCheck::Run(PartName(k), maxPhotoSize_, [this, k](const std::string& failure) { Checked(k, failure); });
         } catch (const std::exception& e) {
             s.check = nullptr;
             Fail(k, e.what());

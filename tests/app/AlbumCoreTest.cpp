@@ -62,6 +62,8 @@ TEST(PhotoCheck, OnlyAWholeJpegPasses) {
     const std::string path = dir.Path() + "/p.jpg";
     Write(path, jpeg);
     EXPECT_EQ(CheckJpegFile(path), "");
+    EXPECT_EQ(CheckJpegFile(path, static_cast<std::int64_t>(jpeg.size())), "");
+    EXPECT_EQ(CheckJpegFile(path, static_cast<std::int64_t>(jpeg.size()) - 1).rfind("the photo is larger than the limit", 0), 0u);
     for (const std::string& bad : {std::string("<html><body>please log in</body></html>"), jpeg.substr(0, jpeg.size() / 2),
                                    jpeg.substr(0, jpeg.size() - 2), std::string()}) {
         Write(path, bad);
