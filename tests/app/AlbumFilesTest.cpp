@@ -11,11 +11,13 @@
 #include <QDir>
 
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <climits>
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -108,14 +110,21 @@ public:
     std::vector<int> committed, refetched;
 };
 
-constexpr char kServer[] = "127.0.6.51";
+// Each test's scripted server has a loopback address of its own, made from the test's name:
+// the fetcher's port is fixed at 80, and the tests of this suite may run side by side.
+std::string OwnAddress() {
+    std::uint32_t h = 2166136261u;  // FNV-1a
+    for (const char* c = ::testing::UnitTest::GetInstance()->current_test_info()->name(); *c; ++c)
+        h = (h ^ static_cast<unsigned char>(*c)) * 16777619u;
+    return "127.61." + std::to_string(h % 256) + "." + std::to_string(1 + (h / 256) % 254);
+}
 
 class AlbumFilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         AppDir = scratch.Path() + "/";  // the temporary page goes here
         TServerSettings servers;
-        servers.AlbumHost = kServer;
+        servers.AlbumHost = server;
         // Usage reports go nowhere, at once.
         servers.ReportHost = "127.0.0.1:" + std::to_string(FreeLoopbackPort());
         SetServers(servers);
@@ -123,9 +132,9 @@ protected:
     void TearDown() override { AppDir.clear(); }
 
     // A document with this title and one address per photo on the scripted server.
-    static std::string Document(const std::string& title, int photos, const std::string& extra = {}) {
+    std::string Document(const std::string& title, int photos, const std::string& extra = {}) const {
         std::string doc = "{\"name\":\"" + title + "\",\n" + extra + "\"pics\":[\n";
-        for (int k = 0; k < photos; ++k) doc += "{\"url\":\"http://" + std::string(kServer) + "/p/" + std::to_string(k) + ".jpg\"},\n";
+        for (int k = 0; k < photos; ++k) doc += "{\"url\":\"http://" + server + "/p/" + std::to_string(k) + ".jpg\"},\n";
         return doc + "]}\n";
     }
     // Serves one answer on the next connection.
@@ -133,7 +142,7 @@ protected:
     // A new server in the old one's place, for a test of several runs.
     ScriptedPeer& NewPeer() {
         peer.reset();
-        peer = std::make_unique<ScriptedPeer>(kServer, 80);
+        peer = std::make_unique<ScriptedPeer>(server, 80);
         return *peer;
     }
     TAlbumOutcome RunWith(const TDownloadSettings& settings, const TAlbumPolicy& policy) {
@@ -156,7 +165,8 @@ protected:
 
     TScratchDir scratch;
     const std::string base = scratch.Path() + "/albums/";
-    std::unique_ptr<ScriptedPeer> peer = std::make_unique<ScriptedPeer>(kServer, 80);
+    const std::string server = OwnAddress();
+    std::unique_ptr<ScriptedPeer> peer = std::make_unique<ScriptedPeer>(server, 80);
     TRecordingView view;
 };
 
