@@ -17,7 +17,6 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
-#include <cstdint>
 #include <string>
 #include <vector>
 
