@@ -124,12 +124,12 @@ TEST_F(HTTPGetRequest, ProxyGetsTheAbsoluteAddressUnlessBypassed) {
 // A request field a request cannot carry (a line break in the referrer) is refused before
 // anything is sent, in words naming it, not as a bare code ("Internet error 87"), and for good.
 TEST_F(HTTPGetRequest, AFieldARequestCannotCarryIsRefusedInWords) {
-    ScriptedPeer peer("127.0.6.1", 80);  // listens, and is never reached
+    ScriptedPeer peer("127.0.6.60", 80);  // listens, and is never reached
     THTTPGet get;
-    get.SetReferer("http://127.0.6.1/\r\nX-Injected: 1");
-    Fetch(get, "http://127.0.6.1/a.jpg");
+    get.SetReferer("http://127.0.6.60/\r\nX-Injected: 1");
+    Fetch(get, "http://127.0.6.60/a.jpg");
     EXPECT_EQ(log.events, std::vector<std::string>{"error"});
-    EXPECT_EQ(get.LastErrorText(), "refused the address http://127.0.6.1/%0D%0AX-Injected: 1: it holds a line break "
+    EXPECT_EQ(get.LastErrorText(), "refused the address http://127.0.6.60/%0D%0AX-Injected: 1: it holds a line break "
                                    "(CR or LF) or a NUL byte");
     EXPECT_FALSE(get.LastFailureMayPass());
     EXPECT_EQ(peer.Connections(), 0u);
