@@ -137,7 +137,7 @@ std::string FailureText(DWORD code, const std::string& host, bool inBody, std::i
 }  // namespace
 
 void THTTPGetThread::Transfer() {
-    // http:// addresses (and anything else but https://) go to port 80, as they always did.
+    // http:// addresses (and anything else but https://) go to the port they name, else 80.
     const TFetchTarget target = SplitFetchTarget(URL_);
     const std::string& host = target.Host;
     const std::string& path = target.Path;
@@ -154,6 +154,10 @@ void THTTPGetThread::Transfer() {
     h.root = InternetOpenA(Agent_.empty() ? nullptr : Agent_.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
                            nullptr, 0);
     note(h.root != nullptr);
+    if (h.root && LowSpeedLimit_ > 0 && LowSpeedTimeMs_ > 0) {
+        InternetSetOptionA(h.root, INTERNET_OPTION_LOW_SPEED_LIMIT, &LowSpeedLimit_, sizeof LowSpeedLimit_);
+        InternetSetOptionA(h.root, INTERNET_OPTION_LOW_SPEED_TIME, &LowSpeedTimeMs_, sizeof LowSpeedTimeMs_);
+    }
     h.connection = InternetConnectA(h.root, host.c_str(), target.Port, UserName_.c_str(),
                                     Password_.c_str(), INTERNET_SERVICE_HTTP, 0, 0);
     note(h.connection != nullptr);

@@ -44,6 +44,11 @@ public:
     // Before the start: the address the caller will fetch next with the same settings
     // (THTTPGet::NextURL).
     void SetNextURL(std::string url) { NextURL_ = std::move(url); }
+    // Before the start: the low-speed limit (THTTPGet::LowSpeedLimit).
+    void SetLowSpeed(DWORD bytesPerSecond, DWORD timeMs) {
+        LowSpeedLimit_ = bytesPerSecond;
+        LowSpeedTimeMs_ = timeMs;
+    }
 
     // The stop request: the body ends at its next stop test and the transfer fails, even
     // when the request comes after the last test.
@@ -71,6 +76,7 @@ private:
     std::string Result_;  // text mode: the body received
     std::string UserName_, Password_, PostQuery_, Referer_;
     std::string NextURL_;
+    DWORD LowSpeedLimit_ = 0, LowSpeedTimeMs_ = 0;
     bool BinaryData_, UseCache_;
     std::atomic<bool> success_{false};  // written by both threads
     std::int32_t TotalSize_ = 0;

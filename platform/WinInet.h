@@ -123,6 +123,12 @@ constexpr DWORD HTTP_QUERY_FLAG_NUMBER = 0x20000000;
 constexpr DWORD INTERNET_OPTION_CONNECT_TIMEOUT = 2;
 constexpr DWORD INTERNET_OPTION_SEND_TIMEOUT = 5;
 constexpr DWORD INTERNET_OPTION_RECEIVE_TIMEOUT = 6;
+// Options of this interface's own: a transfer that receives fewer than LOW_SPEED_LIMIT bytes
+// per second over a period of LOW_SPEED_TIME milliseconds (the head's wait included) fails
+// with ERROR_INTERNET_TIMEOUT, and InternetGetLastResponseInfoA says so ("slower than 1024
+// bytes/s for 30 s"). Either 0: no such limit (the default).
+constexpr DWORD INTERNET_OPTION_LOW_SPEED_LIMIT = 1001;
+constexpr DWORD INTERNET_OPTION_LOW_SPEED_TIME = 1002;
 
 // Error codes.
 constexpr DWORD ERROR_INTERNET_TIMEOUT = 12002;
@@ -143,6 +149,10 @@ constexpr DWORD ERROR_HTTP_INVALID_HEADER = 12153;
 constexpr DWORD ERROR_HTTP_REDIRECT_FAILED = 12156;     // a redirection it cannot follow
 // More redirections in a row than it follows (a code of this interface's own).
 constexpr DWORD ERROR_HTTP_TOO_MANY_REDIRECTS = 12190;
+// The answer on a connection carrying requests back to back was not confirmed: the
+// connection went out of step after it (see HttpAnnounceNextRequestA), so its bytes may be
+// another request's. Sending the request again is safe (a code of this interface's own).
+constexpr DWORD ERROR_INTERNET_ANSWER_DISCARDED = 12191;
 // TLS failures (see https above).
 constexpr DWORD ERROR_INTERNET_SEC_CERT_DATE_INVALID = 12037;
 constexpr DWORD ERROR_INTERNET_SEC_CERT_CN_INVALID = 12038;

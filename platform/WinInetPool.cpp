@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -41,13 +42,8 @@ struct Pool {
     std::mutex mu;
     std::condition_variable wake;  // notified only when the idle limit changes
     std::map<std::string, std::deque<Idle>> idle;  // per key, oldest first
-    // Per key: what the server does with requests sent back to back, and when the probe
-    // that finds out went out (unset: none out). Absent: Unknown, no probe.
-    struct BackToBackState {
-        BackToBack verdict = BackToBack::Unknown;
-        std::optional<Clock::time_point> probeSince;
-    };
-    std::map<std::string, BackToBackState> backToBack;
+    // The servers found out of step on a connection carrying requests back to back.
+    std::set<std::string> outOfStep;
     bool sweeping = false;
     int idleLimitMs = kIdleLimitMs;
 
@@ -170,30 +166,16 @@ KeptConnection TakeAnswering(const std::string& key, const std::string& head) {
     });
 }
 
-BackToBack BackToBackOf(const std::string& key) {
+bool BackToBackAllowed(const std::string& key) {
     Pool& p = ThePool();
     std::lock_guard lock(p.mu);
-    const auto it = p.backToBack.find(key);
-    return it == p.backToBack.end() ? BackToBack::Unknown : it->second.verdict;
+    return p.outOfStep.count(key) == 0;
 }
 
-bool MaySendTogether(const std::string& key) {
+void TurnBackToBackOff(const std::string& key) {
     Pool& p = ThePool();
     std::lock_guard lock(p.mu);
-    Pool::BackToBackState& b = p.backToBack[key];
-    if (b.verdict != BackToBack::Unknown) return b.verdict == BackToBack::Kept;
-    const Clock::time_point now = Clock::now();
-    if (b.probeSince && now - *b.probeSince < std::chrono::milliseconds(kProbeStaleMs)) return false;
-    b.probeSince = now;
-    return true;
-}
-
-void NoteBackToBack(const std::string& key, bool answered) {
-    Pool& p = ThePool();
-    std::lock_guard lock(p.mu);
-    Pool::BackToBackState& b = p.backToBack[key];
-    if (b.verdict != BackToBack::Dropped) b.verdict = answered ? BackToBack::Kept : BackToBack::Dropped;
-    b.probeSince.reset();
+    p.outOfStep.insert(key);
 }
 
 void PutIdle(const std::string& key, KeptConnection connection) {
@@ -247,7 +229,7 @@ void WinInetDropIdleConnections() {
         for (auto& [key, q] : p.idle)
             for (wininet::Idle& i : q) doomed.push_back(std::move(i.c));
         p.idle.clear();
-        p.backToBack.clear();
+        p.outOfStep.clear();
     }
     wininet::CloseAll(doomed);
 }

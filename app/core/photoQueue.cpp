@@ -6,6 +6,7 @@
 #include "fetcher/HTTPGet.h"
 #include "platform/Files.h"
 #include "platform/Messages.h"
+#include "platform/WinInet.h"
 
 namespace {
 
@@ -99,6 +100,8 @@ void TPhotoQueue::Start(int k) {
     THTTPGet& f = *s.fetcher;
     f.SetURL(s.photo.Url);
     f.SetFileName(PartName(k));
+    f.SetLowSpeedLimit(lowSpeedLimit_);
+    f.SetLowSpeedTime(lowSpeedTimeMs_);
     s.follower = NameFollower(k);
     if (s.follower >= 0) f.SetNextURL(slots_[static_cast<size_t>(s.follower)].photo.Url);
     f.OnDoneFile = [this, k](TObject*, const std::string&, std::int32_t) { Finished(k, true); };
@@ -160,8 +163,8 @@ void TPhotoQueue::Finished(int k, bool succeeded) {
         }
     } else if (cancelled_) {
         Fail(k, kStopped);
-    } else if (preempted) {
-        s.state = TState::Waiting;  // back in line; the cut attempt does not count
+    } else if (preempted || f->LastErrorCode() == ERROR_INTERNET_ANSWER_DISCARDED) {
+        s.state = TState::Waiting;  // back in line; the cut or discarded attempt does not count
         --s.attempts;
         DeleteFile(PartName(k));
     } else if (s.attempts <= retries_ && f->LastFailureMayPass()) {
