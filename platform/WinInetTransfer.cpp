@@ -349,6 +349,11 @@ DWORD ConverseTimed(Request& r, const std::string& out) {
     return err;
 }
 
+// The proxy as messages name it: "socks5://host:port", or "host:port".
+std::string ProxyName(const ProxySettings& proxy) {
+    return proxy.describe.empty() ? proxy.host + ":" + std::to_string(proxy.port) : proxy.describe;
+}
+
 // Asks the proxy on r.socket for a tunnel to the server; 0 once it is open, CANNOT_CONNECT
 // when the proxy refuses (any answer but 2xx; r.proxyFailure names the proxy and its
 // answer), or the connection's error.
@@ -359,7 +364,7 @@ DWORD OpenTunnel(Request& r, const ProxySettings& proxy) {
     if (!proxy.userName.empty())
         out += "Proxy-Authorization: Basic " + Base64(proxy.userName + ":" + proxy.password) + "\r\n";
     out += "\r\n";
-    const std::string name = proxy.describe.empty() ? proxy.host : proxy.describe;
+    const std::string name = ProxyName(proxy);
     if (const DWORD err = Converse(r, out)) {
         if (!r.closed) r.proxyFailure = "the proxy " + name + " gave no answer to the tunnel to " + authority;
         return err;
@@ -501,7 +506,7 @@ DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DW
                                          : ConnectTo(r.server, r.port, r.timeouts.connectMs, r.socket);
         if (r.closed) return ERROR_INTERNET_OPERATION_CANCELLED;
         if (connected) {
-            const std::string name = proxy.describe.empty() ? proxy.host : proxy.describe;
+            const std::string name = ProxyName(proxy);
             if (viaProxy && connected == ERROR_INTERNET_CANNOT_CONNECT) r.proxyFailure = "cannot connect to the proxy " + name;
             if (viaProxy && connected == ERROR_INTERNET_NAME_NOT_RESOLVED)
                 r.proxyFailure = "cannot resolve the host name of the proxy " + name;

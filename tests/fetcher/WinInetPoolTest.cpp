@@ -597,3 +597,111 @@ TEST_F(WinInetPool, AbortEndsALookUpThatNeverAnswers) {
 }
 
 }  // namespace
+
+namespace {
+
+class WinInetFraming : public WinInetPool {};
+
+// Habits of real servers that must cost no photo: empty lines before a status line, a
+// chunked answer to an HTTP/1.0 request (decoded, its end checked), a close before or
+// inside a head (a failure that passes; on a kept connection the request simply goes
+// again on a new one), bytes left on a kept connection.
+TEST_F(WinInetFraming, ServerHabitsCostNoPhotoAndACutAnswerIsAFailureThatPasses) {
+    const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 4\r\n\r\n"
+                                "5;x=1\r\nhello\r\n6\r\n world\r\n0\r\nX-Trailer: 1\r\n\r\n";
+    struct Case {
+        const char* what;
+        std::string first;   // the answer to /1 on the first connection
+        std::string second;  // then to /2 on it, before it is closed ("": no second request)
+        DWORD firstError;  // 0: /1 arrives whole
+        const char* firstBody;
+        std::size_t connections;  // the second answer "two" comes on the last
+    };
+    const Case cases[] = {
+        {"empty lines before the status line", "\r\n\r\n" + Kept("abc"), "\n" + Kept("two"), 0, "abc", 1},
+        {"chunked answer to HTTP/1.0", chunked, Kept("two"), 0, "hello world", 1},
+        {"chunked answer cut before its last chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n", "",
+         ERROR_INTERNET_CONNECTION_ABORTED, "hello", 2},
+        {"chunk longer than its size", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nhello\r\n0\r\n\r\n", "",
+         ERROR_HTTP_INVALID_SERVER_RESPONSE, "he", 2},
+        {"closed before the answer", "", "", ERROR_INTERNET_CONNECTION_ABORTED, "", 2},
+        {"closed inside the head", "HTTP/1.1 200 OK\r\nContent-Le", "", ERROR_INTERNET_CONNECTION_ABORTED, "", 2},
+        {"closed before the second answer", Kept("one"), "-", 0, "one", 2},
+        {"closed inside the second head", Kept("one"), "HTTP/1.1 200 OK\r\nCont", 0, "one", 2},
+        {"stray bytes before the second answer", Kept("one"), "junk" + Kept("bad"), 0, "one", 2},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        ScriptedPeer peer("127.0.6.96", 80);
+        peer.Accept().ReadUntil(kHeadEnd);
+        if (!k.first.empty()) peer.Send(k.first);
+        if (!k.second.empty()) {
+            peer.ReadUntil(kHeadEnd);
+            if (k.second != "-") peer.Send(k.second);
+        }
+        if (k.connections == 1) {
+            peer.ReadToEnd();
+        } else {
+            peer.Close().Accept().ReadUntil(kHeadEnd).Send(Kept("two")).ReadToEnd();
+        }
+        peer.Start();
+        THTTPGet get;
+        EXPECT_EQ(Fetch(get, "http://127.0.6.96/1"), k.firstError == 0) << get.LastErrorText();
+        EXPECT_EQ(get.LastErrorCode(), k.firstError);
+        if (k.firstError == 0) EXPECT_EQ(ReadAll(dir.Path("out.jpg")), k.firstBody);
+        if (k.firstError == ERROR_INTERNET_CONNECTION_ABORTED) EXPECT_TRUE(get.LastFailureMayPass());
+        EXPECT_TRUE(Fetch(get, "http://127.0.6.96/2")) << get.LastErrorText();
+        EXPECT_EQ(ReadAll(dir.Path("out.jpg")), "two");
+        WinInetDropIdleConnections();
+        peer.Join();
+        EXPECT_EQ(peer.Connections(), k.connections);
+        EXPECT_NE(peer.Received(k.connections - 1).find("GET /2 "), std::string::npos);
+    }
+}
+
+// A photo address with a port reaches that port (the Host line names it).
+TEST_F(WinInetFraming, APortInAPhotoAddressIsTheOneConnectedTo) {
+    ScriptedPeer peer("127.0.6.97", 0);
+    peer.Accept().ReadUntil(kHeadEnd).Send(Kept("photo")).ReadToEnd().Start();
+    const std::string authority = "127.0.6.97:" + std::to_string(peer.Port());
+    THTTPGet get;
+    EXPECT_TRUE(Fetch(get, "http://" + authority + "/photos/1.jpg")) << get.LastErrorText();
+    EXPECT_EQ(ReadAll(dir.Path("out.jpg")), "photo");
+    WinInetDropIdleConnections();
+    peer.Join();
+    EXPECT_EQ(peer.Received().rfind("GET /photos/1.jpg HTTP/1.0\r\nHost: " + authority + "\r\n", 0), 0u) << peer.Received();
+}
+
+// A body that trickles below the low-speed limit fails, as a failure that passes.
+TEST_F(WinInetFraming, ATransferBelowTheLowSpeedLimitFailsAndMayPass) {
+    ScriptedPeer peer("127.0.6.97", 80);
+    const std::string body = Body(400);
+    peer.Accept().ReadUntil(kHeadEnd).Send("HTTP/1.1 200 OK\r\nContent-Length: 400\r\n\r\n").SendInPieces(body, 2, 50);
+    peer.Start();
+    THTTPGet get;
+    get.SetLowSpeedLimit(1000);
+    get.SetLowSpeedTime(300);
+    EXPECT_FALSE(Fetch(get, "http://127.0.6.97/slow.jpg"));
+    EXPECT_EQ(get.LastErrorCode(), ERROR_INTERNET_TIMEOUT);
+    EXPECT_TRUE(get.LastFailureMayPass());
+    EXPECT_EQ(get.LastErrorText(), "slower than 1000 bytes/s for 0.3 s");
+    EXPECT_LT(ReadAll(dir.Path("out.jpg")).size(), body.size());
+}
+
+// Through an HTTP proxy, a refused tunnel and a proxy name that does not resolve are named
+// as such, not as the album server's failure.
+TEST_F(WinInetFraming, AProxyThatFailsIsNamedWithItsAnswer) {
+    ScriptedPeer proxy("127.0.6.98", 0);
+    proxy.Accept().ReadUntil(kHeadEnd).Send("HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n").ReadToEnd().Start();
+    ::setenv("http_proxy", ("127.0.6.98:" + std::to_string(proxy.Port())).c_str(), 1);
+    THTTPGet get;
+    EXPECT_FALSE(Fetch(get, "https://127.0.6.99/1.jpg"));
+    EXPECT_EQ(get.LastErrorText(), "the proxy 127.0.6.98:" + std::to_string(proxy.Port()) +
+                                       " refused the tunnel to 127.0.6.99:443: HTTP 403 Forbidden");
+    ::setenv("http_proxy", "no-such-proxy.invalid:3128", 1);
+    EXPECT_FALSE(Fetch(get, "http://127.0.6.99/1.jpg"));
+    EXPECT_NE(get.LastErrorText().find("no-such-proxy.invalid"), std::string::npos) << get.LastErrorText();
+    ClearProxyEnvironment();
+}
+
+}  // namespace
