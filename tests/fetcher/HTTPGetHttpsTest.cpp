@@ -210,6 +210,27 @@ TEST_F(HTTPGetHttps, AMissingTlsCloseFailsOnlyAnUnframedBody) {
     }
 }
 
+// Over TLS as over plain TCP: a chunked answer to an HTTP/1.0 request is decoded; a close
+// before the head or inside it is an answer cut short, a failure that may pass.
+TEST_F(HTTPGetHttps, ChunkedAnswersAndClosesBeforeTheHeadAsOverPlainTcp) {
+    struct Case {
+        const char* response;
+        DWORD code;  // 0: success
+    };
+    for (const Case c : {Case{"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nhe\r\n3\r\nllo\r\n0\r\n\r\n", 0},
+                         Case{"", ERROR_INTERNET_CONNECTION_ABORTED},
+                         Case{"HTTP/1.1 200 OK\r\nContent-", ERROR_INTERNET_CONNECTION_ABORTED}}) {
+        SCOPED_TRACE(c.response);
+        TTlsScriptedPeer peer(Script(pki_->Server(), c.response));
+        Fetch("https://127.0.0.1:" + std::to_string(peer.Port()) + "/", false);
+        WinInetDropIdleConnections();  // the chunked answer's connection was kept
+        peer.Join();
+        EXPECT_EQ(log.events, std::vector<std::string>{c.code ? "error" : "string hello"});
+        EXPECT_EQ(get->LastErrorCode(), c.code);
+        if (c.code) EXPECT_TRUE(get->LastFailureMayPass());
+    }
+}
+
 TEST_F(HTTPGetHttps, AbortEndsAHandshakeWithASilentServerAtOnce) {
     ScriptedPeer silent("127.0.0.1", 0);
     silent.Accept().ReadToEnd().Close().Start();  // takes the hello, never answers
