@@ -318,7 +318,13 @@ void Finish(Request& r) {
 // not handed over as whole (ANSWER_DISCARDED: the request may be sent again alone).
 bool Complete(Request& r) {
     if (r.confirmed) return true;
-    if (!Confirm(r)) {
+    const bool inStep = Confirm(r);
+    if (r.closed) {  // a stop, not the server's doing
+        r.readError = ERROR_INTERNET_OPERATION_CANCELLED;
+        CloseConnection(r);
+        return false;
+    }
+    if (!inStep) {
         TurnBackToBackOff(r.poolKey);
         r.keepable = false;
         r.ahead.clear();
