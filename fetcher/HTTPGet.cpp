@@ -25,7 +25,7 @@ void THTTPGet::Start(bool toFile) {
     if (worker_) return;
     auto* worker = new THTTPGetThread(AcceptTypes_, Agent_, URL_, FileName_, UserName_, Password_, PostQuery_,
                                       Referer_, BinaryData_, UseCache_, OnProgress, toFile);
-    worker->SetNextURL(NextURL_);
+    worker->SetNextURL(NextURL_, AfterNextURL_);
     worker->SetLowSpeed(LowSpeedLimit_, LowSpeedTime_);
     worker->SetFreeOnTerminate(true);
     worker->OnTerminate = [this](TThread* sender) { WorkerFinished(static_cast<THTTPGetThread*>(sender)); };

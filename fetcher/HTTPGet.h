@@ -67,6 +67,10 @@ public:
     // when the next transfer asks (platform/WinInet.h, HttpAnnounceNextRequestA).
     const std::string& NextURL() const { return NextURL_; }
     void SetNextURL(std::string v) { NextURL_ = std::move(v); }
+    // The address the transfer after that one will fetch (empty: unknown): a second request
+    // that may go behind the first on the same connection, to a server that handles it.
+    const std::string& AfterNextURL() const { return AfterNextURL_; }
+    void SetAfterNextURL(std::string v) { AfterNextURL_ = std::move(v); }
     // A transfer that receives fewer than LowSpeedLimit bytes per second over LowSpeedTime
     // milliseconds (the wait for the answer included) fails with ERROR_INTERNET_TIMEOUT, a
     // failure that may pass ("slower than 1024 bytes/s for 30 s"). 0 (the default): no limit.
@@ -142,7 +146,7 @@ private:
     std::string URL_;
     bool UseCache_ = false;
     std::string FileName_, UserName_, Password_, PostQuery_, Referer_;
-    std::string NextURL_;
+    std::string NextURL_, AfterNextURL_;
     std::uint32_t LowSpeedLimit_ = 0, LowSpeedTime_ = 0;
     bool WaitThread_ = false;
 

@@ -170,11 +170,13 @@ void THTTPGetThread::Transfer() {
     request_ = h.request;
     if (Terminated()) return;  // an Abort that came before the handle was there
     note(h.request != nullptr);
-    if (PostQuery_.empty() && !NextURL_.empty()) {
-        // Only to the same place: the announcement is for this connection's server.
-        const TFetchTarget next = SplitFetchTarget(NextURL_);
-        if (next.Scheme == target.Scheme && next.Port == target.Port && LowerCase(next.Host) == LowerCase(host))
-            HttpAnnounceNextRequestA(h.request, next.Path.c_str());
+    // Only to the same place: the announcements are for this connection's server, and the
+    // one after next only behind the next.
+    for (const std::string* url : {&NextURL_, &AfterNextURL_}) {
+        if (!PostQuery_.empty() || url->empty()) break;
+        const TFetchTarget next = SplitFetchTarget(*url);
+        if (next.Scheme != target.Scheme || next.Port != target.Port || LowerCase(next.Host) != LowerCase(host)) break;
+        HttpAnnounceNextRequestA(h.request, next.Path.c_str());
     }
     const bool answered =
         PostQuery_.empty()

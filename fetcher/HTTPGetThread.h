@@ -43,7 +43,10 @@ public:
     bool WritesToFile() const { return toFile_; }
     // Before the start: the address the caller will fetch next with the same settings
     // (THTTPGet::NextURL).
-    void SetNextURL(std::string url) { NextURL_ = std::move(url); }
+    void SetNextURL(std::string url, std::string afterNext = {}) {
+        NextURL_ = std::move(url);
+        AfterNextURL_ = std::move(afterNext);
+    }
     // Before the start: the low-speed limit (THTTPGet::LowSpeedLimit).
     void SetLowSpeed(DWORD bytesPerSecond, DWORD timeMs) {
         LowSpeedLimit_ = bytesPerSecond;
@@ -75,7 +78,7 @@ private:
     std::string AcceptTypes_, Agent_, URL_, FileName_;
     std::string Result_;  // text mode: the body received
     std::string UserName_, Password_, PostQuery_, Referer_;
-    std::string NextURL_;
+    std::string NextURL_, AfterNextURL_;
     DWORD LowSpeedLimit_ = 0, LowSpeedTimeMs_ = 0;
     bool BinaryData_, UseCache_;
     std::atomic<bool> success_{false};  // written by both threads

@@ -111,7 +111,11 @@ bool HttpAnnounceNextRequestA(HINTERNET request, const char* object) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    r->nextTarget = std::move(target);
+    if (r->nextTargets.size() >= 2) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    r->nextTargets.push_back(std::move(target));
     return true;
 }
 

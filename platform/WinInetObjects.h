@@ -7,6 +7,7 @@
 // when the call has returned.
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -93,9 +94,12 @@ struct Request : InternetObject {
     DWORD readError = 0;                    // set once a read failed; sticks
     std::string poolKey;                    // what the connection reaches (WinInetPool.h)
     bool keepable = false;                  // framed, and the server keeps the connection open
-    std::string nextTarget;                 // HttpAnnounceNextRequestA's object, encoded
-    std::string ahead;                      // the head sent behind this request on its connection
+    std::vector<std::string> nextTargets;   // HttpAnnounceNextRequestA's objects, encoded
+    // The announced requests as composed for this connection: plain (the key) and ranged.
+    std::vector<std::pair<std::string, std::string>> announced;
+    std::deque<AheadRequest> ahead;         // the requests sent behind this answer, in order
     bool behind = false;                    // this request was sent behind another answer
+    bool ranged = false;                    // ... with "Range: bytes=0-"
     std::uint64_t answerHash = 0;           // this answer's head and body so far (Hash)
     std::uint64_t lastAnswer = 0;           // the answer before it on its connection (behind)
     bool confirmed = false;                 // Confirm has run

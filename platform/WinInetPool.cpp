@@ -44,6 +44,8 @@ struct Pool {
     std::map<std::string, std::deque<Idle>> idle;  // per key, oldest first
     // The servers found out of step on a connection carrying requests back to back.
     std::set<std::string> outOfStep;
+    // The servers that answer a ranged request sent behind another with a whole 206.
+    std::set<std::string> rangesHonoured;
     bool sweeping = false;
     int idleLimitMs = kIdleLimitMs;
 
@@ -161,9 +163,21 @@ KeptConnection TakeIdle(const std::string& key, int maxIdleMs) {
 
 KeptConnection TakeAnswering(const std::string& key, const std::string& head) {
     return Take(key, [&head](const Idle& i) -> std::optional<bool> {
-        if (i.c.ahead != head) return std::nullopt;
+        if (i.c.ahead.empty() || i.c.ahead.front().head != head) return std::nullopt;
         return true;
     });
+}
+
+bool TwoAheadAllowed(const std::string& key) {
+    Pool& p = ThePool();
+    std::lock_guard lock(p.mu);
+    return p.rangesHonoured.count(key) > 0 && p.outOfStep.count(key) == 0;
+}
+
+void NoteRangesHonoured(const std::string& key) {
+    Pool& p = ThePool();
+    std::lock_guard lock(p.mu);
+    p.rangesHonoured.insert(key);
 }
 
 bool BackToBackAllowed(const std::string& key) {
@@ -230,6 +244,7 @@ void WinInetDropIdleConnections() {
             for (wininet::Idle& i : q) doomed.push_back(std::move(i.c));
         p.idle.clear();
         p.outOfStep.clear();
+        p.rangesHonoured.clear();
     }
     wininet::CloseAll(doomed);
 }

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 
@@ -23,15 +24,24 @@
 
 namespace wininet {
 
+// A request sent behind another on a connection: its head as the request that takes it up
+// composes it (the key), and whether it went out with "Range: bytes=0-" (its answer, from a
+// server that honours ranges, is a 206 with the whole body; a plain one is not: answers in
+// the wrong places show).
+struct AheadRequest {
+    std::string head;
+    bool ranged = false;
+};
+
 // A connected socket and, for https, the TLS session running over it.
 struct KeptConnection {
     int fd = -1;
     std::unique_ptr<TlsStream> tls;
-    // The head of a request sent behind the last answer on it and not taken up yet (empty:
-    // none), and the bytes received past that answer: the head of this request's answer,
-    // seen to parse where it was due (WinInetTransfer.cpp, Confirm). Such a connection
-    // serves only a request with exactly that head.
-    std::string ahead;
+    // The requests sent behind the last answer on it and not taken up yet, in order, and
+    // the bytes received past that answer: the head of the first one's answer, seen to
+    // parse where it was due (WinInetTransfer.cpp, Confirm). Such a connection serves only
+    // a request with exactly the first one's head.
+    std::deque<AheadRequest> ahead;
     std::string received;
     // The bytes of the last answer on it (head and body), hashed: an answer that repeats
     // the one before it byte for byte is out of step.
@@ -45,6 +55,12 @@ struct KeptConnection {
 // answer repeated); from then on it gets one request at a time for the rest of the process.
 bool BackToBackAllowed(const std::string& key);
 void TurnBackToBackOff(const std::string& key);
+// Whether a server may get a second request behind the answer it is sending: once it has
+// answered a request sent with "Range: bytes=0-" behind another with a 206 for the whole
+// body (so that plain and ranged answers tell each other apart, and requests sent behind
+// another alternate), and while back to back is allowed.
+bool TwoAheadAllowed(const std::string& key);
+void NoteRangesHonoured(const std::string& key);
 
 // 30 s: long enough to carry a page or an album from one request to the next, short
 // enough that a server is not held for long; servers that close earlier cost a check.

@@ -234,6 +234,20 @@ DWORD NextChunk(Request& r) {
     return 0;
 }
 
+// Whether an answer fits the place it came in on a connection of a server that honours
+// ranges: a success, a whole 206 (Content-Range "bytes 0-(n-1)/n", n the Content-Length)
+// where a ranged request was due and no 206 where a plain one was. Any other answer there
+// (an error page included) cannot be told from a neighbour's.
+bool SlotFits(const ResponseHead& head, bool ranged) {
+    if (head.status < 200 || head.status > 299) return false;
+    if (!ranged) return head.status != 206;
+    const std::string* length = head.Find("Content-Length");
+    const std::string* range = head.Find("Content-Range");
+    const auto n = length ? ParseContentLength(*length) : std::nullopt;
+    return head.status == 206 && n && *n > 0 && range &&
+           *range == "bytes 0-" + std::to_string(*n - 1) + "/" + std::to_string(*n);
+}
+
 // Whether the connection is in step after this answer; runs once, when the answer is whole,
 // on a connection that carried requests back to back (one was sent behind this answer, or
 // this request behind another). In step: this answer does not repeat the one before it
@@ -241,6 +255,7 @@ DWORD NextChunk(Request& r) {
 // (empty lines skipped; it stays in r.pending for its request), or nothing is outstanding
 // and nothing but empty lines arrives within kSettleMs. A connection the server closes
 // there, with nothing left over, ends in step (a server may close at any answer's end).
+// To a server that honours ranges the next answer must also fit its place (SlotFits).
 bool Confirm(Request& r) {
     r.confirmed = true;
     if (r.ahead.empty() && !r.behind) return true;
@@ -257,7 +272,8 @@ bool Confirm(Request& r) {
             const std::size_t end = HeadEnd(std::string_view(r.pending).substr(r.pendingAt));
             if (r.ahead.empty()) break;  // bytes nobody asked for
             if (end > 0) {
-                inStep = ParseResponseHead(std::string_view(r.pending).substr(r.pendingAt, end), next);
+                inStep = ParseResponseHead(std::string_view(r.pending).substr(r.pendingAt, end), next) &&
+                         (!TwoAheadAllowed(r.poolKey) || SlotFits(next, r.ahead.front().ranged));
                 break;
             }
             // A head arrives in pieces, but its first bytes say what it is.
@@ -313,11 +329,44 @@ void Finish(Request& r) {
     CloseConnection(r);
 }
 
+// Sends an announced request behind this answer on its connection: the first once this
+// answer has begun (the server has read this request whole, so the next one reaches it
+// alone, and no answer to it can come before this one); a second, to a server that honours
+// ranges, once this answer is whole. Requests sent behind another alternate plain and
+// ranged, so that an answer out of its place shows (SlotFits). A failure here is not this
+// request's: the connection just is not filed for the next.
+void SendAhead(Request& r, const std::pair<std::string, std::string>& request) {
+    const bool ranged = r.ahead.empty() ? !r.ranged : !r.ahead.back().ranged;
+    const std::string& bytes = ranged ? request.second : request.first;
+    const DWORD err = r.tls ? r.tls->Send(bytes.data(), bytes.size(), r.timeouts.sendMs)
+                            : SendAll(r.socket.Get(), bytes.data(), bytes.size(), r.timeouts.sendMs);
+    if (err) {
+        r.spoiled = true;
+        return;
+    }
+    r.ahead.push_back({request.first, ranged});
+}
+
+// The first announced request not sent behind this answer yet (null: none).
+const std::pair<std::string, std::string>* NextAnnounced(const Request& r) {
+    for (const auto& a : r.announced) {
+        const bool sent = std::any_of(r.ahead.begin(), r.ahead.end(), [&](const AheadRequest& x) { return x.head == a.first; });
+        if (!sent) return &a;
+    }
+    return nullptr;
+}
+
 // The answer is whole: Confirm, then Finish. Out of step, nothing on the connection is
 // trusted: it is closed, its server gets no more requests back to back, and the answer is
 // not handed over as whole (ANSWER_DISCARDED: the request may be sent again alone).
 bool Complete(Request& r) {
     if (r.confirmed) return true;
+    // The second request behind: it reaches the server while it sends the first one's
+    // answer, so that the connection never idles for a round trip.
+    if (r.keepable && r.ahead.size() == 1 && !r.closed && TwoAheadAllowed(r.poolKey)) {
+        if (const auto* next = NextAnnounced(r)) SendAhead(r, *next);
+        if (r.spoiled) r.keepable = false;
+    }
     const bool inStep = Confirm(r);
     if (r.closed) {  // a stop, not the server's doing
         r.readError = ERROR_INTERNET_OPERATION_CANCELLED;
@@ -406,20 +455,6 @@ bool ClosedUnanswered(DWORD err) {
            err == ERROR_HTTP_INVALID_SERVER_RESPONSE;
 }
 
-// Sends the announced request on this request's connection, once this answer has begun:
-// the server has read this request whole, so the next one reaches it alone, and no answer
-// to it can come before this one. A failure here is not this request's: the connection
-// just is not filed for the next.
-void SendAhead(Request& r, const std::string& ahead) {
-    const DWORD err = r.tls ? r.tls->Send(ahead.data(), ahead.size(), r.timeouts.sendMs)
-                            : SendAll(r.socket.Get(), ahead.data(), ahead.size(), r.timeouts.sendMs);
-    if (err) {
-        r.spoiled = true;
-        return;
-    }
-    r.ahead = ahead;
-}
-
 bool IsRedirect(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -461,12 +496,17 @@ DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DW
     r.poolKey = !viaProxy ? PoolKey(r.secure, r.server, r.port)
                 : socks   ? PoolKey(r.secure, r.server, r.port) + " via " + proxy.describe
                           : PoolKey(r.secure, r.server, r.port, proxy.host, proxy.port);
-    // The announced request, to go out once this one's answer has begun (SendAhead). A
+    // The announced requests, to go out behind this one (SendAhead): plain, and ranged. A
     // proxy that reads plain requests is left out: not every one keeps them in order.
-    std::string ahead;
-    if (!r.nextTarget.empty() && r.verb == "GET" && !in.hasBody && !absolute && BackToBackAllowed(r.poolKey)) {
-        in.target = r.nextTarget;
-        ahead = ComposeRequestHead(in);
+    r.announced.clear();
+    if (r.verb == "GET" && !in.hasBody && !absolute && BackToBackAllowed(r.poolKey)) {
+        for (const std::string& target : r.nextTargets) {
+            in.target = target;
+            in.extraHeaders = extraHeaders;
+            std::string plain = ComposeRequestHead(in);
+            in.extraHeaders = extraHeaders + (extraHeaders.empty() ? "" : "\r\n") + "Range: bytes=0-";
+            r.announced.emplace_back(std::move(plain), ComposeRequestHead(in));
+        }
     }
 
     // A request that may be sent twice goes on any kept connection: when the server has
@@ -491,6 +531,11 @@ DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DW
         r.pendingAt = 0;
         r.roundTripMs = kept.roundTripMs;
         r.behind = !kept.ahead.empty();
+        r.ranged = r.behind && kept.ahead.front().ranged;
+        if (r.behind) {
+            kept.ahead.pop_front();
+            r.ahead = std::move(kept.ahead);
+        }
         r.lastAnswer = kept.lastAnswer;
         const DWORD err = r.behind ? ReadHead(r) : ConverseTimed(r, out);
         if (r.closed) return ERROR_INTERNET_OPERATION_CANCELLED;
@@ -500,6 +545,7 @@ DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DW
             CloseConnection(r);
             r.ahead.clear();
             r.behind = false;
+            r.ranged = false;
             r.spoiled = false;
             r.atEnd = false;
             r.tlsFailure.clear();
@@ -532,9 +578,12 @@ DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DW
     }
     FrameBody(r);
     r.keepable = !r.spoiled && r.bodyLeft.has_value() && StaysOpen(r.head);
+    // A server seen to answer a ranged request behind another with a whole 206 may get two
+    // behind an answer: the answers of neighbours then tell each other apart.
+    if (r.behind && r.ranged && SlotFits(r.head, true)) NoteRangesHonoured(r.poolKey);
     const bool followed = IsRedirect(r.head.status) && !(r.flags & INTERNET_FLAG_NO_AUTO_REDIRECT);
-    if (r.keepable && !ahead.empty() && r.ahead.empty() && !followed) {
-        SendAhead(r, ahead);
+    if (r.keepable && r.ahead.empty() && !followed) {
+        if (const auto* next = NextAnnounced(r)) SendAhead(r, *next);
         r.keepable = !r.spoiled;
     }
     return 0;
@@ -560,7 +609,8 @@ DWORD FollowRedirect(Request& r, bool& keepBody, bool lastHop, bool& handBack) {
         r.userName.clear();
         r.password.clear();
     }
-    r.nextTarget.clear();  // announced for the first server, and for the first answer's sake
+    r.nextTargets.clear();  // announced for the first server, and for the first answer's sake
+    r.announced.clear();
     r.server = to.server;
     r.port = to.port;
     r.secure = to.secure;
@@ -584,6 +634,7 @@ DWORD FollowRedirect(Request& r, bool& keepBody, bool lastHop, bool& handBack) {
     r.atEnd = false;
     r.bodyLeft.reset();
     r.behind = false;
+    r.ranged = false;
     r.confirmed = false;
     return 0;
 }

@@ -103,7 +103,9 @@ void TPhotoQueue::Start(int k) {
     f.SetLowSpeedLimit(lowSpeedLimit_);
     f.SetLowSpeedTime(lowSpeedTimeMs_);
     s.follower = NameFollower(k);
+    s.follower2 = s.follower >= 0 ? NameFollower(s.follower) : -1;
     if (s.follower >= 0) f.SetNextURL(slots_[static_cast<size_t>(s.follower)].photo.Url);
+    if (s.follower2 >= 0) f.SetAfterNextURL(slots_[static_cast<size_t>(s.follower2)].photo.Url);
     f.OnDoneFile = [this, k](TObject*, const std::string&, std::int32_t) { Finished(k, true); };
     f.OnError = [this, k](TObject*) { Finished(k, false); };
     s.state = TState::Running;
@@ -153,6 +155,9 @@ void TPhotoQueue::Finished(int k, bool succeeded) {
     const int follower = s.follower;
     s.follower = -1;
     if (follower >= 0) slots_[static_cast<size_t>(follower)].named = false;
+    // The one after it is named again by the follower, if it goes next.
+    if (s.follower2 >= 0) slots_[static_cast<size_t>(s.follower2)].named = false;
+    s.follower2 = -1;
     if (succeeded && !cancelled_) {
         s.state = TState::Checking;
         try {

@@ -21,7 +21,7 @@
 //
 // Pipelining (several connections): each transfer names the photo to follow it on its
 // connection (THTTPGet::NextURL), a photo within the look-ahead that no other transfer
-// named; when it ends well, that photo is started next unless the photo the workflow waits
+// named, and the one to follow that (THTTPGet::AfterNextURL); when it ends well, that photo is started next unless the photo the workflow waits
 // for or a due retry needs the connection. Its request then went out behind the last one,
 // and its answer is on the way; so a named photo the workflow waits for takes no
 // connection from another. A transfer on such a connection ends well only once the
@@ -107,6 +107,7 @@ private:
         bool preempted = false;            // its transfer was cut to free a connection
         bool notAJpeg = false;             // Failed because the check refused it
         int follower = -1;                 // while Running: the photo named to follow it
+        int follower2 = -1;                // ... and the one named to follow that one
         bool named = false;                // a running transfer named it as its follower
         std::unique_ptr<THTTPGet> fetcher;  // while Running
         TPhotoCheck* check = nullptr;      // while Checking (frees itself)

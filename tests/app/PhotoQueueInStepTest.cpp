@@ -54,7 +54,7 @@ std::string JpegOf(int n) {
 }
 
 // Serves /n.jpg on 127.0.6.44:80, each connection on a thread of its own, and answers
-// requests as they come; the first answer to /3.jpg is sent twice, the first to /5.jpg
+// requests as they come ("Range: bytes=0-" with a 206 for the whole photo); the first answer to /3.jpg is sent twice, the first to /5.jpg
 // announces 50 bytes more than its body (the next answer's head makes them up).
 class MisbehavingServer {
 public:
@@ -110,8 +110,12 @@ private:
             }
             const std::string body = JpegOf(n);
             const std::size_t extra = n == 5 && seen == 0 ? 50 : 0;
-            std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: " +
-                                 std::to_string(body.size() + extra) + "\r\n\r\n" + body;
+            const bool ranged = request.find("\r\nRange: bytes=0-\r\n") != std::string::npos;
+            std::string answer = std::string(ranged ? "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-" +
+                                                          std::to_string(body.size() - 1) + "/" + std::to_string(body.size()) + "\r\n"
+                                                    : "HTTP/1.1 200 OK\r\n") +
+                                 "Content-Type: image/jpeg\r\nContent-Length: " + std::to_string(body.size() + extra) +
+                                 "\r\n\r\n" + body;
             if (n == 3 && seen == 0) answer += answer;
             ::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
         }
