@@ -253,6 +253,8 @@ void THTTPGetThread::Transfer() {
         }
     }
     if (file) file->FlushBuffer();  // a failing last write fails the transfer
+    // An answer found out of its place is not this address's, whatever its status.
+    if (readError == ERROR_INTERNET_ANSWER_DISCARDED) Fail(readError, InternetErrorText(readError, host, true, 0, -1, {}));
     // An error status says more than how its page arrived.
     if (status_ >= 300) Fail(0, HttpStatusText(status_, QueryText(h.request, HTTP_QUERY_STATUS_TEXT)));
     if (readError != 0) Fail(readError, FailureText(readError, host, true, Readed_, lengthKnown ? TotalSize_ : -1, {}));

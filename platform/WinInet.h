@@ -191,26 +191,31 @@ HINTERNET HttpOpenRequestA(HINTERNET connection, const char* verb, const char* o
                            DWORD flags, DWORD_PTR context);
 
 // Announces the request that will follow this GET: the same in every respect but the
-// object (taken as HttpOpenRequestA takes it). Only before HttpSendRequestA; false
-// (ERROR_INVALID_PARAMETER) for an object HttpOpenRequestA would refuse. A hint: unless an
-// HTTP proxy reads requests in between, the announced request is sent on this request's
-// connection once this answer has begun (is framed, keeps the connection open and is not a
-// redirection to follow), and a later request with exactly that head, on any handle and
-// thread, takes the connection and its answer instead of sending: its round trip overlaps
-// this body. A request goes behind another only once the answer in front of it has begun,
-// so the server has read that request whole and answered it: it never reads two at once,
-// and cannot answer them out of order.
+// object (taken as HttpOpenRequestA takes it); called a second time, the one after that.
+// Only before HttpSendRequestA; false (ERROR_INVALID_PARAMETER) for an object
+// HttpOpenRequestA would refuse, or a third. A hint: unless an HTTP proxy reads requests in
+// between, the announced requests are sent on this request's connection, and a later
+// request with exactly such a head, on any handle and thread, takes the connection and
+// its answer instead of sending: its round trip overlaps the answers in front of it.
+// The first goes out once this answer has begun (is framed, keeps the connection open and
+// is not a redirection to follow): the server has read this request whole and answered
+// it, so it never reads the two at once and cannot answer them out of order. Requests sent
+// behind another alternate plain and with "Range: bytes=0-". A server seen to answer such a
+// ranged request with a 206 for the whole body gets the second once this answer is whole:
+// two requests may then reach it together, and an answer in the wrong place (a request
+// dropped, answers swapped) shows, a plain answer where a ranged one was due or the other
+// way round (any answer but a success counts as out of place there).
 // Answers on such a connection are provisional: one is handed over as whole (the read that
 // reports the end) only once the connection was seen in step after it: the head of the
-// answer behind it parses right where it is due (empty lines skipped), or, with nothing
-// behind it, nothing but empty lines follows within a short settle time (or the server
-// closes there); and it does not repeat the answer before it byte for byte. Out of step
-// (no answer in time, bytes left over, no head where one is due, a repeated answer), the
-// read fails with ERROR_INTERNET_ANSWER_DISCARDED, the connection is closed with what it
-// carried (a request sent behind goes again on a new connection when it is taken up), and
-// the server gets no more requests behind another for the rest of the process. An
-// announcement nobody takes up ends with the connection, closed when it has idled too
-// long. Redirections drop it.
+// answer behind it parses right where it is due (empty lines skipped) and fits its place,
+// or, with nothing behind it, nothing but empty lines follows within a short settle time
+// (or the server closes there); and it does not repeat the answer before it byte for byte.
+// Out of step (no answer in time, bytes left over, no head where one is due, an answer out
+// of place or repeated), the read fails with ERROR_INTERNET_ANSWER_DISCARDED, the
+// connection is closed with what it carried (a request sent behind goes again on a new
+// connection when it is taken up), and the server gets no more requests behind another for
+// the rest of the process. An announcement nobody takes up ends with the connection,
+// closed when it has idled too long. Redirections drop them.
 bool HttpAnnounceNextRequestA(HINTERNET request, const char* object);
 
 // headers: extra header lines separated by CR LF (headersLength (DWORD)-1 = up to the NUL);
