@@ -21,8 +21,9 @@ TPhotoQueue::TPhotoQueue(std::vector<TPhoto> photos, int connections, int retrie
       retries_(std::max(0, retries)),
       // Far enough ahead that the connections stay busy while the workflow waits on a slow
       // photo, near enough that a stop or failure throws little away. A connection carries
-      // two photos at a time when its server answers requests sent back to back.
-      lookahead_(connections_ == 1 ? 1 : (pipelining ? 4 : 2) * connections_),
+      // three photos at a time when its server answers requests sent back to back, and
+      // photos fetched but not yet taken by the workflow stay in the window meanwhile.
+      lookahead_(connections_ == 1 ? 1 : (pipelining ? 6 : 2) * connections_),
       pipelining_(pipelining && connections_ > 1),
       timers_(AllocateHWnd([this](TMessage& m) {
           if (m.Msg == WM_TIMER) RetryDue(static_cast<int>(m.WParam) - 1);
