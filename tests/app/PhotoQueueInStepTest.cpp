@@ -54,8 +54,9 @@ std::string JpegOf(int n) {
 }
 
 // Serves /n.jpg on 127.0.6.44:80, each connection on a thread of its own, and answers
-// requests as they come ("Range: bytes=0-" with a 206 for the whole photo); the first answer to /3.jpg is sent twice, the first to /5.jpg
-// announces 50 bytes more than its body (the next answer's head makes them up).
+// requests as they come ("Range: bytes=0-" with a 206 for the whole photo); the first answer
+// to /3.jpg is sent twice, and an answer to /5.jpg with another request waiting behind it
+// (within 0.3 s) announces 50 bytes more than its body (the next answer's head makes them up).
 class MisbehavingServer {
 public:
     MisbehavingServer() {
@@ -109,14 +110,19 @@ private:
                 seen = asked_[n]++;
             }
             const std::string body = JpegOf(n);
-            const std::size_t extra = n == 5 && seen == 0 ? 50 : 0;
+            pollfd p{fd, POLLIN, 0};
+            const bool behind = n == 5 && (!got.empty() || ::poll(&p, 1, 300) == 1);
+            const std::size_t extra = behind ? 50 : 0;
             const bool ranged = request.find("\r\nRange: bytes=0-\r\n") != std::string::npos;
             std::string answer = std::string(ranged ? "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-" +
                                                           std::to_string(body.size() - 1) + "/" + std::to_string(body.size()) + "\r\n"
                                                     : "HTTP/1.1 200 OK\r\n") +
                                  "Content-Type: image/jpeg\r\nContent-Length: " + std::to_string(body.size() + extra) +
                                  "\r\n\r\n" + body;
-            if (n == 3 && seen == 0) answer += answer;
+            if (n == 3 && seen == 0) {
+                answer += answer;
+                repeated_ = true;
+            }
             ::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
         }
     }
@@ -128,6 +134,9 @@ private:
     std::vector<std::thread> workers_;
     std::vector<int> fds_;
     std::map<int, int> asked_;
+
+public:
+    std::atomic<bool> repeated_{false};
 };
 
 std::string FileBytes(const std::string& path) {
@@ -150,6 +159,7 @@ TEST(PhotoQueue, AServerOutOfStepOnAKeptConnectionGetsNoPhotoStoredUnderAnotherN
         EXPECT_EQ(FileBytes(photos[static_cast<std::size_t>(n)].File), JpegOf(n)) << n;
     }
     queue.Abandon();
+    EXPECT_TRUE(server.repeated_);
     WinInetDropIdleConnections();
 }
 
