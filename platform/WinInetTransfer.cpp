@@ -538,8 +538,10 @@ DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DW
         }
         r.lastAnswer = kept.lastAnswer;
         DWORD err = r.behind ? ReadHead(r) : ConverseTimed(r, out);
-        // A range the server will not serve (an empty photo): asked again plain, anew.
-        if (!err && r.ranged && r.head.status == 416) err = ERROR_HTTP_INVALID_SERVER_RESPONSE;
+        // A range the server will not serve (an empty photo), or serves in part: asked again
+        // plain, anew.
+        if (!err && r.ranged && (r.head.status == 416 || (r.head.status == 206 && !SlotFits(r.head, true))))
+            err = ERROR_HTTP_INVALID_SERVER_RESPONSE;
         if (r.closed) return ERROR_INTERNET_OPERATION_CANCELLED;
         if (err && (!replayable || !ClosedUnanswered(err))) return err;
         answered = err == 0;

@@ -692,6 +692,30 @@ TEST_F(WinInetFraming, ServerHabitsCostNoPhotoAndACutAnswerIsAFailureThatPasses)
     }
 }
 
+// A ranged request sent behind another that the server refuses (416) or serves in part is
+// asked again plain on a new connection: the photo comes whole.
+TEST_F(WinInetFraming, ARangeRefusedOrServedInPartIsAskedAgainPlain) {
+    for (const char* refusal : {"HTTP/1.1 416 Range Not Satisfiable\r\nContent-Length: 0\r\n\r\n",
+                                "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-1/3\r\nContent-Length: 2\r\n\r\ntw"}) {
+        SCOPED_TRACE(refusal);
+        ScriptedPeer peer("127.0.6.96", 80);
+        peer.Accept().ReadUntil(kHeadEnd).Send(Kept("one")).ReadUntil(kHeadEnd).Send(refusal).ReadToEnd();
+        peer.Accept().ReadUntil(kHeadEnd).Send(Kept("two")).ReadToEnd().Start();
+        THTTPGet get;
+        get.SetNextURL("http://127.0.6.96/2");
+        EXPECT_TRUE(Fetch(get, "http://127.0.6.96/1")) << get.LastErrorText();
+        get.SetNextURL("");
+        EXPECT_TRUE(Fetch(get, "http://127.0.6.96/2")) << get.LastErrorText();
+        EXPECT_EQ(ReadAll(dir.Path("out.jpg")), "two");
+        WinInetDropIdleConnections();
+        peer.Join();
+        EXPECT_NE(peer.Received(0).find("GET /2 HTTP/1.0\r\n"), std::string::npos);
+        EXPECT_NE(peer.Received(0).find("Range: bytes=0-"), std::string::npos);
+        EXPECT_EQ(peer.Received(1).rfind("GET /2 ", 0), 0u);
+        EXPECT_EQ(peer.Received(1).find("Range:"), std::string::npos);
+    }
+}
+
 // A photo address with a port reaches that port (the Host line names it).
 TEST_F(WinInetFraming, APortInAPhotoAddressIsTheOneConnectedTo) {
     ScriptedPeer peer("127.0.6.97", 0);
