@@ -234,18 +234,22 @@ DWORD NextChunk(Request& r) {
     return 0;
 }
 
-// Whether an answer fits the place it came in on a connection of a server that honours
-// ranges: a success, a whole 206 (Content-Range "bytes 0-(n-1)/n", n the Content-Length)
-// where a ranged request was due and no 206 where a plain one was. Any other answer there
-// (an error page included) cannot be told from a neighbour's.
-bool SlotFits(const ResponseHead& head, bool ranged) {
-    if (head.status < 200 || head.status > 299) return false;
-    if (!ranged) return head.status != 206;
+// A 206 with the whole body: Content-Range "bytes 0-(n-1)/n", n the Content-Length.
+bool WholeRange(const ResponseHead& head) {
     const std::string* length = head.Find("Content-Length");
     const std::string* range = head.Find("Content-Range");
     const auto n = length ? ParseContentLength(*length) : std::nullopt;
     return head.status == 206 && n && *n > 0 && range &&
            *range == "bytes 0-" + std::to_string(*n - 1) + "/" + std::to_string(*n);
+}
+
+// Whether an answer fits the place it came in on a connection of a server that honours
+// ranges: an answer only a ranged request gets (206, or 416 for a range it will not serve)
+// where a ranged one was due, a success other than 206 where a plain one was. Any other
+// answer there (an error page included) cannot be told from a neighbour's.
+bool SlotFits(const ResponseHead& head, bool ranged) {
+    if (ranged) return head.status == 206 || head.status == 416;
+    return head.status >= 200 && head.status <= 299 && head.status != 206;
 }
 
 // Whether the connection is in step after this answer; runs once, when the answer is whole,
@@ -540,7 +544,7 @@ DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DW
         DWORD err = r.behind ? ReadHead(r) : ConverseTimed(r, out);
         // A range the server will not serve (an empty photo), or serves in part: asked again
         // plain, anew.
-        if (!err && r.ranged && (r.head.status == 416 || (r.head.status == 206 && !SlotFits(r.head, true))))
+        if (!err && r.ranged && (r.head.status == 416 || (r.head.status == 206 && !WholeRange(r.head))))
             err = ERROR_HTTP_INVALID_SERVER_RESPONSE;
         if (r.closed) return ERROR_INTERNET_OPERATION_CANCELLED;
         if (err && (!replayable || !ClosedUnanswered(err))) return err;
@@ -584,7 +588,7 @@ DWORD SendOnce(Request& r, const std::string& extraHeaders, const void* body, DW
     r.keepable = !r.spoiled && r.bodyLeft.has_value() && StaysOpen(r.head);
     // A server seen to answer a ranged request behind another with a whole 206 may get two
     // behind an answer: the answers of neighbours then tell each other apart.
-    if (r.behind && r.ranged && SlotFits(r.head, true)) NoteRangesHonoured(r.poolKey);
+    if (r.behind && r.ranged && WholeRange(r.head)) NoteRangesHonoured(r.poolKey);
     const bool followed = IsRedirect(r.head.status) && !(r.flags & INTERNET_FLAG_NO_AUTO_REDIRECT);
     if (r.keepable && r.ahead.empty() && !followed) {
         if (const auto* next = NextAnnounced(r)) SendAhead(r, *next);
