@@ -114,6 +114,10 @@ void TPhotoQueue::Start(int k) {
         f.FetchToFile();
     } catch (const std::exception& e) {  // no thread for it: a local failure, final
         s.fetcher.reset();
+        for (int* named : {&s.follower, &s.follower2}) {  // they wait for nothing now
+            if (*named >= 0) slots_[static_cast<size_t>(*named)].named = false;
+            *named = -1;
+        }
         Fail(k, e.what());
     }
 }
