@@ -26,8 +26,9 @@ void THTTPGet::Start(bool toFile) {
     if (worker_) return;
     auto* worker = new THTTPGetThread(AcceptTypes_, Agent_, URL_, FileName_, UserName_, Password_, PostQuery_,
                                       Referer_, BinaryData_, UseCache_, OnProgress, toFile);
-    worker->SetNextURL(NextURL_);
+    worker->SetNextURL(NextURL_, AfterNextURL_);
     worker->SetMaxBodySize(MaxBodySize_);
+    worker->SetLowSpeed(LowSpeedLimit_, LowSpeedTime_);
     worker->SetFreeOnTerminate(true);
     worker->OnTerminate = [this](TThread* sender) { WorkerFinished(static_cast<THTTPGetThread*>(sender)); };
     worker_ = worker;
@@ -86,6 +87,7 @@ bool THTTPGet::LastFailureMayPass() const {
         case ERROR_INTERNET_CANNOT_CONNECT:
         case ERROR_INTERNET_CONNECTION_RESET:
         case ERROR_INTERNET_CONNECTION_ABORTED:
+        case ERROR_INTERNET_ANSWER_DISCARDED:
         case ERROR_INTERNET_TIMEOUT: return true;
         case 0: return lastStatus_ >= 500 && lastStatus_ <= 599;
         default: return false;

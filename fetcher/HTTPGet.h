@@ -77,6 +77,17 @@ public:
     // error status says its status instead), before any byte beyond it is written.
     std::int64_t MaxBodySize() const { return MaxBodySize_; }
     void SetMaxBodySize(std::int64_t v) { MaxBodySize_ = v; }
+    // The address the transfer after that one will fetch (empty: unknown): a second request
+    // that may go behind the first on the same connection, to a server that handles it.
+    const std::string& AfterNextURL() const { return AfterNextURL_; }
+    void SetAfterNextURL(std::string v) { AfterNextURL_ = std::move(v); }
+    // A transfer that receives fewer than LowSpeedLimit bytes per second over LowSpeedTime
+    // milliseconds (the wait for the answer included) fails with ERROR_INTERNET_TIMEOUT, a
+    // failure that may pass ("slower than 1024 bytes/s for 30 s"). 0 (the default): no limit.
+    std::uint32_t LowSpeedLimit() const { return LowSpeedLimit_; }
+    void SetLowSpeedLimit(std::uint32_t bytesPerSecond) { LowSpeedLimit_ = bytesPerSecond; }
+    std::uint32_t LowSpeedTime() const { return LowSpeedTime_; }
+    void SetLowSpeedTime(std::uint32_t ms) { LowSpeedTime_ = ms; }
     // True: the start operations return only when the transfer is over, dispatching the
     // calling thread's messages meanwhile (blocking while none are there).
     bool WaitThread() const { return WaitThread_; }
@@ -113,7 +124,10 @@ public:
     // it; 0 when none did: a success, an HTTP error status (LastStatus tells), a file that
     // cannot be written. A body cut off shows as ERROR_INTERNET_CONNECTION_ABORTED (closed
     // early) or _RESET, a silent server as ERROR_INTERNET_TIMEOUT, a refused connection as
-    // ERROR_INTERNET_CANNOT_CONNECT, a stop as ERROR_INTERNET_OPERATION_CANCELLED, an
+    // ERROR_INTERNET_CANNOT_CONNECT, a stop as ERROR_INTERNET_OPERATION_CANCELLED, an answer
+    // on a connection carrying requests back to back that was not confirmed (the connection
+    // went out of step after it: its bytes may be another photo's) as
+    // ERROR_INTERNET_ANSWER_DISCARDED, an
     // answer that was not followed as ERROR_HTTP_REDIRECT_FAILED or
     // ERROR_HTTP_TOO_MANY_REDIRECTS; over https a certificate that is not trusted, for
     // another name or out of date as ERROR_INTERNET_INVALID_CA, _SEC_CERT_CN_INVALID or
@@ -127,8 +141,9 @@ public:
     const std::string& LastErrorText() const { return lastErrorText_; }
     // Whether the failure may pass, so that the same transfer tried again may succeed: the
     // server or the way to it had trouble (refused or reset connection, a body cut off, a
-    // timeout, status 500-599). A refusal of the address itself (4xx), an answer that was
-    // not followed, a TLS failure, a local error or a stop is final. False after a success.
+    // timeout or a transfer too slow, an answer discarded, status 500-599). A refusal of the
+    // address itself (4xx), an answer that was not followed, a TLS failure, a local error or
+    // a stop is final. False after a success.
     bool LastFailureMayPass() const;
 
 private:
@@ -141,8 +156,9 @@ private:
     std::string URL_;
     bool UseCache_ = false;
     std::string FileName_, UserName_, Password_, PostQuery_, Referer_;
-    std::string NextURL_;
+    std::string NextURL_, AfterNextURL_;
     std::int64_t MaxBodySize_ = 0;
+    std::uint32_t LowSpeedLimit_ = 0, LowSpeedTime_ = 0;
     bool WaitThread_ = false;
 
     THTTPGetThread* worker_ = nullptr;  // the running worker; it frees itself

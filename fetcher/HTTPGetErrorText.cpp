@@ -37,6 +37,8 @@ std::string InternetErrorText(DWORD code, const std::string& host, bool inBody, 
         case ERROR_INTERNET_CONNECTION_ABORTED:
             return inBody ? "connection closed " + After(got, total) : "connection closed before the response";
         case ERROR_HTTP_INVALID_SERVER_RESPONSE: return "invalid response";
+        case ERROR_INTERNET_ANSWER_DISCARDED:
+            return "the server's answers went out of step on a connection carrying requests back to back";
         case ERROR_INTERNET_OPERATION_CANCELLED: return "stopped";
         case ERROR_HTTP_TOO_MANY_REDIRECTS: return "too many redirects";
         case ERROR_HTTP_REDIRECT_FAILED:

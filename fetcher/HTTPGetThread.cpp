@@ -159,7 +159,7 @@ void THTTPGetThread::Transfer() {
                         ": it holds a line break (CR or LF) or a NUL byte");
             return;
         }
-    // http:// addresses (and anything else but https://) go to port 80, as they always did.
+    // http:// addresses (and anything else but https://) go to the port they name, else 80.
     const TFetchTarget target = SplitFetchTarget(URL_);
     const std::string& host = target.Host;
     const std::string path = RequestTarget(target);
@@ -176,6 +176,10 @@ void THTTPGetThread::Transfer() {
     h.root = InternetOpenA(Agent_.empty() ? nullptr : Agent_.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
                            nullptr, 0);
     note(h.root != nullptr);
+    if (h.root && LowSpeedLimit_ > 0 && LowSpeedTimeMs_ > 0) {
+        InternetSetOptionA(h.root, INTERNET_OPTION_LOW_SPEED_LIMIT, &LowSpeedLimit_, sizeof LowSpeedLimit_);
+        InternetSetOptionA(h.root, INTERNET_OPTION_LOW_SPEED_TIME, &LowSpeedTimeMs_, sizeof LowSpeedTimeMs_);
+    }
     h.connection = InternetConnectA(h.root, host.c_str(), target.Port, UserName_.c_str(),
                                     Password_.c_str(), INTERNET_SERVICE_HTTP, 0, 0);
     note(h.connection != nullptr);
@@ -188,11 +192,13 @@ void THTTPGetThread::Transfer() {
     request_ = h.request;
     if (Terminated()) return;  // an Abort that came before the handle was there
     note(h.request != nullptr);
-    if (PostQuery_.empty() && !NextURL_.empty() && !HasLineBreakOrNul(NextURL_)) {
-        // Only to the same place: the announcement is for this connection's server.
-        const TFetchTarget next = SplitFetchTarget(NextURL_);
-        if (next.Scheme == target.Scheme && next.Port == target.Port && LowerCase(next.Host) == LowerCase(host))
-            HttpAnnounceNextRequestA(h.request, RequestTarget(next).c_str());
+    // Only to the same place: the announcements are for this connection's server, and the
+    // one after next only behind the next.
+    for (const std::string* url : {&NextURL_, &AfterNextURL_}) {
+        if (!PostQuery_.empty() || url->empty() || HasLineBreakOrNul(*url)) break;
+        const TFetchTarget next = SplitFetchTarget(*url);
+        if (next.Scheme != target.Scheme || next.Port != target.Port || LowerCase(next.Host) != LowerCase(host)) break;
+        HttpAnnounceNextRequestA(h.request, RequestTarget(next).c_str());
     }
     const bool answered =
         PostQuery_.empty()
@@ -291,6 +297,8 @@ void THTTPGetThread::Transfer() {
         else
             file->FlushBuffer();
     }
+    // An answer found out of its place is not this address's, whatever its status.
+    if (readError == ERROR_INTERNET_ANSWER_DISCARDED) Fail(readError, InternetErrorText(readError, host, true, 0, -1, {}));
     // An error status says more than how its page arrived.
     if (status_ >= 300) Fail(0, HttpStatusText(status_, QueryText(h.request, HTTP_QUERY_STATUS_TEXT)));
     if (overLimit) Fail(0, tooLargeText());

@@ -44,9 +44,17 @@ public:
     bool WritesToFile() const { return toFile_; }
     // Before the start: the address the caller will fetch next with the same settings
     // (THTTPGet::NextURL).
-    void SetNextURL(std::string url) { NextURL_ = std::move(url); }
+    void SetNextURL(std::string url, std::string afterNext = {}) {
+        NextURL_ = std::move(url);
+        AfterNextURL_ = std::move(afterNext);
+    }
     // Before the start: the most bytes the body may have, 0 for no bound (THTTPGet::MaxBodySize).
     void SetMaxBodySize(std::int64_t bytes) { MaxBodySize_ = bytes; }
+    // Before the start: the low-speed limit (THTTPGet::LowSpeedLimit).
+    void SetLowSpeed(DWORD bytesPerSecond, DWORD timeMs) {
+        LowSpeedLimit_ = bytesPerSecond;
+        LowSpeedTimeMs_ = timeMs;
+    }
 
     // The stop request: the body ends at its next stop test and the transfer fails, even
     // when the request comes after the last test.
@@ -73,8 +81,9 @@ private:
     std::string AcceptTypes_, Agent_, URL_, FileName_;
     std::string Result_;  // text mode: the body received
     std::string UserName_, Password_, PostQuery_, Referer_;
-    std::string NextURL_;
+    std::string NextURL_, AfterNextURL_;
     std::int64_t MaxBodySize_ = 0;
+    DWORD LowSpeedLimit_ = 0, LowSpeedTimeMs_ = 0;
     bool BinaryData_, UseCache_;
     std::atomic<bool> success_{false};  // written by both threads
     std::int32_t TotalSize_ = 0;

@@ -112,7 +112,11 @@ bool HttpAnnounceNextRequestA(HINTERNET request, const char* object) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    r->nextTarget = std::move(target);
+    if (r->nextTargets.size() >= 2) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    r->nextTargets.push_back(std::move(target));
     return true;
 }
 
@@ -142,7 +146,8 @@ bool InternetCloseHandle(HINTERNET handle) { return Unregister(handle); }
 
 bool InternetSetOptionA(HINTERNET handle, DWORD option, const void* buffer, DWORD bufferLength) {
     if (option != INTERNET_OPTION_CONNECT_TIMEOUT && option != INTERNET_OPTION_SEND_TIMEOUT &&
-        option != INTERNET_OPTION_RECEIVE_TIMEOUT) {
+        option != INTERNET_OPTION_RECEIVE_TIMEOUT && option != INTERNET_OPTION_LOW_SPEED_LIMIT &&
+        option != INTERNET_OPTION_LOW_SPEED_TIME) {
         SetLastError(ERROR_INTERNET_INVALID_OPTION);
         return false;
     }
@@ -162,5 +167,7 @@ bool InternetSetOptionA(HINTERNET handle, DWORD option, const void* buffer, DWOR
     if (option == INTERNET_OPTION_CONNECT_TIMEOUT) o->timeouts.connectMs = ms;
     if (option == INTERNET_OPTION_SEND_TIMEOUT) o->timeouts.sendMs = ms;
     if (option == INTERNET_OPTION_RECEIVE_TIMEOUT) o->timeouts.receiveMs = ms;
+    if (option == INTERNET_OPTION_LOW_SPEED_LIMIT) o->timeouts.lowSpeedLimit = ms;
+    if (option == INTERNET_OPTION_LOW_SPEED_TIME) o->timeouts.lowSpeedTimeMs = ms;
     return true;
 }

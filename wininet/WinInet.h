@@ -39,6 +39,10 @@
 // announced length complete the missing close does not matter; short of it the read fails
 // as on a plain connection (CONNECTION_ABORTED). Through a proxy an https request goes
 // through a CONNECT tunnel (the proxy's refusal fails HttpSendRequestA with CANNOT_CONNECT).
+// A proxy that refuses the tunnel, cannot be reached or whose name does not resolve fails
+// the request with CANNOT_CONNECT or NAME_NOT_RESOLVED, and InternetGetLastResponseInfoA
+// names the proxy and the step ("the proxy host:port refused the tunnel to server:443:
+// HTTP 403 Forbidden", "cannot resolve the host name of the proxy host:port").
 // Sessions: the last session a server gave is kept per host and port for the process and
 // resumed by the next new connection to it (WinInetTls.h).
 //
@@ -48,14 +52,19 @@
 // the next request to the same place (scheme, server and port, and the proxy it goes
 // through: a TLS connection never carries a plain request, nor the other way round). A
 // connection goes back to the pool only once its response was read whole: framed by its
-// Content-Length (or a response that has no body), all of it handed out, nothing after it,
-// and the server keeps it open (an HTTP/1.1 answer without "Connection: close", an older
+// Content-Length or its chunks (or a response that has no body), all of it handed out,
+// nothing after it, and the server keeps it open (an HTTP/1.1 answer without "Connection: close", an older
 // one with "Connection: keep-alive"). A body read until the close, an error, bytes left
 // unread when the request handle is closed, or a closed (aborted) handle close the
 // connection instead. A kept connection is closed after 30 s idle; at most 16 wait per
 // server. A GET or HEAD takes a kept connection when there is one; when the server has
-// closed it before a byte of a response came back, the request is sent again, once, on a
-// new connection, and the call goes on as if nothing happened. Any other request (a POST)
+// closed or reset it before a whole head came back, or left bytes on it that are not an
+// answer, the request is sent again, once, on a new connection, and the call goes on as if
+// nothing happened. On a new connection a close before or inside the head fails with
+// CONNECTION_ABORTED, as a body cut short does. Empty lines before a status line are
+// skipped. A "Transfer-Encoding: chunked" answer is decoded whatever version was asked (its
+// Content-Length, if any, is ignored and not reported); its body ends with the last chunk
+// and the trailers, and a stream that ends before them fails the read as one cut short. Any other request (a POST)
 // always gets a new connection, so it is never sent twice.
 //
 // Host names are looked up on a thread of their own: closing the request handle during
@@ -124,6 +133,12 @@ constexpr DWORD HTTP_QUERY_FLAG_NUMBER = 0x20000000;
 constexpr DWORD INTERNET_OPTION_CONNECT_TIMEOUT = 2;
 constexpr DWORD INTERNET_OPTION_SEND_TIMEOUT = 5;
 constexpr DWORD INTERNET_OPTION_RECEIVE_TIMEOUT = 6;
+// Options of this interface's own: a transfer that receives fewer than LOW_SPEED_LIMIT bytes
+// per second over a period of LOW_SPEED_TIME milliseconds (the head's wait included) fails
+// with ERROR_INTERNET_TIMEOUT, and InternetGetLastResponseInfoA says so ("slower than 1024
+// bytes/s for 30 s"). Either 0: no such limit (the default).
+constexpr DWORD INTERNET_OPTION_LOW_SPEED_LIMIT = 1001;
+constexpr DWORD INTERNET_OPTION_LOW_SPEED_TIME = 1002;
 
 // Error codes.
 constexpr DWORD ERROR_INTERNET_TIMEOUT = 12002;
@@ -144,6 +159,10 @@ constexpr DWORD ERROR_HTTP_INVALID_HEADER = 12153;
 constexpr DWORD ERROR_HTTP_REDIRECT_FAILED = 12156;     // a redirection it cannot follow
 // More redirections in a row than it follows (a code of this interface's own).
 constexpr DWORD ERROR_HTTP_TOO_MANY_REDIRECTS = 12190;
+// The answer on a connection carrying requests back to back was not confirmed: the
+// connection went out of step after it (see HttpAnnounceNextRequestA), so its bytes may be
+// another request's. Sending the request again is safe (a code of this interface's own).
+constexpr DWORD ERROR_INTERNET_ANSWER_DISCARDED = 12191;
 // TLS failures (see https above).
 constexpr DWORD ERROR_INTERNET_SEC_CERT_DATE_INVALID = 12037;
 constexpr DWORD ERROR_INTERNET_SEC_CERT_CN_INVALID = 12038;
@@ -173,18 +192,31 @@ HINTERNET HttpOpenRequestA(HINTERNET connection, const char* verb, const char* o
                            DWORD flags, DWORD_PTR context);
 
 // Announces the request that will follow this GET: the same in every respect but the
-// object (taken as HttpOpenRequestA takes it). Only before HttpSendRequestA; false
-// (ERROR_INVALID_PARAMETER) for an object HttpOpenRequestA would refuse. A hint: unless an
-// HTTP proxy reads requests in between, the announced request is sent on this request's
-// connection, and a later request with exactly that head, on any handle and thread, takes
-// the connection and its answer instead of sending: its round trip overlaps this answer.
-// It goes in the same write as this request when this one is the first on its connection
-// and the server is not known to drop a request that came behind another; right after
-// this request was taken up when the server has answered such a request before; else once
-// this answer has begun, is framed and keeps the connection open. An announced request
-// whose answer does not begin in time is sent again on a new connection, and the server is
-// no longer sent requests back to back. An announcement nobody takes up ends with the
-// connection, closed when it has idled too long. Redirections drop it.
+// object (taken as HttpOpenRequestA takes it); called a second time, the one after that.
+// Only before HttpSendRequestA; false (ERROR_INVALID_PARAMETER) for an object
+// HttpOpenRequestA would refuse, or a third. A hint: unless an HTTP proxy reads requests in
+// between, the announced requests are sent on this request's connection, and a later
+// request with exactly such a head, on any handle and thread, takes the connection and
+// its answer instead of sending: its round trip overlaps the answers in front of it.
+// The first goes out once this answer has begun (is framed, keeps the connection open and
+// is not a redirection to follow): the server has read this request whole and answered
+// it, so it never reads the two at once and cannot answer them out of order. Requests sent
+// behind another alternate plain and with "Range: bytes=0-". A server seen to answer such a
+// ranged request with a 206 for the whole body gets the second once this answer is whole:
+// two requests may then reach it together, and an answer in the wrong place (a request
+// dropped, answers swapped) shows, a plain answer where a ranged one was due or the other
+// way round (any answer but a success counts as out of place there).
+// Answers on such a connection are provisional: one is handed over as whole (the read that
+// reports the end) only once the connection was seen in step after it: the head of the
+// answer behind it parses right where it is due (empty lines skipped) and fits its place,
+// or, with nothing behind it, nothing but empty lines follows within a short settle time
+// (or the server closes there); and it does not repeat the answer before it byte for byte.
+// Out of step (no answer in time, bytes left over, no head where one is due, an answer out
+// of place or repeated), the read fails with ERROR_INTERNET_ANSWER_DISCARDED, the
+// connection is closed with what it carried (a request sent behind goes again on a new
+// connection when it is taken up), and the server gets no more requests behind another for
+// the rest of the process. An announcement nobody takes up ends with the connection,
+// closed when it has idled too long. Redirections drop them.
 bool HttpAnnounceNextRequestA(HINTERNET request, const char* object);
 
 // headers: extra header lines separated by CR LF (headersLength (DWORD)-1 = up to the NUL);
@@ -205,9 +237,9 @@ bool HttpSendRequestA(HINTERNET request, const char* headers, DWORD headersLengt
 bool HttpQueryInfoA(HINTERNET request, DWORD infoLevel, void* buffer, DWORD* bufferLength,
                     DWORD* index);
 
-// Reads body bytes: fills the buffer unless the body ends first. The body ends after
-// Content-Length bytes when the response gives a valid one (bytes after it are ignored),
-// else when the server closes the connection; responses to HEAD and 1xx/204/304 answers
+// Reads body bytes: fills the buffer unless the body ends first. The body ends with its
+// last chunk when chunked, after Content-Length bytes when the response gives a valid one
+// (bytes after it are ignored), else when the server closes the connection; responses to HEAD and 1xx/204/304 answers
 // have none. At the end: true with *read = 0. A connection that ends before the announced
 // length, a reset or a receive timeout: the bytes that arrived are returned first, then
 // the call fails (CONNECTION_ABORTED, CONNECTION_RESET, TIMEOUT), and so does every later
@@ -241,8 +273,9 @@ using InternetSystemProxyFn =
     std::function<bool(bool secure, const std::string& server, INTERNET_SYSTEM_PROXY& proxy, std::string& why)>;
 void InternetSetSystemProxy(InternetSystemProxyFn choose);
 
-// The text of the last TLS failure of a sending or reading call on this thread (empty, and
-// *error 0, when that call had none), copied into buffer as HttpQueryInfoA copies text.
+// The text of the last TLS, proxy or low-speed failure of a sending or reading call on this
+// thread (empty, and *error 0, when that call had none), copied into buffer as
+// HttpQueryInfoA copies text.
 // The text names the server and, for a certificate no authority vouches for, how to trust
 // it.
 bool InternetGetLastResponseInfoA(DWORD* error, char* buffer, DWORD* bufferLength);

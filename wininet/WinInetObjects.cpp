@@ -34,6 +34,8 @@ void SetDefaultTimeout(DWORD option, DWORD ms) {
     if (option == INTERNET_OPTION_CONNECT_TIMEOUT) r.defaults.connectMs = ms;
     if (option == INTERNET_OPTION_SEND_TIMEOUT) r.defaults.sendMs = ms;
     if (option == INTERNET_OPTION_RECEIVE_TIMEOUT) r.defaults.receiveMs = ms;
+    if (option == INTERNET_OPTION_LOW_SPEED_LIMIT) r.defaults.lowSpeedLimit = ms;
+    if (option == INTERNET_OPTION_LOW_SPEED_TIME) r.defaults.lowSpeedTimeMs = ms;
 }
 
 HINTERNET Register(std::shared_ptr<InternetObject> object) {

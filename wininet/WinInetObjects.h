@@ -8,6 +8,7 @@
 // when the call has returned.
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +27,9 @@ struct Timeouts {
     DWORD connectMs = 30000;
     DWORD sendMs = 30000;
     DWORD receiveMs = 60000;
+    // A transfer slower than lowSpeedLimit bytes/s over lowSpeedTimeMs fails (0: no limit).
+    DWORD lowSpeedLimit = 0;
+    DWORD lowSpeedTimeMs = 0;
 };
 
 enum class HandleKind { Session, Connection, Request };
@@ -80,19 +84,33 @@ struct Request : InternetObject {
     std::string tlsFailure;          // why the last TLS failure happened, naming the server
     std::string proxyFailure;        // why the proxy failed the request, naming the step
     ResponseHead head;
-    std::optional<std::uint64_t> bodyLeft;  // unset: the body runs to the connection's end
+    std::optional<std::uint64_t> bodyLeft;  // unset: the body runs to the connection's end;
+                                            // chunked: what is left of the current chunk
+    bool chunked = false;                   // Transfer-Encoding: chunked, decoded
+    bool chunkData = false;                 // a chunk's data was read: its CR LF comes next
+    bool chunkDone = false;                 // the last chunk and the trailers are read
     std::string pending;                    // received bytes not handed out yet
     std::size_t pendingAt = 0;
     bool atEnd = false;                     // the server closed the connection
     DWORD readError = 0;                    // set once a read failed; sticks
     std::string poolKey;                    // what the connection reaches (WinInetPool.h)
     bool keepable = false;                  // framed, and the server keeps the connection open
-    std::string nextTarget;                 // HttpAnnounceNextRequestA's object, encoded
-    std::string ahead;                      // the head sent behind this request on its connection
-    bool aheadEarly = false;                // ... before this request's answer had begun
-    std::chrono::steady_clock::time_point aheadSentAt;
+    std::vector<std::string> nextTargets;   // HttpAnnounceNextRequestA's objects, encoded
+    // The announced requests as composed for this connection: plain (the key) and ranged.
+    std::vector<std::pair<std::string, std::string>> announced;
+    std::deque<AheadRequest> ahead;         // the requests sent behind this answer, in order
+    bool behind = false;                    // this request was sent behind another answer
+    bool ranged = false;                    // ... with "Range: bytes=0-"
+    std::uint64_t answerHash = 0;           // this answer's head and body so far (Hash)
+    std::uint64_t lastAnswer = 0;           // the answer before it on its connection (behind)
+    bool confirmed = false;                 // Confirm has run
     int roundTripMs = 0;                    // the connection's (KeptConnection::roundTripMs)
     bool spoiled = false;                   // a request sent ahead failed part way: never file it
+    // Low speed (Timeouts::lowSpeed*): bytes received since speedSince; why it failed.
+    bool speedWatched = false;
+    std::chrono::steady_clock::time_point speedSince;
+    std::uint64_t speedBytes = 0;
+    std::string slowFailure;
 };
 
 // The process-wide timeouts for sessions opened from now on.

@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -42,13 +43,10 @@ struct Pool {
     std::mutex mu;
     std::condition_variable wake;  // notified only when the idle limit changes
     std::map<std::string, std::deque<Idle>> idle;  // per key, oldest first
-    // Per key: what the server does with requests sent back to back, and when the probe
-    // that finds out went out (unset: none out). Absent: Unknown, no probe.
-    struct BackToBackState {
-        BackToBack verdict = BackToBack::Unknown;
-        std::optional<Clock::time_point> probeSince;
-    };
-    std::map<std::string, BackToBackState> backToBack;
+    // The servers found out of step on a connection carrying requests back to back.
+    std::set<std::string> outOfStep;
+    // The servers that answer a ranged request sent behind another with a whole 206.
+    std::set<std::string> rangesHonoured;
     bool sweeping = false;
     int idleLimitMs = kIdleLimitMs;
 
@@ -166,35 +164,33 @@ KeptConnection TakeIdle(const std::string& key, int maxIdleMs) {
 
 KeptConnection TakeAnswering(const std::string& key, const std::string& head) {
     return Take(key, [&head](const Idle& i) -> std::optional<bool> {
-        if (i.c.ahead != head) return std::nullopt;
+        if (i.c.ahead.empty() || i.c.ahead.front().head != head) return std::nullopt;
         return true;
     });
 }
 
-BackToBack BackToBackOf(const std::string& key) {
+bool TwoAheadAllowed(const std::string& key) {
     Pool& p = ThePool();
     std::lock_guard lock(p.mu);
-    const auto it = p.backToBack.find(key);
-    return it == p.backToBack.end() ? BackToBack::Unknown : it->second.verdict;
+    return p.rangesHonoured.count(key) > 0 && p.outOfStep.count(key) == 0;
 }
 
-bool MaySendTogether(const std::string& key) {
+void NoteRangesHonoured(const std::string& key) {
     Pool& p = ThePool();
     std::lock_guard lock(p.mu);
-    Pool::BackToBackState& b = p.backToBack[key];
-    if (b.verdict != BackToBack::Unknown) return b.verdict == BackToBack::Kept;
-    const Clock::time_point now = Clock::now();
-    if (b.probeSince && now - *b.probeSince < std::chrono::milliseconds(kProbeStaleMs)) return false;
-    b.probeSince = now;
-    return true;
+    p.rangesHonoured.insert(key);
 }
 
-void NoteBackToBack(const std::string& key, bool answered) {
+bool BackToBackAllowed(const std::string& key) {
     Pool& p = ThePool();
     std::lock_guard lock(p.mu);
-    Pool::BackToBackState& b = p.backToBack[key];
-    if (b.verdict != BackToBack::Dropped) b.verdict = answered ? BackToBack::Kept : BackToBack::Dropped;
-    b.probeSince.reset();
+    return p.outOfStep.count(key) == 0;
+}
+
+void TurnBackToBackOff(const std::string& key) {
+    Pool& p = ThePool();
+    std::lock_guard lock(p.mu);
+    p.outOfStep.insert(key);
 }
 
 void PutIdle(const std::string& key, KeptConnection connection) {
@@ -248,7 +244,8 @@ void WinInetDropIdleConnections() {
         for (auto& [key, q] : p.idle)
             for (wininet::Idle& i : q) doomed.push_back(std::move(i.c));
         p.idle.clear();
-        p.backToBack.clear();
+        p.outOfStep.clear();
+        p.rangesHonoured.clear();
     }
     wininet::CloseAll(doomed);
 }

@@ -15,6 +15,8 @@
 // wait per key: filing one more closes the one idle longest.
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 
@@ -23,36 +25,43 @@
 
 namespace wininet {
 
+// A request sent behind another on a connection: its head as the request that takes it up
+// composes it (the key), and whether it went out with "Range: bytes=0-" (its answer, from a
+// server that honours ranges, is a 206 with the whole body; a plain one is not: answers in
+// the wrong places show).
+struct AheadRequest {
+    std::string head;
+    bool ranged = false;
+};
+
 // A connected socket and, for https, the TLS session running over it.
 struct KeptConnection {
     int fd = -1;
     std::unique_ptr<TlsStream> tls;
-    // The head of a request sent ahead on it and not answered yet (empty: none), and the
-    // bytes of its answer that were received already. Such a connection serves only a
-    // request with exactly that head.
-    std::string ahead;
+    // The requests sent behind the last answer on it and not taken up yet, in order, and
+    // the bytes received past that answer: the head of the first one's answer, seen to
+    // parse where it was due (WinInetTransfer.cpp, Confirm). Such a connection serves only
+    // a request with exactly the first one's head.
+    std::deque<AheadRequest> ahead;
     std::string received;
-    // The request ahead went out (at aheadSentAt) before the answer in front of it had
-    // begun: back to back. Its answer is due within two round trips of the connection
-    // (roundTripMs: from a request's send to its answer's head, with nothing in front) plus
-    // the server's work; none by then: the server dropped it.
-    bool early = false;
-    std::chrono::steady_clock::time_point aheadSentAt;
-    int roundTripMs = 0;
+    // The bytes of the last answer on it (head and body), hashed: an answer that repeats
+    // the one before it byte for byte is out of step.
+    std::uint64_t lastAnswer = 0;
+    int roundTripMs = 0;  // from a request's send to its answer's head, nothing in front
 };
 
-// Whether a server answers requests that reach it back to back on one connection, as
-// learned in this process. Some servers read two requests at once, answer the first and
-// drop the second: a request sent behind another is a probe until the server answers one.
-enum class BackToBack { Unknown, Kept, Dropped };
-BackToBack BackToBackOf(const std::string& key);
-// Whether an announced request may go in one write with the first request on a connection:
-// to a server seen to answer it (Kept), or as the one probe out at a time to a server not
-// seen yet (a probe that found nothing within kProbeStaleMs lets another go).
-bool MaySendTogether(const std::string& key);
-// Records what a request sent back to back found; once Dropped, a server stays so.
-void NoteBackToBack(const std::string& key, bool answered);
-constexpr int kProbeStaleMs = 3000;
+// Whether a server may get a request behind another on one connection (sent once the
+// answer in front of it has begun). Every server may until one of its connections is found
+// out of step (an answer that never came, bytes left over, no head where one was due, an
+// answer repeated); from then on it gets one request at a time for the rest of the process.
+bool BackToBackAllowed(const std::string& key);
+void TurnBackToBackOff(const std::string& key);
+// Whether a server may get a second request behind the answer it is sending: once it has
+// answered a request sent with "Range: bytes=0-" behind another with a 206 for the whole
+// body (so that plain and ranged answers tell each other apart, and requests sent behind
+// another alternate), and while back to back is allowed.
+bool TwoAheadAllowed(const std::string& key);
+void NoteRangesHonoured(const std::string& key);
 
 // 30 s: long enough to carry a page or an album from one request to the next, short
 // enough that a server is not held for long; servers that close earlier cost a check.

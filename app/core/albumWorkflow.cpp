@@ -109,6 +109,8 @@ TAlbumOutcome RunAlbumWorkflow(TAlbumView& view, const std::string& baseDir, con
         // from a view leaves through the queue's destructor, which cuts and cleans up.
         TPhotoQueue queue(std::move(files), settings.Connections, settings.Retries, settings.Pipelining);
         queue.SetMaxPhotoSize(settings.MaxPhotoSize);
+        queue.SetLowSpeed(static_cast<std::uint32_t>(settings.LowSpeedLimit),
+                          static_cast<std::uint32_t>(settings.LowSpeedTime) * 1000u);
         queue.OnRecheckFailed = [&view](int n, const std::string& why) {
             view.PhotoRefetched(n, AlbumDir + std::to_string(n) + ".jpg", why);
         };

@@ -10,6 +10,7 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Messages.h"
+#include "wininet/WinInet.h"
 
 namespace {
 
@@ -24,8 +25,9 @@ TPhotoQueue::TPhotoQueue(std::vector<TPhoto> photos, int connections, int retrie
       retries_(std::max(0, retries)),
       // Far enough ahead that the connections stay busy while the workflow waits on a slow
       // photo, near enough that a stop or failure throws little away. A connection carries
-      // two photos at a time when its server answers requests sent back to back.
-      lookahead_(connections_ == 1 ? 1 : (pipelining ? 4 : 2) * connections_),
+      // three photos at a time when its server answers requests sent back to back, and
+      // photos fetched but not yet taken by the workflow stay in the window meanwhile.
+      lookahead_(connections_ == 1 ? 1 : (pipelining ? 6 : 2) * connections_),
       pipelining_(pipelining && connections_ > 1),
       timers_(AllocateHWnd([this](TMessage& m) {
           if (m.Msg == WM_TIMER) RetryDue(static_cast<int>(m.WParam) - 1);
@@ -123,8 +125,12 @@ void TPhotoQueue::Start(int k) {
     f.SetURL(s.photo.Url);
     f.SetFileName(PartName(k));
     f.SetMaxBodySize(maxPhotoSize_);
+    f.SetLowSpeedLimit(lowSpeedLimit_);
+    f.SetLowSpeedTime(lowSpeedTimeMs_);
     s.follower = NameFollower(k);
+    s.follower2 = s.follower >= 0 ? NameFollower(s.follower) : -1;
     if (s.follower >= 0) f.SetNextURL(slots_[static_cast<size_t>(s.follower)].photo.Url);
+    if (s.follower2 >= 0) f.SetAfterNextURL(slots_[static_cast<size_t>(s.follower2)].photo.Url);
     f.OnDoneFile = [this, k](TObject*, const std::string&, std::int32_t) { Finished(k, true); };
     f.OnError = [this, k](TObject*) { Finished(k, false); };
     s.state = TState::Running;
@@ -132,6 +138,10 @@ void TPhotoQueue::Start(int k) {
         f.FetchToFile();
     } catch (const std::exception& e) {  // no thread for it: a local failure, final
         s.fetcher.reset();
+        for (int* named : {&s.follower, &s.follower2}) {  // they wait for nothing now
+            if (*named >= 0) slots_[static_cast<size_t>(*named)].named = false;
+            *named = -1;
+        }
         Fail(k, e.what());
     }
 }
@@ -174,6 +184,9 @@ void TPhotoQueue::Finished(int k, bool succeeded) {
     const int follower = s.follower;
     s.follower = -1;
     if (follower >= 0) slots_[static_cast<size_t>(follower)].named = false;
+    // The one after it is named again by the follower, if it goes next.
+    if (s.follower2 >= 0) slots_[static_cast<size_t>(s.follower2)].named = false;
+    s.follower2 = -1;
     if (succeeded && !cancelled_) {
         s.state = TState::Checking;
         try {
@@ -184,8 +197,8 @@ void TPhotoQueue::Finished(int k, bool succeeded) {
         }
     } else if (cancelled_) {
         Fail(k, kStopped);
-    } else if (preempted) {
-        s.state = TState::Waiting;  // back in line; the cut attempt does not count
+    } else if (preempted || f->LastErrorCode() == ERROR_INTERNET_ANSWER_DISCARDED) {
+        s.state = TState::Waiting;  // back in line; the cut or discarded attempt does not count
         --s.attempts;
         DeleteFile(PartName(k));
     } else if (s.attempts <= retries_ && f->LastFailureMayPass()) {

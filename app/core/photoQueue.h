@@ -31,10 +31,14 @@
 //
 // Pipelining (several connections): each transfer names the photo to follow it on its
 // connection (THTTPGet::NextURL), a photo within the look-ahead that no other transfer
-// named; when it ends well, that photo is started next unless the photo the workflow waits
-// for or a due retry needs the connection. Its request then went out behind the last one
-// (or with it), and its answer is on the way; so a named photo the workflow waits for
-// takes no connection from another.
+// named, and the one to follow that (THTTPGet::AfterNextURL); when it ends well, that photo is started next unless the photo the workflow waits
+// for or a due retry needs the connection. Its request then went out behind the last one,
+// and its answer is on the way; so a named photo the workflow waits for takes no
+// connection from another. A transfer on such a connection ends well only once the
+// connection was seen in step after it (wininet/WinInet.h, HttpAnnounceNextRequestA); an
+// answer discarded because it was not (ERROR_INTERNET_ANSWER_DISCARDED) puts its photo
+// back in line, the attempt not counted: its server gets one request at a time from then
+// on, so this happens at most once per connection that carried requests back to back.
 //
 // Runs on the GUI thread. Fetch and Abandon dispatch messages while they wait (blocking
 // when there are none), so window events run meanwhile, as in every transfer's wait.
@@ -67,6 +71,12 @@ public:
     // connections: 1..16 transfers in flight; retries: further attempts after a failure
     // that may pass (0: none); pipelining: name each transfer's follower (above).
     TPhotoQueue(std::vector<TPhoto> photos, int connections, int retries, bool pipelining = true);
+    // A transfer receiving fewer than bytesPerSecond over timeMs fails, a failure that may
+    // pass (THTTPGet::LowSpeedLimit); 0: no limit (the default). Before the first Fetch.
+    void SetLowSpeed(std::uint32_t bytesPerSecond, std::uint32_t timeMs) {
+        lowSpeedLimit_ = bytesPerSecond;
+        lowSpeedTimeMs_ = timeMs;
+    }
     // Abandon, when it has not run.
     ~TPhotoQueue();
     TPhotoQueue(const TPhotoQueue&) = delete;
@@ -117,6 +127,7 @@ private:
         bool notAJpeg = false;             // Failed because the check refused it
         bool found = false;                // Checking: the final file found there, not a part
         int follower = -1;                 // while Running: the photo named to follow it
+        int follower2 = -1;                // ... and the one named to follow that one
         bool named = false;                // a running transfer named it as its follower
         std::unique_ptr<THTTPGet> fetcher;  // while Running
         TPhotoCheck* check = nullptr;      // while Checking (frees itself)
@@ -142,6 +153,7 @@ private:
     const int lookahead_;  // photos from base_ on that may be started
     const bool pipelining_;
     std::int64_t maxPhotoSize_ = 0;
+    std::uint32_t lowSpeedLimit_ = 0, lowSpeedTimeMs_ = 0;
     int base_ = 0;         // the photo asked for last
     std::string renamedInto_;  // the folder of the renames not yet made durable
     bool cancelled_ = false;

@@ -40,7 +40,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, SplitHostAndPathTest,
                          });
 
 // Only an address that begins with https:// is read as one; every other keeps the split
-// above and port 80.
+// above, with the port taken off its host (80 when none).
 TEST(SplitFetchTarget, ReadsHttpsAddressesAndLeavesTheRestAlone) {
     struct Row {
         const char* url;
@@ -54,7 +54,12 @@ TEST(SplitFetchTarget, ReadsHttpsAddressesAndLeavesTheRestAlone) {
                          Row{"https://u:p@[::1]:444?a=b#top", 4, "[::1]", 444, "/?a=b"},
                          Row{"https://server:99999/x", 4, "", 0, "/x"},
                          Row{"https://server:/x", 4, "", 0, "/x"},
-                         Row{"http://server:8080/x", 3, "server:8080", 80, "/x"},
+                         Row{"http://server:8080/x", 3, "server", 8080, "/x"},
+                         Row{"http://127.0.0.43:8087/photos/1.jpg", 3, "127.0.0.43", 8087, "/photos/1.jpg"},
+                         Row{"http://[::1]:8086/p/2.jpg", 3, "[::1]", 8086, "/p/2.jpg"},
+                         Row{"http://[::1]/p", 3, "[::1]", 80, "/p"},
+                         Row{"http://server:0/x", 3, "", 0, "/x"},
+                         Row{"http://server:http/x", 3, "", 0, "/x"},
                          Row{"x/y?u=https://z", 3, "x", 80, "/y?u=https://z"}}) {
         SCOPED_TRACE(r.url);
         const TFetchTarget t = SplitFetchTarget(r.url);
