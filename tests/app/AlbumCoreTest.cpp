@@ -17,35 +17,12 @@
 #include "platform/Files.h"
 #include "support/ChildProcess.h"
 #include "support/Loopback.h"
+#include "support/TestJpeg.h"
 
 namespace {
 
 // A small grey JPEG, made the way any camera's file is.
-std::string SmallJpeg() {
-    jpeg_compress_struct c;
-    jpeg_error_mgr err;
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &out, &size);
-    c.image_width = 64;
-    c.image_height = 48;
-    c.input_components = 3;
-    c.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&c);
-    jpeg_start_compress(&c, TRUE);
-    std::string row(64 * 3, '\x80');
-    while (c.next_scanline < c.image_height) {
-        JSAMPROW r = reinterpret_cast<JSAMPROW>(row.data());
-        jpeg_write_scanlines(&c, &r, 1);
-    }
-    jpeg_finish_compress(&c);
-    std::string bytes(reinterpret_cast<char*>(out), size);
-    std::free(out);
-    jpeg_destroy_compress(&c);
-    return bytes;
-}
+std::string SmallJpeg() { return EncodeTestJpeg({0x80, 0x80, 0x80}); }
 
 void Write(const std::string& path, const std::string& bytes) {
     std::FILE* f = std::fopen(path.c_str(), "wb");

@@ -28,38 +28,14 @@
 #include "platform/Files.h"
 #include "support/ChildProcess.h"
 #include "support/Loopback.h"
+#include "support/TestJpeg.h"
 
 namespace {
 
 // A 64 x 48 JPEG of one colour, given as the encoder takes it: 3 values (RGB) or 4 (CMYK,
 // stored as given, written in YCCK when asked). progressive: several scans.
 std::string MakeJpeg(const std::vector<unsigned char>& pixel, bool ycck = false, bool progressive = false) {
-    jpeg_compress_struct c;
-    jpeg_error_mgr err;
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &out, &size);
-    c.image_width = 64;
-    c.image_height = 48;
-    c.input_components = static_cast<int>(pixel.size());
-    c.in_color_space = pixel.size() == 4 ? JCS_CMYK : JCS_RGB;
-    jpeg_set_defaults(&c);
-    if (pixel.size() == 4) jpeg_set_colorspace(&c, ycck ? JCS_YCCK : JCS_CMYK);  // with Adobe's marker
-    if (progressive) jpeg_simple_progression(&c);
-    jpeg_start_compress(&c, TRUE);
-    std::string row;
-    for (unsigned x = 0; x < c.image_width; ++x) row.append(pixel.begin(), pixel.end());
-    while (c.next_scanline < c.image_height) {
-        JSAMPROW r = reinterpret_cast<JSAMPROW>(row.data());
-        jpeg_write_scanlines(&c, &r, 1);
-    }
-    jpeg_finish_compress(&c);
-    std::string bytes(reinterpret_cast<char*>(out), size);
-    std::free(out);
-    jpeg_destroy_compress(&c);
-    return bytes;
+    return EncodeTestJpeg(pixel, 64, 48, ycck, progressive);
 }
 
 std::string Grey() { return MakeJpeg({0x80, 0x80, 0x80}); }

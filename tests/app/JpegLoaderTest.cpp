@@ -11,36 +11,13 @@
 
 #include "app/window/jpegLoader.h"
 #include "support/ChildProcess.h"
+#include "support/TestJpeg.h"
 
 namespace {
 
 // 64 x 48 of one colour; four values: CMYK as Adobe stores it (inverted).
 std::string MakeJpeg(const std::string& pixel, bool progressive) {
-    jpeg_compress_struct c;
-    jpeg_error_mgr err;
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &out, &size);
-    c.image_width = 64;
-    c.image_height = 48;
-    c.input_components = static_cast<int>(pixel.size());
-    c.in_color_space = pixel.size() == 4 ? JCS_CMYK : JCS_RGB;
-    jpeg_set_defaults(&c);
-    if (progressive) jpeg_simple_progression(&c);
-    jpeg_start_compress(&c, TRUE);
-    std::string row;
-    for (int x = 0; x < 64; ++x) row += pixel;
-    while (c.next_scanline < c.image_height) {
-        JSAMPROW r = reinterpret_cast<JSAMPROW>(row.data());
-        jpeg_write_scanlines(&c, &r, 1);
-    }
-    jpeg_finish_compress(&c);
-    std::string bytes(reinterpret_cast<char*>(out), size);
-    std::free(out);
-    jpeg_destroy_compress(&c);
-    return bytes;
+    return EncodeTestJpeg(std::vector<unsigned char>(pixel.begin(), pixel.end()), 64, 48, false, progressive);
 }
 
 }  // namespace

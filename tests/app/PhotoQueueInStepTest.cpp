@@ -24,34 +24,14 @@
 #include "platform/Files.h"
 #include "wininet/WinInetHooks.h"
 #include "support/ChildProcess.h"
+#include "support/TestJpeg.h"
 
 namespace {
 
 // A grey JPEG of its own for each photo number.
 std::string JpegOf(int n) {
-    jpeg_compress_struct c;
-    jpeg_error_mgr err;
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &out, &size);
-    c.image_width = 32;
-    c.image_height = 24;
-    c.input_components = 3;
-    c.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&c);
-    jpeg_start_compress(&c, TRUE);
-    std::string row(32 * 3, static_cast<char>(10 + 20 * n));
-    while (c.next_scanline < c.image_height) {
-        JSAMPROW r = reinterpret_cast<JSAMPROW>(row.data());
-        jpeg_write_scanlines(&c, &r, 1);
-    }
-    jpeg_finish_compress(&c);
-    std::string bytes(reinterpret_cast<char*>(out), size);
-    std::free(out);
-    jpeg_destroy_compress(&c);
-    return bytes;
+    const auto grey = static_cast<unsigned char>(10 + 20 * n);
+    return EncodeTestJpeg({grey, grey, grey}, 32, 24);
 }
 
 // Serves /n.jpg on 127.0.6.44:80, each connection on a thread of its own, and answers
