@@ -83,7 +83,7 @@ public:
     void SetAfterNextURL(std::string v) { AfterNextURL_ = std::move(v); }
     // A transfer that receives fewer than LowSpeedLimit bytes per second over LowSpeedTime
     // milliseconds (the wait for the answer included) fails with ERROR_INTERNET_TIMEOUT, a
-    // failure that may pass ("slower than 1024 bytes/s for 30 s"). 0 (the default): no limit.
+    // failure that may pass ("transfer too slow: below 1024 bytes/s for 30 s"). 0 (the default): no limit.
     std::uint32_t LowSpeedLimit() const { return LowSpeedLimit_; }
     void SetLowSpeedLimit(std::uint32_t bytesPerSecond) { LowSpeedLimit_ = bytesPerSecond; }
     std::uint32_t LowSpeedTime() const { return LowSpeedTime_; }

@@ -135,8 +135,8 @@ constexpr DWORD INTERNET_OPTION_SEND_TIMEOUT = 5;
 constexpr DWORD INTERNET_OPTION_RECEIVE_TIMEOUT = 6;
 // Options of this interface's own: a transfer that receives fewer than LOW_SPEED_LIMIT bytes
 // per second over a period of LOW_SPEED_TIME milliseconds (the head's wait included) fails
-// with ERROR_INTERNET_TIMEOUT, and InternetGetLastResponseInfoA says so ("slower than 1024
-// bytes/s for 30 s"). Either 0: no such limit (the default).
+// with ERROR_INTERNET_TIMEOUT, and InternetGetLastResponseInfoA says so ("transfer too slow:
+// below 1024 bytes/s for 30 s"). Either 0: no such limit (the default).
 constexpr DWORD INTERNET_OPTION_LOW_SPEED_LIMIT = 1001;
 constexpr DWORD INTERNET_OPTION_LOW_SPEED_TIME = 1002;
 

@@ -128,7 +128,8 @@ DWORD ReceiveMore(Request& r) {
             const int elapsed = MsSince(r.speedSince);
             if (elapsed >= static_cast<int>(t.lowSpeedTimeMs)) {
                 if (r.speedBytes * 1000 < std::uint64_t{t.lowSpeedLimit} * static_cast<std::uint64_t>(elapsed)) {
-                    r.slowFailure = "slower than " + std::to_string(t.lowSpeedLimit) + " bytes/s for " + Seconds(t.lowSpeedTimeMs);
+                    r.slowFailure = "transfer too slow: below " + std::to_string(t.lowSpeedLimit) + " bytes/s for " +
+                                    Seconds(t.lowSpeedTimeMs);
                     return ERROR_INTERNET_TIMEOUT;
                 }
                 r.speedSince = std::chrono::steady_clock::now();

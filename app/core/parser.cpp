@@ -116,6 +116,8 @@ bool TBaseAlbumParser::DownloadFile(const std::string& url, const std::string& f
         fetcher.SetFileName(partial);
         fetcher.SetPostQuery(postBody);
         fetcher.SetWaitThread(true);
+        fetcher.SetLowSpeedLimit(static_cast<std::uint32_t>(DownloadSettings().LowSpeedLimit));
+        fetcher.SetLowSpeedTime(static_cast<std::uint32_t>(DownloadSettings().LowSpeedTime) * 1000u);
         fetcher.OnDoneFile = [&](TObject*, const std::string&, std::int32_t) { succeeded = true; };
         TAlbumStop::TWatch watch;
         if (stop) watch = stop->Watch([&fetcher] { fetcher.Abort(); });

@@ -814,7 +814,7 @@ TEST_F(WinInetFraming, ATransferBelowTheLowSpeedLimitFailsAndMayPass) {
     EXPECT_FALSE(Fetch(get, "http://127.0.6.97/slow.jpg"));
     EXPECT_EQ(get.LastErrorCode(), ERROR_INTERNET_TIMEOUT);
     EXPECT_TRUE(get.LastFailureMayPass());
-    EXPECT_EQ(get.LastErrorText(), "slower than 1000 bytes/s for 0.3 s");
+    EXPECT_EQ(get.LastErrorText(), "transfer too slow: below 1000 bytes/s for 0.3 s");
     EXPECT_LT(ReadAll(dir.Path("out.jpg")).size(), body.size());
 }
 
