@@ -45,7 +45,7 @@ public:
         bool close = false;
         int waitForNextMs = 0;  // sent once the next request came, or after this long ...
         std::size_t sendFirst = 0;  // ... but for the first bytes, sent before the wait
-        std::string late;           // sent lateMs after the reply
+        std::string late{};         // sent lateMs after the reply
         int lateMs = 0;
     };
     using Plan = std::function<Reply(std::size_t connection, std::size_t nth, const std::string& request)>;
@@ -554,7 +554,9 @@ TEST_F(WinInetPool, AServerThatDropsARequestBehindAnotherCostsNoPhoto) {
     ASSERT_FALSE(seen.empty());
     EXPECT_GE(server.Connections(), 2u);
     for (const auto& s : seen)
-        if (s.connection + 1 == server.Connections()) EXPECT_FALSE(s.behind) << s.request;
+        if (s.connection + 1 == server.Connections()) {
+            EXPECT_FALSE(s.behind) << s.request;
+        }
 }
 
 // Servers that misbehave in ways real ones do: none of them ever gets a photo's name put on
@@ -621,7 +623,9 @@ TEST_F(WinInetPool, AServerThatMisbehavesNeverGetsAPhotoStoredUnderAnotherNumber
             const std::string base =
                 tls ? "https://127.0.0.1:" + std::to_string(server.Port()) : std::string("http://") + k.addr;
             const int discarded = FetchChainRetrying(base, 8, PhotoOf);
-            if (k.discarded >= 0) EXPECT_EQ(discarded, k.discarded);
+            if (k.discarded >= 0) {
+                EXPECT_EQ(discarded, k.discarded);
+            }
             WinInetDropIdleConnections();
         }
 }
@@ -754,8 +758,12 @@ TEST_F(WinInetFraming, ServerHabitsCostNoPhotoAndACutAnswerIsAFailureThatPasses)
         THTTPGet get;
         EXPECT_EQ(Fetch(get, "http://127.0.6.96/1"), k.firstError == 0) << get.LastErrorText();
         EXPECT_EQ(get.LastErrorCode(), k.firstError);
-        if (k.firstError == 0) EXPECT_EQ(ReadAll(dir.Path("out.jpg")), k.firstBody);
-        if (k.firstError == ERROR_INTERNET_CONNECTION_ABORTED) EXPECT_TRUE(get.LastFailureMayPass());
+        if (k.firstError == 0) {
+            EXPECT_EQ(ReadAll(dir.Path("out.jpg")), k.firstBody);
+        }
+        if (k.firstError == ERROR_INTERNET_CONNECTION_ABORTED) {
+            EXPECT_TRUE(get.LastFailureMayPass());
+        }
         EXPECT_TRUE(Fetch(get, "http://127.0.6.96/2")) << get.LastErrorText();
         EXPECT_EQ(ReadAll(dir.Path("out.jpg")), "two");
         WinInetDropIdleConnections();
