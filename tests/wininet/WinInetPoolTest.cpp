@@ -223,6 +223,15 @@ private:
     std::vector<Seen> seen_;
 };
 
+// A throw-away authority the Internet client trusts while this lives, and its server
+// certificate for a KeptServer that speaks TLS.
+struct TrustedPki {
+    TTestPki pki;
+    TTestPki::TPair pair = pki.Server();
+    TrustedPki() { TlsApplySettings({pki.CaFile(), true}); }
+    ~TrustedPki() { TlsApplySettings({}); }
+};
+
 class WinInetPool : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -545,18 +554,27 @@ TEST_F(WinInetPool, AServerThatHonoursRangesGetsTwoRequestsBehindAnAnswer) {
 // none at all), the answer it could not confirm is discarded and fetched again, and the
 // server gets one request at a time from then on. No answer is taken for another's.
 TEST_F(WinInetPool, AServerThatDropsARequestBehindAnotherCostsNoPhoto) {
-    KeptServer server("127.0.6.88", [](std::size_t, std::size_t, const std::string& request) { return PhotoReply(request); });
-    server.dropBehind = true;
-    server.pauseBeforeReadMs = 30;
-    EXPECT_GE(FetchChainRetrying("http://127.0.6.88", 8, PhotoOf), 1);
-    // Once found out, one request at a time: nothing read together any more.
-    const auto seen = server.Requests();
-    ASSERT_FALSE(seen.empty());
-    EXPECT_GE(server.Connections(), 2u);
-    for (const auto& s : seen)
-        if (s.connection + 1 == server.Connections()) {
-            EXPECT_FALSE(s.behind) << s.request;
-        }
+    const TrustedPki trusted;
+    ASSERT_EQ(trusted.pki.Why(), "");
+    for (const bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "TLS" : "plain");
+        KeptServer server(tls ? "127.0.0.1" : "127.0.6.88",
+                          [](std::size_t, std::size_t, const std::string& request) { return PhotoReply(request); },
+                          tls ? &trusted.pair : nullptr);
+        server.dropBehind = true;
+        server.pauseBeforeReadMs = 30;
+        EXPECT_GE(FetchChainRetrying(tls ? "https://127.0.0.1:" + std::to_string(server.Port()) : "http://127.0.6.88", 8,
+                                     PhotoOf),
+                  1);
+        // Once found out, one request at a time: nothing read together any more.
+        const auto seen = server.Requests();
+        ASSERT_FALSE(seen.empty());
+        EXPECT_GE(server.Connections(), 2u);
+        for (const auto& s : seen)
+            if (s.connection + 1 == server.Connections()) {
+                EXPECT_FALSE(s.behind) << s.request;
+            }
+    }
 }
 
 // Servers that misbehave in ways real ones do: none of them ever gets a photo's name put on
@@ -606,17 +624,12 @@ TEST_F(WinInetPool, AServerThatMisbehavesNeverGetsAPhotoStoredUnderAnotherNumber
     };
     // The same over TLS, where what the server sent past an answer may wait in the TLS
     // layer's buffer rather than the socket's.
-    const TTestPki pki;
-    ASSERT_EQ(pki.Why(), "");
-    const TTestPki::TPair pair = pki.Server();
-    TlsApplySettings({pki.CaFile(), true});
-    struct Untrust {
-        ~Untrust() { TlsApplySettings({}); }
-    } untrust;
+    const TrustedPki trusted;
+    ASSERT_EQ(trusted.pki.Why(), "");
     for (const bool tls : {false, true})
         for (const Case& k : cases) {
             SCOPED_TRACE(std::string(k.what) + (tls ? " (TLS)" : ""));
-            KeptServer server(tls ? "127.0.0.1" : k.addr, k.plan, tls ? &pair : nullptr);
+            KeptServer server(tls ? "127.0.0.1" : k.addr, k.plan, tls ? &trusted.pair : nullptr);
             server.dropBehind = k.dropBehind;
             server.reverseTogether = k.reverseTogether;
             if (k.reverseTogether) server.pauseBeforeReadMs = 30;
