@@ -11,6 +11,7 @@
 #include "fetcher/HTTPGet.h"
 #include "http/HttpProt.h"
 #include "platform/Files.h"
+#include "winsock/Winsock.h"
 
 namespace {
 
@@ -49,9 +50,14 @@ std::string Megabytes(std::int64_t bytes) { return std::to_string(bytes / (1024 
 }  // namespace
 
 bool TBaseAlbumParser::GetPage(const std::string& url, const std::string& fileName, std::string& page,
-                               std::string* error, TAlbumStop* stop, std::int64_t maxBytes, std::size_t* nulAt) {
+                               std::string* error, TAlbumStop* stop, std::int64_t maxBytes, std::size_t* nulAt,
+                               bool* mayPass) {
     page.clear();
     if (nulAt) *nulAt = std::string::npos;
+    if (mayPass) *mayPass = false;
+    WORD socketError = 0;   // what the request ended with (OnRequestDone)
+    WORD failedStatus = 0;  // the answer's status when it was an error (400 or more)
+    bool cutShort = false;
     TPrivatePage privatePage;
     if (fileName.empty()) privatePage.path = NewTempPageFile();
     const std::string& target = fileName.empty() ? privatePage.path : fileName;
@@ -86,15 +92,24 @@ bool TBaseAlbumParser::GetPage(const std::string& url, const std::string& fileNa
             ApplyProxy(client, url);
             client.SetLowSpeedLimit(DownloadSettings().LowSpeedLimit);
             client.SetLowSpeedTime(DownloadSettings().LowSpeedTime);
+            client.OnRequestDone = [&socketError](TObject*, THttpRequest, WORD e) { socketError = e; };
             client.Get();
             complete = client.ContentLength() < 0 || client.RcvdBytes() == client.ContentLength();
+            cutShort = !complete;
             if (!complete && error)
                 *error = "cut off after " + std::to_string(client.RcvdBytes()) + " of " +
                          std::to_string(client.ContentLength()) + " bytes";
-        } catch (const Exception& e) {
+        } catch (const EHttpException& e) {
             // A failed transfer leaves in the file whatever body arrived.
             if (error) *error = e.Message();
+            failedStatus = e.ErrorCode();
+        } catch (const Exception& e) {
+            if (error) *error = e.Message();
         }
+        if (mayPass && !complete && !tooLarge && !(stop && stop->Requested()))
+            *mayPass = cutShort || (failedStatus >= 500 && failedStatus <= 599) ||
+                       socketError == WSAETIMEDOUT || socketError == WSAECONNRESET ||
+                       socketError == WSAECONNREFUSED || socketError == WSAEHOSTUNREACH;
     }
     if (tooLarge) {
         complete = false;
@@ -137,7 +152,12 @@ void T6cnAlbumParser::FetchDocument(const std::string& url, const std::string& f
     DocumentError.clear();
     DocumentBroken = false;
     std::size_t nulAt = std::string::npos;
-    const bool whole = GetPage(url, fileName, page, &DocumentError, Stop, MaxDocumentBytes, &nulAt);
+    // A failure that may pass is tried again at once, as often as a photo would be.
+    bool whole = false, mayPass = true;
+    for (int attempt = 0; !whole && mayPass && attempt <= DownloadSettings().Retries; ++attempt) {
+        DocumentError.clear();
+        whole = GetPage(url, fileName, page, &DocumentError, Stop, MaxDocumentBytes, &nulAt, &mayPass);
+    }
     if (!whole && DocumentError.rfind("the answer is larger", 0) == 0) {
         DocumentError = "the data document is larger than the limit of " + Megabytes(MaxDocumentBytes);
         DocumentBroken = true;

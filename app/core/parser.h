@@ -24,10 +24,12 @@ public:
     // bytes as announced when a length was announced); when it did not and error is given,
     // *error says why in one line. A stop (when given) cuts the transfer at once. maxBytes
     // above 0 bounds the body: an answer announcing or bringing more is cut at once, page
-    // stays empty and *error is "the answer is larger than the limit of N MB".
+    // stays empty and *error is "the answer is larger than the limit of N MB". *mayPass
+    // (when given) says whether a failure may pass on another try: a timeout or a transfer
+    // too slow, a refused or reset connection, a body cut short, a 5xx answer.
     static bool GetPage(const std::string& url, const std::string& fileName, std::string& page,
                         std::string* error = nullptr, TAlbumStop* stop = nullptr, std::int64_t maxBytes = 0,
-                        std::size_t* nulAt = nullptr);
+                        std::size_t* nulAt = nullptr, bool* mayPass = nullptr);
 
     // Fetches url into the file with the threaded fetcher (postBody not empty: a form
     // POST), dispatching messages until it is over. The body goes to a temporary file

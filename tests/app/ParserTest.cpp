@@ -78,6 +78,29 @@ TEST_F(ParserTest, GetPageReadsEveryLineBreakBackAsCrLfAndStopsAtNul) {
     EXPECT_TRUE(FileExists(file));
 }
 
+// A data document whose connection is reset, or whose answer is a 503, is fetched again;
+// a 404 is not.
+TEST_F(ParserTest, ADocumentThatFailsForAPassingReasonIsFetchedAgain) {
+    const std::string doc = R"({"name":"Trip","pics":[{"url":"a.jpg"}]})";
+    peer.Accept().ReadUntil("\r\n\r\n").Reset();
+    peer.Accept().ReadUntil("\r\n\r\n").Send("HTTP/1.0 503 Busy\r\n\r\n").Close();
+    T6cnAlbumParser parser;
+    auto photos = parser.Parse(Serve(doc));
+    peer.Join();
+    EXPECT_EQ(parser.DocumentError, "");
+    EXPECT_EQ(Urls(*photos), std::vector<std::string>{"a.jpg"});
+    EXPECT_EQ(peer.Connections(), 3u);
+
+    ScriptedPeer missing;
+    missing.Accept().ReadUntil("\r\n\r\n").Send("HTTP/1.0 404 Not Found\r\n\r\n").Close();
+    missing.Start();
+    T6cnAlbumParser again;
+    again.Parse("http://127.0.0.1:" + std::to_string(missing.Port()) + "/cgi-bin/common/cgi_load_flash?uin=1&fid=2");
+    missing.Join();
+    EXPECT_NE(again.DocumentError, "");
+    EXPECT_EQ(missing.Connections(), 1u);
+}
+
 TEST_F(ParserTest, GetPageCallsACutOffTransferIncomplete) {
     // A reset in the middle of a body without length, then the same body closed normally.
     peer.Accept().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n\r\n" + std::string(1000, 'm')).Delay(50).Reset();
